@@ -1,0 +1,57 @@
+// The data file as a whole: the version header (B0) and blocks B1 to B19,
+// read from a version 1.0 file and written as a version 1.1 file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "Stream.h"
+#include "TableSets.h"
+
+namespace kvo {
+
+using Header = std::array<std::uint8_t, 23>;
+
+// Length byte 22, then the 22 characters, the last a space.
+inline constexpr Header kHeader0 = {22,  'V', 'e', 'r', '.', ' ', '1', '.', '0', ' ', 'v', 'o',
+                                    'm', ' ', '3', '0', '.', '1', '2', '.', '0', '7', ' '};
+inline constexpr Header kHeader = {22,  'V', 'e', 'r', '.', ' ', '1', '.', '1', ' ', 'v', 'o',
+                                   'm', ' ', '2', '0', '.', '1', '0', '.', '0', '9', ' '};
+
+// The record counts of the nine counted blocks, signed, exactly as read.
+struct Counts {
+  std::int32_t b6 = 0, b7 = 0, b8 = 0, b9 = 0, b10 = 0, b12 = 0, b13 = 0, b17 = 0, b18 = 0;
+  friend bool operator==(const Counts&, const Counts&) = default;
+};
+
+// True when the bytes are the version 1.0 header. Bytes missing from a short
+// read count as differing.
+bool CheckHeader0(std::span<const std::uint8_t> header);
+
+// Reads B1 to B19 from behind the header into the version 1.0 tables (B14 and
+// B15 into the version 1.1 set). Throws KvoError for a file that ends early
+// ("Datei ist unvollständig"), a negative count where records must follow or a
+// count whose table would pass the 32-bit range ("Fehler bei
+// Bereichsprüfung"), and memory that cannot be had ("Zu wenig
+// Arbeitsspeicher"). Bytes behind B19 are not read.
+Counts ReadDataFile0(ByteSource& in, TableSets& tables);
+
+// B17, B18 and B19 pass into the version 1.1 set byte for byte.
+void CarryBlocks(TableSets& tables, const Counts& counts);
+
+// Every block conversion in the tool's order, then CarryBlocks.
+void ConvertTables(TableSets& tables, const Counts& counts);
+
+// The version 1.1 header and B1 to B19 from the version 1.1 tables.
+void WriteDataFile(ByteSink& out, const TableSets& tables, const Counts& counts);
+
+// The length of the version 1.1 file that these counts give.
+std::uint64_t ConvertedSize(const Counts& counts);
+
+// Header check, clear, read, convert and write, all in memory.
+// Throws WrongVersion for anything but a version 1.0 file.
+std::vector<std::uint8_t> ConvertImage(std::span<const std::uint8_t> v10, TableSets& tables);
+
+}  // namespace kvo

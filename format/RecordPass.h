@@ -1,0 +1,39 @@
+// The record pass shared by all conversions: version 1.1 record i from
+// version 1.0 record i, by the block's layout table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "Layout.h"
+#include "Sizing.h"
+
+namespace kvo {
+
+template <const auto& Rows, class InRec, class OutRec>
+constexpr bool kLayoutFits = layout::CoversExactly(Rows, sizeof(OutRec), sizeof(InRec));
+
+template <const auto& Rows, class InRec, class OutRec, std::size_t N>
+void ConvertFixed(const Fixed<InRec, N>& in, Fixed<OutRec, N>& out) {
+  static_assert(kLayoutFits<Rows, InRec, OutRec>, "layout table does not cover the record");
+  for (std::size_t i = 0; i < N; ++i) layout::ApplyRecord<Rows>(in[i].data(), out[i].data());
+}
+
+// Sizes out to count records and converts records first to count-1; records
+// before first stay zero.
+template <const auto& Rows, class InRec, class OutRec>
+void ConvertCounted(const Growable<InRec>& in, std::int32_t count, Growable<OutRec>& out,
+                    std::size_t first = 0) {
+  static_assert(kLayoutFits<Rows, InRec, OutRec>, "layout table does not cover the record");
+  SizeTable(out, count);
+  // The reader sized the input to the same count; anything else is an index
+  // out of range, not a file to convert.
+  if (in.size() != out.size()) throw KvoError(kRangeErrorText);
+  for (std::size_t i = 0; i < first && i < out.size(); ++i) out[i] = {};
+  for (std::size_t i = first; i < out.size(); ++i) {
+    layout::ApplyRecord<Rows>(in[i].data(), out[i].data());
+  }
+}
+
+}  // namespace kvo

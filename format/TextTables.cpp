@@ -1,0 +1,48 @@
+// B12 and B13, counted blocks of texts, and the fixed block B16.
+#include "Conversions.h"
+#include "RecordPass.h"
+
+namespace kvo {
+namespace {
+
+using namespace layout;
+
+constexpr std::array kB12Layout = {
+    Text(0, 10, 0),    // ShortString[10]
+    Text(11, 25, 11),  // ShortString[25]
+};
+
+constexpr std::array kB13Layout = {
+    Text(0, 10, 0),             // ShortString[10]
+    Fill(11), Copy(12, 2, 12),  // word
+};
+
+constexpr std::array kB16Layout = {
+    Copy(0, 10, 0),   // 5 x word
+    Copy(10, 3, 10),  // 3 x byte
+    Fill(13),
+};
+
+// Version 1.1 sets this one byte, whatever version 1.0 holds there.
+constexpr std::size_t kB16MarkRecord = 1000;
+constexpr std::size_t kB16MarkOffset = 12;
+
+}  // namespace
+
+// Record 0 is not converted: version 1.1 keeps it as zero bytes.
+void ConvertB12(const decltype(kvoAllg0::Tables::b12)& in, std::int32_t count,
+                decltype(kvoAllg::Tables::b12)& out) {
+  ConvertCounted<kB12Layout>(in, count, out, /*first=*/1);
+}
+
+void ConvertB13(const decltype(kvoAllg0::Tables::b13)& in, std::int32_t count,
+                decltype(kvoAllg::Tables::b13)& out) {
+  ConvertCounted<kB13Layout>(in, count, out);
+}
+
+void ConvertB16(const decltype(kvoAllg0::Tables::b16)& in, decltype(kvoAllg::Tables::b16)& out) {
+  ConvertFixed<kB16Layout>(in, out);
+  out[kB16MarkRecord][kB16MarkOffset] = 1;
+}
+
+}  // namespace kvo
