@@ -1,0 +1,26 @@
+// The tool's own texts, and the rules that shape what the user reads.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kvo {
+
+inline constexpr const char* kSuccessText =
+    "Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old";
+inline constexpr const char* kBackupFailedText = "Kann Backup Datei nicht erzeugen";
+inline constexpr const char* kOutputFailedText = "Kann neue Datei nicht erzeugen";
+
+// An error box's text: a full stop is appended unless the text already ends
+// in a character at or below it ('.', ',', ')', a space, ...).
+std::string ErrorBoxText(std::string_view text);
+
+// The same folder and name with the extension replaced by ".old"; a name
+// without extension gets ".old" appended. Dots in folder names do not count.
+std::string BackupPath(std::string_view path);
+
+// The caption of message boxes: the executable's file name up to its first
+// full stop, every letter after the first in lower case.
+std::string ApplicationTitle(std::string_view executableFileName);
+
+}  // namespace kvo

@@ -1,0 +1,276 @@
+// The conversion run on real folders, driven through a stand-in user.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "Container.h"
+#include "ConversionRun.h"
+#include "Errors.h"
+#include "Messages.h"
+#include "support/DatFile.h"
+#include "support/FakeUi.h"
+#include "support/FaultyFiles.h"
+#include "support/TempDir.h"
+
+namespace kvo {
+namespace {
+
+using test::DatFile;
+using test::Version;
+using Names = std::set<std::string>;
+
+const std::string kSuccess = std::string("info: ") + kSuccessText;
+const std::string kWrongVersion = std::string("info: ") + kWrongVersionText;
+
+std::vector<std::uint8_t> SampleFile(std::uint64_t seed, std::int32_t records = 3) {
+  DatFile f = DatFile::Empty(Version::V10);
+  for (const test::BlockSpec& s : test::kBlocks) {
+    if (s.counted) f.SetCount(s.number, records);
+  }
+  test::Random random(seed);
+  test::Randomise(f, random);
+  return f.Bytes();
+}
+
+std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
+  return ConvertImage(v10, *std::make_unique<TableSets>());
+}
+
+struct Attempt {
+  test::FakeUi ui;
+  Outcome outcome;
+  Attempt(const test::TempDir& dir, const std::string& name, platform::Files& files,
+      TableSets& tables = ProcessTables())
+      : ui(dir.Path(name)) {
+    outcome = RunConversion(ui, files, tables);
+    EXPECT_EQ(ui.waiting, 0) << "the wait cursor stays on";
+    EXPECT_FALSE(ui.waitingDuringMessage);
+  }
+  Attempt(const test::TempDir& dir, const std::string& name)
+      : Attempt(dir, name, platform::SystemFiles()) {}
+};
+
+TEST(Run, ConvertsAndKeepsTheOriginalAsOld) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(1);
+  dir.Put("Nord.dat", v10);
+  Attempt run(dir, "Nord.dat");
+  EXPECT_EQ(run.outcome, Outcome::Converted);
+  EXPECT_EQ(run.ui.messages, std::vector{kSuccess});
+  EXPECT_EQ(dir.Names(), (Names{"Nord.dat", "Nord.old"}));
+  EXPECT_EQ(dir.Get("Nord.old"), v10);
+  EXPECT_EQ(dir.Get("Nord.dat"), Expected(v10));
+}
+
+TEST(Run, NamesTheBackupByTheLastDotOfTheFileName) {
+  struct Case {
+    std::string name, backup;
+  };
+  const Case cases[] = {
+      {"Nord.Bahnhof.dat", "Nord.Bahnhof.old"},
+      {"Nord", "Nord.old"},
+      {"Süd Bahnhof.DAT", "Süd Bahnhof.old"},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    const auto v10 = SampleFile(2);
+    dir.Put(c.name, v10);
+    Attempt run(dir, c.name);
+    EXPECT_EQ(run.outcome, Outcome::Converted) << c.name;
+    EXPECT_EQ(dir.Names(), (Names{c.name, c.backup}));
+    EXPECT_EQ(dir.Get(c.backup), v10);
+  }
+}
+
+TEST(Run, RefusesFilesItCannotConvertAndLeavesThemAlone) {
+  const auto good = SampleFile(3);
+  const auto v11 = Expected(good);
+  auto negative = DatFile::Empty(Version::V10);
+  negative.counts[9] = -1;
+  auto forged = DatFile::Empty(Version::V10);
+  forged.counts[7] = 1'000'000;  // far more records than the file holds
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::string message;
+  };
+  const std::string error = "error: ";
+  const Case cases[] = {
+      {"empty", {}, kWrongVersion},
+      {"first byte not 22", {21, 'V'}, kWrongVersion},
+      {"converted before", v11, kWrongVersion},
+      {"truncated", {good.begin(), good.end() - 1}, error + kIncompleteText + "."},
+      {"negative count", negative.Bytes(), error + kRangeErrorText + "."},
+      {"forged count", forged.Bytes(), error + kIncompleteText + "."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    dir.Put("a.dat", c.bytes);
+    Attempt run(dir, "a.dat");
+    EXPECT_EQ(run.ui.messages, std::vector{c.message});
+    EXPECT_EQ(dir.Names(), Names{"a.dat"});
+    EXPECT_EQ(dir.Get("a.dat"), c.bytes);
+  }
+}
+
+TEST(Run, CancelledMissingAndLockedFilesTouchNothing) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(4);
+  dir.Put("a.dat", v10);
+
+  test::FakeUi cancel;
+  EXPECT_EQ(RunConversion(cancel, platform::SystemFiles(), ProcessTables()), Outcome::Cancelled);
+  EXPECT_TRUE(cancel.messages.empty());
+  EXPECT_EQ(cancel.waiting, 0);
+
+  Attempt missing(dir, "b.dat");
+  EXPECT_EQ(missing.ui.messages, std::vector{kWrongVersion});
+
+  const int holder = ::open(dir.Path("a.dat").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another run has it open
+  Attempt locked(dir, "a.dat");
+  ::close(holder);
+  EXPECT_EQ(locked.ui.messages, std::vector{kWrongVersion});
+  EXPECT_EQ(dir.Names(), Names{"a.dat"});
+  EXPECT_EQ(dir.Get("a.dat"), v10);
+}
+
+TEST(Run, NeverReplacesAnExistingBackup) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(5);
+  const std::vector<std::uint8_t> older = {'o', 'l', 'd'};
+  dir.Put("a.dat", v10);
+  dir.Put("a.old", older);
+  Attempt run(dir, "a.dat");
+  EXPECT_EQ(run.outcome, Outcome::Failed);
+  EXPECT_EQ(run.ui.messages, std::vector<std::string>{"error: Kann Backup Datei nicht erzeugen."});
+  EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
+  EXPECT_EQ(dir.Get("a.dat"), v10);
+  EXPECT_EQ(dir.Get("a.old"), older);
+}
+
+TEST(Run, ASecondRunGivesWhatARunAfterStartUpGives) {
+  test::TempDir dir;
+  dir.Put("big.dat", SampleFile(6, 40));
+  const auto small = SampleFile(7, 1);
+  dir.Put("small.dat", small);
+  Attempt first(dir, "big.dat");
+  Attempt second(dir, "small.dat");
+  EXPECT_EQ(second.outcome, Outcome::Converted);
+  EXPECT_EQ(dir.Get("small.dat"), Expected(small));
+}
+
+TEST(Run, ALeftoverOfAnInterruptedRunIsNoObstacle) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(8);
+  dir.Put("a.dat", v10);
+  dir.Put("a.dat.kvo-tmp", {1, 2, 3});
+  Attempt run(dir, "a.dat");
+  EXPECT_EQ(run.outcome, Outcome::Converted);
+  EXPECT_EQ(dir.Get("a.dat"), Expected(v10));
+  EXPECT_EQ(dir.Get("a.dat.kvo-tmp"), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+// Each failure while the new file is made: the original is back under its
+// name, nothing else is left, and the user is told.
+TEST(Run, AFailingOutputBringsTheOriginalBack) {
+  struct Case {
+    const char* call;
+    long nth;
+    bool everyOneAfter;
+  };
+  const Case cases[] = {
+      {"create", 1, true},  // every name tried
+      {"write", 1, false},  {"write", 7, false},
+      {"fsync", 1, false},
+      {"close", 2, false},  // the input's close is the first
+      {"fsyncdir", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.call << " " << c.nth);
+    test::TempDir dir;
+    const auto v10 = SampleFile(9);
+    dir.Put("a.dat", v10);
+    test::FaultyFiles files(c.nth);
+    files.only = c.call;
+    files.failFrom = c.everyOneAfter;
+    Attempt run(dir, "a.dat", files);
+    EXPECT_EQ(run.outcome, Outcome::Failed);
+    EXPECT_EQ(run.ui.messages, std::vector<std::string>{"error: Kann neue Datei nicht erzeugen."});
+    EXPECT_EQ(dir.Names(), Names{"a.dat"});
+    EXPECT_EQ(dir.Get("a.dat"), v10);
+  }
+}
+
+TEST(Run, SaysWhereTheOriginalIsWhenItCannotBeBroughtBack) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(10);
+  dir.Put("a.dat", v10);
+  // Renames: backup, new file into place (fails), backup back (fails).
+  test::FaultyFiles files(2);
+  files.only = "rename";
+  files.failFrom = true;
+  Attempt run(dir, "a.dat", files);
+  ASSERT_EQ(run.ui.messages.size(), 1u);
+  EXPECT_EQ(run.ui.messages[0], "error: Kann neue Datei nicht erzeugen. Die alte Datei liegt "
+                                "weiterhin unter " + dir.Path("a.old") + ".");
+  EXPECT_EQ(dir.Names(), Names{"a.old"});
+  EXPECT_EQ(dir.Get("a.old"), v10);
+}
+
+// Every call of the file layer in a whole run, failed one at a time: the
+// folder holds either the untouched original and nothing else, or the new
+// file and the original as .old; and only the latter is called success.
+TEST(Run, NoSingleFailingCallLosesTheOriginal) {
+  const auto v10 = SampleFile(11);
+  const auto v11 = Expected(v10);
+  test::TempDir probe;
+  probe.Put("a.dat", v10);
+  test::FaultyFiles counter;
+  Attempt whole(probe, "a.dat", counter);
+  ASSERT_EQ(whole.outcome, Outcome::Converted);
+  ASSERT_GT(counter.calls(), 10);
+
+  for (long k = 1; k <= counter.calls(); ++k) {
+    SCOPED_TRACE(testing::Message() << "call " << k << ": " << counter.log()[k - 1]);
+    test::TempDir dir;
+    dir.Put("a.dat", v10);
+    test::FaultyFiles files(k);
+    Attempt run(dir, "a.dat", files);
+    ASSERT_EQ(run.ui.messages.size(), 1u);
+    if (run.outcome == Outcome::Converted) {
+      EXPECT_EQ(run.ui.messages[0], kSuccess);
+      EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
+      EXPECT_EQ(dir.Get("a.dat"), v11);
+      EXPECT_EQ(dir.Get("a.old"), v10);
+    } else {
+      EXPECT_NE(run.ui.messages[0], kSuccess);
+      EXPECT_EQ(dir.Names(), Names{"a.dat"});
+      EXPECT_EQ(dir.Get("a.dat"), v10);
+    }
+  }
+}
+
+TEST(Messages, ShapeWhatTheUserReads) {
+  EXPECT_EQ(ErrorBoxText("Kann Backup Datei nicht erzeugen"), "Kann Backup Datei nicht erzeugen.");
+  EXPECT_EQ(ErrorBoxText("Schon da."), "Schon da.");
+  EXPECT_EQ(ErrorBoxText("Klammer)"), "Klammer)");   // 0x29, below the full stop
+  EXPECT_EQ(ErrorBoxText("Bereich/"), "Bereich/.");  // 0x2F, above it
+  EXPECT_EQ(ErrorBoxText("Bereichsprüfung"), "Bereichsprüfung.");
+
+  EXPECT_EQ(BackupPath("/a/Nord.dat"), "/a/Nord.old");
+  EXPECT_EQ(BackupPath("/a.b/Nord"), "/a.b/Nord.old");
+  EXPECT_EQ(BackupPath("Nord.Bahnhof.dat"), "Nord.Bahnhof.old");
+  EXPECT_EQ(BackupPath("/a/.dat"), "/a/.old");
+
+  EXPECT_EQ(ApplicationTitle("kvo-umsetzer"), "kvo-umsetzer");
+  EXPECT_EQ(ApplicationTitle("KvoUms.exe"), "Kvoums");
+  EXPECT_EQ(ApplicationTitle("KVO.Tool.exe"), "Kvo");
+}
+
+}  // namespace
+}  // namespace kvo

@@ -1,0 +1,152 @@
+// The window on Qt's offscreen platform: its layout, its texts, and a click
+// that converts a file.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <stdexcept>
+
+#include "Container.h"
+#include "DatUms.h"
+#include "Messages.h"
+#include "support/DatFile.h"
+#include "support/FakeUi.h"
+#include "support/TempDir.h"
+
+namespace kvo {
+namespace {
+
+TEST(Window, IsLaidOutAsDesigned) {
+  TForm1 form(nullptr);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  EXPECT_EQ(form.windowTitle(), "Kvo-Umsetzer");
+  EXPECT_EQ(form.pos(), QPoint(379, 601));
+  EXPECT_EQ(form.size(), QSize(268, 97));  // the client area
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(form.palette().color(QPalette::Window), form.palette().color(QPalette::Button));
+
+  struct Control {
+    QWidget* widget;
+    QString text;
+    QRect geometry;
+  };
+  const Control controls[] = {
+      {form.BitBtn1, "Daten umsetzen", {48, 16, 185, 25}},
+      {form.Label1, "Von Version 1.0 vom 30.12.2007", {61, 54, 155, 13}},
+      {form.Label2, "Auf Version 1.1 vom 20.10.2009 und später", {36, 72, 205, 13}},
+  };
+  for (const Control& c : controls) {
+    SCOPED_TRACE(c.text.toStdString());
+    EXPECT_EQ(c.widget->geometry(), c.geometry);
+    const QString shown = c.widget == form.BitBtn1 ? form.BitBtn1->text()
+                                                   : static_cast<QLabel*>(c.widget)->text();
+    EXPECT_EQ(shown, c.text);
+    // The whole text fits, with the button's frame taken off its width.
+    const int room = c.geometry.width() - (c.widget == form.BitBtn1 ? 12 : 0);
+    EXPECT_LE(QFontMetrics(c.widget->font()).horizontalAdvance(c.text), room)
+        << "font " << QFontInfo(c.widget->font()).family().toStdString();
+    EXPECT_LE(QFontMetrics(c.widget->font()).height(), c.geometry.height());
+  }
+  const QFontInfo font(form.font());
+  EXPECT_TRUE(font.family() == "MS Sans Serif" || font.family() == "Liberation Sans")
+      << font.family().toStdString();
+  EXPECT_GE(font.pixelSize(), 10);
+  EXPECT_EQ(form.focusWidget(), form.BitBtn1);
+  EXPECT_EQ(form.Label1->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(form.Label2->focusPolicy(), Qt::NoFocus);
+}
+
+TEST(Window, OpenDialogOffersDatFilesFromTheProgramsFolder) {
+  TForm1 form(nullptr);
+  EXPECT_EQ(form.dlgOpen->defaultSuffix(), "dat");
+  EXPECT_EQ(form.dlgOpen->nameFilters(), QStringList{"*.dat"});
+  EXPECT_EQ(form.dlgOpen->fileMode(), QFileDialog::AnyFile);
+  EXPECT_TRUE(form.dlgOpen->isSizeGripEnabled());
+  EXPECT_EQ(form.dlgOpen->directory().absolutePath(),
+            QDir(QCoreApplication::applicationDirPath()).absolutePath());
+}
+
+TEST(Window, AClickConvertsTheChosenFile) {
+  test::TempDir dir;
+  test::DatFile f = test::DatFile::Empty(test::Version::V10);
+  f.SetCount(7, 2);
+  dir.Put("a.dat", f.Bytes());
+  test::FakeUi ui(dir.Path("a.dat"));
+  TForm1 form(&ui);
+  form.show();
+  QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{std::string("info: ") + kSuccessText});
+  EXPECT_EQ(dir.Get("a.dat"), ConvertImage(f.Bytes(), *std::make_unique<TableSets>()));
+  EXPECT_EQ(ui.waiting, 0);
+}
+
+class ThrowingUi : public test::FakeUi {
+ public:
+  std::optional<std::string> ChooseFile() override { throw std::runtime_error("Dialog kaputt"); }
+};
+
+TEST(Window, AnErrorEndsTheRunInAnErrorBoxAndTheWindowStaysUsable) {
+  ThrowingUi ui;
+  TForm1 form(&ui);
+  form.show();
+  QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(ui.messages, std::vector<std::string>(2, "error: Dialog kaputt."));
+  EXPECT_EQ(ui.waiting, 0);
+  EXPECT_TRUE(form.BitBtn1->isEnabled());
+}
+
+// The real boxes: closed by a timer as soon as they are up.
+TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
+  TForm1 form(nullptr);
+  QtUserInterface ui(&form, form.dlgOpen);
+  struct Seen {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::Information;
+    bool okIsDefault = false;
+    int buttons = 0;
+    bool topLevel = false;
+  };
+  auto show = [&](auto showIt) {
+    Seen seen;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      seen = {box->windowTitle(), box->text(), box->icon(),
+              box->defaultButton() == box->button(QMessageBox::Ok),
+              static_cast<int>(box->buttons().size()), box->isWindow()};
+      QTest::keyClick(box, Qt::Key_Return);  // Enter closes it
+    });
+    showIt();
+    return seen;
+  };
+  const Seen info = show([&] { ui.ShowInformation(kSuccessText); });
+  EXPECT_EQ(info.text, QString::fromUtf8(kSuccessText));
+  EXPECT_EQ(info.icon, QMessageBox::NoIcon);
+  const Seen error = show([&] { ui.ShowError("Kann Backup Datei nicht erzeugen."); });
+  EXPECT_EQ(error.icon, QMessageBox::Critical);
+  for (const Seen& s : {info, error}) {
+    EXPECT_EQ(s.title.toStdString(),
+              ApplicationTitle(QCoreApplication::applicationFilePath()
+                                   .section('/', -1)
+                                   .toStdString()));
+    EXPECT_TRUE(s.okIsDefault);
+    EXPECT_EQ(s.buttons, 1);
+    EXPECT_TRUE(s.topLevel);
+  }
+}
+
+}  // namespace
+}  // namespace kvo
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,84 @@
+#include "FaultyFiles.h"
+
+namespace kvo::test {
+
+namespace {
+
+class FaultyInput final : public platform::InputFile {
+ public:
+  FaultyInput(std::unique_ptr<platform::InputFile> real, FaultyFiles& files)
+      : real_(std::move(real)), files_(files) {}
+  std::size_t Read(std::span<std::uint8_t> out) override {
+    files_.Call("read");
+    return real_->Read(out);
+  }
+  std::uint64_t Remaining() const override { return real_->Remaining(); }
+  void Close() override {
+    files_.Call("close");
+    real_->Close();
+  }
+
+ private:
+  std::unique_ptr<platform::InputFile> real_;
+  FaultyFiles& files_;
+};
+
+class FaultyOutput final : public platform::OutputFile {
+ public:
+  FaultyOutput(std::unique_ptr<platform::OutputFile> real, FaultyFiles& files)
+      : real_(std::move(real)), files_(files) {}
+  void Write(std::span<const std::uint8_t> bytes) override {
+    files_.Call("write");
+    real_->Write(bytes);
+  }
+  void Sync() override {
+    files_.Call("fsync");
+    real_->Sync();
+  }
+  void Close() override {
+    files_.Call("close");
+    real_->Close();
+  }
+
+ private:
+  std::unique_ptr<platform::OutputFile> real_;
+  FaultyFiles& files_;
+};
+
+}  // namespace
+
+void FaultyFiles::Call(const char* what) {
+  if (!only.empty() && only != what) return;
+  ++calls_;
+  log_.emplace_back(what);
+  if (calls_ == failAt_ || (failFrom && failAt_ > 0 && calls_ > failAt_)) {
+    throw platform::FileError(std::string("injected failure: ") + what);
+  }
+}
+
+std::unique_ptr<platform::InputFile> FaultyFiles::OpenRead(const std::string& path) {
+  Call("open");
+  return std::make_unique<FaultyInput>(real_.OpenRead(path), *this);
+}
+
+std::unique_ptr<platform::OutputFile> FaultyFiles::CreateNew(const std::string& path) {
+  Call("create");
+  return std::make_unique<FaultyOutput>(real_.CreateNew(path), *this);
+}
+
+void FaultyFiles::RenameNoReplace(const std::string& from, const std::string& to) {
+  Call("rename");
+  real_.RenameNoReplace(from, to);
+}
+
+void FaultyFiles::Remove(const std::string& path) {
+  Call("remove");
+  real_.Remove(path);
+}
+
+void FaultyFiles::SyncFolderOf(const std::string& path) {
+  Call("fsyncdir");
+  real_.SyncFolderOf(path);
+}
+
+}  // namespace kvo::test
