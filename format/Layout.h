@@ -100,7 +100,7 @@ constexpr void Walk(std::span<const Field> rows, std::size_t base, std::size_t f
     for (std::size_t j = 0; j < f.count; ++j) {
       const std::size_t dst = base + f.offset + j * f.stride;
       const std::size_t src = fromBase + f.from + j * f.fromStride;
-      if (f.group != nullptr) {
+      if (f.groupRows != 0) {
         Walk(std::span<const Field>(f.group, f.groupRows), dst, src, visit);
       } else {
         visit(Op{static_cast<std::uint16_t>(dst), static_cast<std::uint16_t>(src), f.size, f.rule});
