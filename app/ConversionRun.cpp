@@ -122,7 +122,7 @@ std::string TemporaryPath(const std::string& path, int attempt) {
   return path + ".kvo-tmp" + (attempt == 0 ? "" : std::to_string(attempt));
 }
 
-Outcome RunConversion(UserInterface& ui, Files& files, TableSets& tables) {
+Outcome RunConversion(UserInterface& ui, Files& files, TableSets& tables, RunOptions options) {
   WaitCursor wait(ui);
   try {
     const std::optional<std::string> chosen = ui.ChooseFile();
@@ -141,6 +141,13 @@ Outcome RunConversion(UserInterface& ui, Files& files, TableSets& tables) {
     }
 
     const std::string backup = BackupPath(path);
+    if (options.checkOnly) {
+      if (files.Exists(backup)) throw KvoError(kBackupFailedText);
+      ConvertTables(tables, counts);
+      wait.End();
+      ui.ShowInformation(kConvertibleText);
+      return Outcome::Convertible;
+    }
     try {
       files.RenameNoReplace(path, backup);
     } catch (const FileError&) {

@@ -12,8 +12,8 @@ namespace kvo {
 namespace {
 
 QString Title() {
-  return QString::fromStdString(
-      ApplicationTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString()));
+  return QString::fromStdString(ApplicationTitle(
+      QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString()));
 }
 
 void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text) {
@@ -84,7 +84,9 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets& tables)
 
 TForm1::~TForm1() = default;
 
-void TForm1::FormCreate() { dlgOpen->setDirectory(QCoreApplication::applicationDirPath()); }
+void TForm1::FormCreate() {
+  dlgOpen->setDirectory(QCoreApplication::applicationDirPath());
+}
 
 void TForm1::BitBtn1Click() {
   // Nothing may escape into Qt's event loop: the run reports its own errors,
@@ -117,8 +119,12 @@ void QtUserInterface::ShowError(const std::string& text) {
   ShowBox(window_, QMessageBox::Critical, text);
 }
 
-void QtUserInterface::BeginWait() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void QtUserInterface::BeginWait() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-void QtUserInterface::EndWait() { QApplication::restoreOverrideCursor(); }
+void QtUserInterface::EndWait() {
+  QApplication::restoreOverrideCursor();
+}
 
 }  // namespace kvo

@@ -8,6 +8,8 @@ namespace kvo {
 
 inline constexpr const char* kSuccessText =
     "Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old";
+inline constexpr const char* kConvertibleText =
+    "Datei kann umgesetzt werden, die alte Datei bekäme die Endung .old";
 inline constexpr const char* kBackupFailedText = "Kann Backup Datei nicht erzeugen";
 inline constexpr const char* kOutputFailedText = "Kann neue Datei nicht erzeugen";
 

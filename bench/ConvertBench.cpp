@@ -11,21 +11,10 @@
 
 namespace {
 
-using kvo::test::DatFile;
-
 // About 256 MB, most of it in the counted blocks, with random field bytes
 // and text lengths.
 const std::vector<std::uint8_t>& LargeFile() {
-  static const std::vector<std::uint8_t> bytes = [] {
-    DatFile f = DatFile::Empty(kvo::test::Version::V10);
-    const std::pair<int, std::int32_t> counts[] = {{6, 200'000},  {7, 350'000},  {8, 300'000},
-                                                   {9, 200'000},  {10, 500'000}, {12, 300'000},
-                                                   {13, 500'000}, {17, 200'000}, {18, 200'000}};
-    for (auto [block, count] : counts) f.SetCount(block, count);
-    kvo::test::Random random(1);
-    kvo::test::Randomise(f, random);
-    return f.Bytes();
-  }();
+  static const std::vector<std::uint8_t> bytes = kvo::test::SizedFile(1, 256u << 20).Bytes();
   return bytes;
 }
 

@@ -41,6 +41,7 @@ class Files {
   // Renames; fails, and changes nothing, when a file of the new name exists.
   virtual void RenameNoReplace(const std::string& from, const std::string& to) = 0;
   virtual void Remove(const std::string& path) = 0;
+  virtual bool Exists(const std::string& path) = 0;
   // Makes the renames and creations in the folder of path durable.
   virtual void SyncFolderOf(const std::string& path) = 0;
 };

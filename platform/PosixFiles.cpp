@@ -126,6 +126,11 @@ class PosixFiles final : public Files {
     if (::unlink(path.c_str()) != 0) Fail("unlink", path);
   }
 
+  bool Exists(const std::string& path) override {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+  }
+
   void SyncFolderOf(const std::string& path) override {
     const std::string folder = FolderOf(path);
     Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

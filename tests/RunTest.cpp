@@ -43,7 +43,7 @@ struct Attempt {
   test::FakeUi ui;
   Outcome outcome;
   Attempt(const test::TempDir& dir, const std::string& name, platform::Files& files,
-      TableSets& tables = ProcessTables())
+          TableSets& tables = ProcessTables())
       : ui(dir.Path(name)) {
     outcome = RunConversion(ui, files, tables);
     EXPECT_EQ(ui.waiting, 0) << "the wait cursor stays on";
@@ -185,9 +185,8 @@ TEST(Run, AFailingOutputBringsTheOriginalBack) {
   };
   const Case cases[] = {
       {"create", 1, true},  // every name tried
-      {"write", 1, false},  {"write", 7, false},
-      {"fsync", 1, false},
-      {"close", 2, false},  // the input's close is the first
+      {"write", 1, false},    {"write", 7, false},
+      {"fsync", 1, false},    {"close", 2, false},  // the input's close is the first
       {"fsyncdir", 1, false},
   };
   for (const Case& c : cases) {
@@ -216,8 +215,10 @@ TEST(Run, SaysWhereTheOriginalIsWhenItCannotBeBroughtBack) {
   files.failFrom = true;
   Attempt run(dir, "a.dat", files);
   ASSERT_EQ(run.ui.messages.size(), 1u);
-  EXPECT_EQ(run.ui.messages[0], "error: Kann neue Datei nicht erzeugen. Die alte Datei liegt "
-                                "weiterhin unter " + dir.Path("a.old") + ".");
+  EXPECT_EQ(run.ui.messages[0],
+            "error: Kann neue Datei nicht erzeugen. Die alte Datei liegt "
+            "weiterhin unter " +
+                dir.Path("a.old") + ".");
   EXPECT_EQ(dir.Names(), Names{"a.old"});
   EXPECT_EQ(dir.Get("a.old"), v10);
 }

@@ -43,8 +43,8 @@ TEST(Window, IsLaidOutAsDesigned) {
   for (const Control& c : controls) {
     SCOPED_TRACE(c.text.toStdString());
     EXPECT_EQ(c.widget->geometry(), c.geometry);
-    const QString shown = c.widget == form.BitBtn1 ? form.BitBtn1->text()
-                                                   : static_cast<QLabel*>(c.widget)->text();
+    const QString shown =
+        c.widget == form.BitBtn1 ? form.BitBtn1->text() : static_cast<QLabel*>(c.widget)->text();
     EXPECT_EQ(shown, c.text);
     // The whole text fits, with the button's frame taken off its width.
     const int room = c.geometry.width() - (c.widget == form.BitBtn1 ? 12 : 0);
@@ -117,9 +117,12 @@ TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
     QTimer::singleShot(0, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       ASSERT_NE(box, nullptr);
-      seen = {box->windowTitle(), box->text(), box->icon(),
+      seen = {box->windowTitle(),
+              box->text(),
+              box->icon(),
               box->defaultButton() == box->button(QMessageBox::Ok),
-              static_cast<int>(box->buttons().size()), box->isWindow()};
+              static_cast<int>(box->buttons().size()),
+              box->isWindow()};
       QTest::keyClick(box, Qt::Key_Return);  // Enter closes it
     });
     showIt();
@@ -131,10 +134,9 @@ TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
   const Seen error = show([&] { ui.ShowError("Kann Backup Datei nicht erzeugen."); });
   EXPECT_EQ(error.icon, QMessageBox::Critical);
   for (const Seen& s : {info, error}) {
-    EXPECT_EQ(s.title.toStdString(),
-              ApplicationTitle(QCoreApplication::applicationFilePath()
-                                   .section('/', -1)
-                                   .toStdString()));
+    EXPECT_EQ(
+        s.title.toStdString(),
+        ApplicationTitle(QCoreApplication::applicationFilePath().section('/', -1).toStdString()));
     EXPECT_TRUE(s.okIsDefault);
     EXPECT_EQ(s.buttons, 1);
     EXPECT_TRUE(s.topLevel);
@@ -145,7 +147,8 @@ TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
 }  // namespace kvo
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -130,4 +130,20 @@ void Randomise(DatFile& f, Random& random) {
   for (const BlockSpec& s : kBlocks) random.Fill(f.blocks[s.number]);
 }
 
+DatFile SizedFile(std::uint64_t seed, std::uint64_t totalBytes) {
+  DatFile f = DatFile::Empty(Version::V10);
+  const std::uint64_t fixed = f.Bytes().size();
+  const std::uint64_t rest = totalBytes > fixed ? totalBytes - fixed : 0;
+  // Percent of the counted bytes per block.
+  const std::pair<int, int> shares[] = {{6, 11}, {7, 45}, {8, 9},  {9, 8}, {10, 9},
+                                        {12, 4}, {13, 3}, {17, 6}, {18, 5}};
+  for (auto [block, percent] : shares) {
+    const std::uint64_t count = rest * percent / 100 / Spec(block).record10;
+    f.SetCount(block, static_cast<std::int32_t>(count));
+  }
+  Random random(seed);
+  Randomise(f, random);
+  return f;
+}
+
 }  // namespace kvo::test

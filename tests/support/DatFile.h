@@ -84,4 +84,8 @@ class Random {
 // bytes included.
 void Randomise(DatFile& f, Random& random);
 
+// A random version 1.0 file of about totalBytes, most of it in the counted
+// blocks in the proportions a real layout has (B7 the largest).
+DatFile SizedFile(std::uint64_t seed, std::uint64_t totalBytes);
+
 }  // namespace kvo::test

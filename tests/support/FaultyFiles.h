@@ -19,6 +19,7 @@ class FaultyFiles : public platform::Files {
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
   void RenameNoReplace(const std::string& from, const std::string& to) override;
   void Remove(const std::string& path) override;
+  bool Exists(const std::string& path) override { return real_.Exists(path); }
   void SyncFolderOf(const std::string& path) override;
 
   // Every call is counted; the one numbered failAt (from 1) fails, and with

@@ -1,0 +1,146 @@
+// kvo-umsetzer-cli as a script would use it: lines, exit statuses, and what
+// it leaves on disk.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "Container.h"
+#include "support/DatFile.h"
+#include "support/TempDir.h"
+
+namespace kvo {
+namespace {
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+std::string Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+Result Cli(const test::TempDir& dir, const std::string& args) {
+  const test::TempDir streams;  // apart from the files under test
+  const std::string out = streams.Path("out");
+  const std::string err = streams.Path("err");
+  const std::string command =
+      "cd '" + dir.Path("") + "' && " KVO_CLI " " + args + " >'" + out + "' 2>'" + err + "'";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Lines(out), Lines(err)};
+}
+
+std::map<std::string, std::vector<std::uint8_t>> Snapshot(const test::TempDir& dir) {
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  for (const std::string& name : dir.Names()) files[name] = dir.Get(name);
+  return files;
+}
+
+std::vector<std::uint8_t> Good(std::uint64_t seed) {
+  test::DatFile f = test::DatFile::Empty(test::Version::V10);
+  f.SetCount(7, 3);
+  f.SetCount(12, 2);
+  test::Random random(seed);
+  test::Randomise(f, random);
+  return f.Bytes();
+}
+
+// Good, already converted, truncated, and one whose backup name is taken.
+void MixedBatch(const test::TempDir& dir) {
+  dir.Put("gut.dat", Good(1));
+  dir.Put("neu.dat", ConvertImage(Good(2), *std::make_unique<TableSets>()));
+  const auto good = Good(3);
+  dir.Put("kurz.dat", {good.begin(), good.end() - 10});
+  dir.Put("belegt.dat", Good(4));
+  dir.Put("belegt.old", {'x'});
+}
+
+const char* kBatch = "gut.dat neu.dat kurz.dat belegt.dat";
+
+TEST(Cli, ConvertsTheGoodFilesOfAMixedBatchAndReportsTheRest) {
+  test::TempDir dir;
+  MixedBatch(dir);
+  const auto before = Snapshot(dir);
+  const Result r = Cli(dir, kBatch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "gut.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
+            "Zusammenfassung: 1 umgesetzt, 3 nicht umgesetzt\n");
+  EXPECT_EQ(r.err,
+            "neu.dat: Falsche Dateiversion\n"
+            "kurz.dat: Datei ist unvollständig.\n"
+            "belegt.dat: Kann Backup Datei nicht erzeugen.\n");
+  auto after = Snapshot(dir);
+  EXPECT_EQ(after["gut.old"], before.at("gut.dat"));
+  EXPECT_EQ(after["gut.dat"], ConvertImage(before.at("gut.dat"), *std::make_unique<TableSets>()));
+  after.erase("gut.old");
+  after["gut.dat"] = before.at("gut.dat");
+  EXPECT_EQ(after, before) << "the refused files stay as they were";
+}
+
+TEST(Cli, CheckChangesNothingOnDisk) {
+  test::TempDir dir;
+  MixedBatch(dir);
+  const auto before = Snapshot(dir);
+  const Result r = Cli(dir, std::string("--check ") + kBatch);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "gut.dat: Datei kann umgesetzt werden, die alte Datei bekäme die Endung .old\n"
+            "Zusammenfassung: 1 umsetzbar, 3 nicht umsetzbar\n");
+  EXPECT_EQ(r.err,
+            "neu.dat: Falsche Dateiversion\n"
+            "kurz.dat: Datei ist unvollständig.\n"
+            "belegt.dat: Kann Backup Datei nicht erzeugen.\n");
+  EXPECT_EQ(Snapshot(dir), before);
+  EXPECT_EQ(Cli(dir, "--check gut.dat").status, 0);
+  EXPECT_EQ(Snapshot(dir), before);
+}
+
+TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
+  test::TempDir dir;
+  dir.Put("a.dat", Good(5));
+  dir.Put("b.dat", Good(6));
+  const Result one = Cli(dir, "a.dat");
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(one.out,
+            "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
+  EXPECT_EQ(one.err, "");
+  // a.dat is a version 1.1 file now.
+  const Result again = Cli(dir, "b.dat a.dat");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.err, "a.dat: Falsche Dateiversion\n");
+}
+
+TEST(Cli, UsageErrorsAndHelp) {
+  test::TempDir dir;
+  struct Case {
+    std::string args;
+    int status;
+    std::string outStart, errStart;
+  };
+  const Case cases[] = {
+      {"", 2, "", "kvo-umsetzer-cli: keine Datei angegeben\n"},
+      {"--check", 2, "", "kvo-umsetzer-cli: keine Datei angegeben\n"},
+      {"--schnell a.dat", 2, "", "kvo-umsetzer-cli: unbekannte Option --schnell\n"},
+      {"--help", 0, "Aufruf: kvo-umsetzer-cli [--check] DATEI...\n", ""},
+      {"--version", 0, "kvo-umsetzer-cli ", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Cli(dir, c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out.substr(0, c.outStart.size()), c.outStart);
+    EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
+  }
+  EXPECT_TRUE(dir.Names().empty());
+}
+
+}  // namespace
+}  // namespace kvo
