@@ -39,9 +39,9 @@ constexpr std::array kB7Layout = {
 
 }  // namespace
 
-void ConvertB6(const decltype(kvoAllg0::Tables::b6)& in, std::int32_t count,
+void ConvertB6(decltype(kvoAllg0::Tables::b6)&& in, std::int32_t count,
                decltype(kvoAllg::Tables::b6)& out) {
-  ConvertCounted<kB6Layout>(in, count, out);
+  ConvertCountedInPlace<kB6Layout>(std::move(in), count, out);
 }
 
 void ConvertB7(const decltype(kvoAllg0::Tables::b7)& in, std::int32_t count,

@@ -55,23 +55,23 @@ constexpr std::array kB11Layout = {
 
 }  // namespace
 
-void ConvertB8(const decltype(kvoAllg0::Tables::b8)& in, std::int32_t count,
+void ConvertB8(decltype(kvoAllg0::Tables::b8)&& in, std::int32_t count,
                decltype(kvoAllg::Tables::b8)& out) {
-  ConvertCounted<kB8Layout>(in, count, out);
+  ConvertCountedInPlace<kB8Layout>(std::move(in), count, out);
 }
 
 void ConvertB4(const decltype(kvoAllg0::Tables::b4)& in, decltype(kvoAllg::Tables::b4)& out) {
   ConvertFixed<kB4Layout>(in, out);
 }
 
-void ConvertB9(const decltype(kvoAllg0::Tables::b9)& in, std::int32_t count,
+void ConvertB9(decltype(kvoAllg0::Tables::b9)&& in, std::int32_t count,
                decltype(kvoAllg::Tables::b9)& out) {
-  ConvertCounted<kB9Layout>(in, count, out);
+  ConvertCountedInPlace<kB9Layout>(std::move(in), count, out);
 }
 
-void ConvertB10(const decltype(kvoAllg0::Tables::b10)& in, std::int32_t count,
+void ConvertB10(decltype(kvoAllg0::Tables::b10)&& in, std::int32_t count,
                 decltype(kvoAllg::Tables::b10)& out) {
-  ConvertCounted<kB10Layout>(in, count, out);
+  ConvertCountedInPlace<kB10Layout>(std::move(in), count, out);
 }
 
 void ConvertB11(const decltype(kvoAllg0::Tables::b11)& in, decltype(kvoAllg::Tables::b11)& out) {

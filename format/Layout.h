@@ -212,4 +212,26 @@ inline void ApplyRecord(const std::uint8_t* src, std::uint8_t* dst) {
   (std::make_index_sequence<ops.size()>{});
 }
 
+// True when every field that is read keeps its offset: such a record can be
+// rebuilt where it lies.
+constexpr bool KeepsOffsets(std::span<const Field> rows) {
+  bool keeps = true;
+  detail::Walk(rows, 0, 0, [&](const Op& op) {
+    if ((op.rule == Rule::Copy || op.rule == Rule::Text) && op.src != op.dst) keeps = false;
+  });
+  return keeps;
+}
+
+// Rebuilds a record in place, for layouts that keep their offsets: copies
+// are nothing to do, texts and cleared fields are rewritten where they are.
+template <const auto& Rows>
+inline void ApplyRecordInPlace(std::uint8_t* record) {
+  static_assert(KeepsOffsets(Rows));
+  constexpr const auto& ops = kOps<Rows>;
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    ((ops[I].rule == Rule::Copy ? void() : ApplyOp<ops[I]>(record, record)), ...);
+  }
+  (std::make_index_sequence<ops.size()>{});
+}
+
 }  // namespace kvo::layout

@@ -7,6 +7,8 @@
 
 namespace kvo {
 
+// After ConvertTables the counted tables whose records keep their layout have
+// moved from v10 into v11; nothing reads them there after that.
 struct TableSets {
   kvoAllg0::Tables v10;
   kvoAllg::Tables v11;

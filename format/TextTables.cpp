@@ -30,14 +30,14 @@ constexpr std::size_t kB16MarkOffset = 12;
 }  // namespace
 
 // Record 0 is not converted: version 1.1 keeps it as zero bytes.
-void ConvertB12(const decltype(kvoAllg0::Tables::b12)& in, std::int32_t count,
+void ConvertB12(decltype(kvoAllg0::Tables::b12)&& in, std::int32_t count,
                 decltype(kvoAllg::Tables::b12)& out) {
-  ConvertCounted<kB12Layout>(in, count, out, /*first=*/1);
+  ConvertCountedInPlace<kB12Layout>(std::move(in), count, out, /*first=*/1);
 }
 
-void ConvertB13(const decltype(kvoAllg0::Tables::b13)& in, std::int32_t count,
+void ConvertB13(decltype(kvoAllg0::Tables::b13)&& in, std::int32_t count,
                 decltype(kvoAllg::Tables::b13)& out) {
-  ConvertCounted<kB13Layout>(in, count, out);
+  ConvertCountedInPlace<kB13Layout>(std::move(in), count, out);
 }
 
 void ConvertB16(const decltype(kvoAllg0::Tables::b16)& in, decltype(kvoAllg::Tables::b16)& out) {

@@ -62,13 +62,18 @@ class PosixInput final : public InputFile {
   std::uint64_t remaining_;
 };
 
+// Large blocks go out in pieces: one write of a hundred megabytes makes the
+// kernel hold far more dirty pages at once than writeback wants.
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
 class PosixOutput final : public OutputFile {
  public:
   PosixOutput(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
 
   void Write(std::span<const std::uint8_t> bytes) override {
     while (!bytes.empty()) {
-      const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
+      const ssize_t n =
+          ::write(fd_.get(), bytes.data(), std::min<std::size_t>(bytes.size(), kChunk));
       if (n < 0) {
         if (errno == EINTR) continue;
         Fail("write", path_);

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Times kvo-umsetzer-cli on whole files against the floor of just moving the
+# same bytes, and prints the median ratios and the peak memory.
+#
+#   bench/run-bench.sh [BUILD_DIR] [RUNS]
+#
+# Large file: about 256 MB, converted by the tool vs. dd ... conv=fsync (the
+# same bytes read, written and flushed). Batch: 1,000 files of about 250 KB
+# in one call of the tool vs. cp of them and one sync.
+set -euo pipefail
+
+build=${1:-build}
+runs=${2:-5}
+cli=$(realpath "$build/cli/kvo-umsetzer-cli")
+gen=$(realpath "$build/bench/kvo-gen")
+for tool in "$cli" "$gen" /usr/bin/time; do
+  [ -x "$tool" ] || { echo "missing $tool (build first; /usr/bin/time is Debian's 'time')" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/var/tmp}/kvo-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+now() { date +%s.%N; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "== large file"
+"$gen" --seed 1 --mb 256 source.dat
+size=$(stat -c %s source.dat)
+echo "file: $size bytes"
+: >tool.times; : >floor.times; : >tool.rss
+for ((i = 0; i < runs; i++)); do
+  rm -f in.dat in.old out.dat
+  cp source.dat in.dat && sync
+  /usr/bin/time -f "%e %M" -o tool.run "$cli" in.dat >/dev/null
+  read -r secs rss <tool.run
+  echo "$secs" >>tool.times; echo "$rss" >>tool.rss
+  cmp -s in.old source.dat || { echo "backup differs from the input" >&2; exit 1; }
+  sync
+  start=$(now)
+  dd if=in.old of=out.dat bs=1M conv=fsync status=none
+  echo "$(now) - $start" | bc -l >>floor.times
+done
+tool=$(median <tool.times); floor=$(median <floor.times)
+peak=$(sort -g tool.rss | tail -n 1)
+printf 'kvo-umsetzer-cli: median %.3f s   dd conv=fsync: median %.3f s   ratio %.2f\n' \
+  "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)"
+printf 'peak resident memory: %d KiB = %.2f x the file size\n' "$peak" \
+  "$(echo "$peak * 1024 / $size" | bc -l)"
+
+echo "== batch of 1000 files"
+mkdir -p sources
+for ((i = 1; i <= 1000; i++)); do "$gen" --seed "$i" --mb 0.25 "sources/f$i.dat"; done
+echo "files: $(du -sb sources | cut -f1) bytes in 1000 files"
+: >tool.times; : >floor.times
+for ((i = 0; i < (runs < 3 ? runs : 3); i++)); do
+  rm -rf batch copy && cp -r sources batch && mkdir copy && sync
+  start=$(now)
+  (cd batch && "$cli" ./*.dat >/dev/null)
+  echo "$(now) - $start" | bc -l >>tool.times
+  sync
+  start=$(now)
+  cp sources/*.dat copy/ && sync
+  echo "$(now) - $start" | bc -l >>floor.times
+done
+tool=$(median <tool.times); floor=$(median <floor.times)
+printf 'kvo-umsetzer-cli: median %.3f s   cp + sync: median %.3f s   ratio %.2f\n' \
+  "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)"
