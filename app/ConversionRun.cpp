@@ -66,10 +66,19 @@ Counts ReadWhole(platform::InputFile& in, TableSets& tables) {
   }
 }
 
-// Writes the new file beside the chosen one and moves it into place only once
-// it is complete and on the disk. On failure nothing of it is left.
-void WriteNewFile(Files& files, const std::string& path, const TableSets& tables,
-                  const Counts& counts) {
+// Clean-up on a path that already failed: the first error is the one to
+// report, and a leftover temporary file is recognisable by its name.
+void RemoveQuietly(Files& files, const std::string& path) {
+  try {
+    files.Remove(path);
+  } catch (const FileError&) {
+  }
+}
+
+// Writes the new file beside the chosen one, complete and on the disk, and
+// returns its name. On failure nothing of it is left.
+std::string WriteTemporary(Files& files, const std::string& path, const TableSets& tables,
+                           const Counts& counts) {
   std::string temporary;
   std::unique_ptr<platform::OutputFile> out;
   for (int attempt = 0; !out; ++attempt) {
@@ -77,26 +86,47 @@ void WriteNewFile(Files& files, const std::string& path, const TableSets& tables
     try {
       out = files.CreateNew(temporary);
     } catch (const FileError&) {
-      if (attempt == 99) throw;
+      // Nothing new can be named in this folder, so neither can a backup.
+      if (attempt == 99 || !files.Exists(temporary)) throw KvoError(kBackupFailedText);
     }
   }
-  bool placed = false;
   try {
     WriteDataFile(*out, tables, counts);
     out->Sync();
     out->Close();
+  } catch (...) {
+    out.reset();
+    RemoveQuietly(files, temporary);
+    throw KvoError(kOutputFailedText);
+  }
+  return temporary;
+}
+
+// The original becomes the backup, the new file takes its name. Any failure
+// gives the original its name back.
+void Commit(Files& files, const std::string& path, const std::string& backup,
+            const std::string& temporary) {
+  try {
+    files.RenameNoReplace(path, backup);
+  } catch (const FileError&) {
+    RemoveQuietly(files, temporary);
+    throw KvoError(kBackupFailedText);
+  }
+  bool placed = false;
+  try {
     files.RenameNoReplace(temporary, path);
     placed = true;
     files.SyncFolderOf(path);
-  } catch (...) {
-    out.reset();
+  } catch (const FileError&) {
+    std::string message = kOutputFailedText;
     try {
       if (placed) files.RenameNoReplace(path, temporary);
-      files.Remove(temporary);
+      files.RenameNoReplace(backup, path);
     } catch (const FileError&) {
-      // The error that brought us here is the one to report.
+      message = ErrorBoxText(message) + " Die alte Datei liegt weiterhin unter " + backup;
     }
-    throw;
+    RemoveQuietly(files, temporary);
+    throw KvoError(message);
   }
 }
 
@@ -140,33 +170,20 @@ Outcome RunConversion(UserInterface& ui, Files& files, TableSets& tables, RunOpt
       counts = ReadWhole(*in, tables);
     }
 
+    // The backup name is checked first, to spare the work, and again by the
+    // rename, which never replaces a file.
     const std::string backup = BackupPath(path);
+    if (files.Exists(backup)) throw KvoError(kBackupFailedText);
+    ConvertTables(tables, counts);
     if (options.checkOnly) {
-      if (files.Exists(backup)) throw KvoError(kBackupFailedText);
-      ConvertTables(tables, counts);
       wait.End();
       ui.ShowInformation(kConvertibleText);
       return Outcome::Convertible;
     }
-    try {
-      files.RenameNoReplace(path, backup);
-    } catch (const FileError&) {
-      throw KvoError(kBackupFailedText);
-    }
-
-    try {
-      ConvertTables(tables, counts);
-      WriteNewFile(files, path, tables, counts);
-    } catch (...) {
-      // Give the user the original back under its own name.
-      std::string message = MessageOf(std::current_exception());
-      try {
-        files.RenameNoReplace(backup, path);
-      } catch (const FileError&) {
-        message = ErrorBoxText(message) + " Die alte Datei liegt weiterhin unter " + backup;
-      }
-      throw KvoError(message);
-    }
+    // The new file is complete on the disk before the original is renamed:
+    // an interruption while writing leaves the original under its name.
+    const std::string temporary = WriteTemporary(files, path, tables, counts);
+    Commit(files, path, backup, temporary);
 
     wait.End();
     ui.ShowInformation(kSuccessText);

@@ -175,19 +175,23 @@ TEST(Run, ALeftoverOfAnInterruptedRunIsNoObstacle) {
   EXPECT_EQ(dir.Get("a.dat.kvo-tmp"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
-// Each failure while the new file is made: the original is back under its
-// name, nothing else is left, and the user is told.
-TEST(Run, AFailingOutputBringsTheOriginalBack) {
+// Each failure while the new file is made or put in place: the original is
+// (back) under its name, nothing else is left, and the user is told.
+TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
+  const std::string backupFailed = "error: Kann Backup Datei nicht erzeugen.";
+  const std::string outputFailed = "error: Kann neue Datei nicht erzeugen.";
   struct Case {
     const char* call;
     long nth;
-    bool everyOneAfter;
+    const std::string& message;
   };
   const Case cases[] = {
-      {"create", 1, true},  // every name tried
-      {"write", 1, false},    {"write", 7, false},
-      {"fsync", 1, false},    {"close", 2, false},  // the input's close is the first
-      {"fsyncdir", 1, false},
+      {"create", 1, backupFailed},  // the folder takes no new name
+      {"write", 1, outputFailed},    {"write", 7, outputFailed},
+      {"fsync", 1, outputFailed},    {"close", 2, outputFailed},  // the input's close is the first
+      {"rename", 1, backupFailed},                                // the original to its backup name
+      {"rename", 2, outputFailed},                                // the new file to the chosen name
+      {"fsyncdir", 1, outputFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.call << " " << c.nth);
@@ -196,10 +200,9 @@ TEST(Run, AFailingOutputBringsTheOriginalBack) {
     dir.Put("a.dat", v10);
     test::FaultyFiles files(c.nth);
     files.only = c.call;
-    files.failFrom = c.everyOneAfter;
     Attempt run(dir, "a.dat", files);
     EXPECT_EQ(run.outcome, Outcome::Failed);
-    EXPECT_EQ(run.ui.messages, std::vector<std::string>{"error: Kann neue Datei nicht erzeugen."});
+    EXPECT_EQ(run.ui.messages, std::vector<std::string>{c.message});
     EXPECT_EQ(dir.Names(), Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), v10);
   }
@@ -252,6 +255,40 @@ TEST(Run, NoSingleFailingCallLosesTheOriginal) {
       EXPECT_NE(run.ui.messages[0], kSuccess);
       EXPECT_EQ(dir.Names(), Names{"a.dat"});
       EXPECT_EQ(dir.Get("a.dat"), v10);
+    }
+  }
+}
+
+// The machine going bad: from call k on, every call of the file layer fails,
+// clean-up included. The original's bytes are still under its name or its
+// backup name, the user is told which, and success is never claimed.
+TEST(Run, FailuresFromAnyCallOnLoseNothing) {
+  const auto v10 = SampleFile(12);
+  test::TempDir probe;
+  probe.Put("a.dat", v10);
+  test::FaultyFiles counter;
+  Attempt whole(probe, "a.dat", counter);
+  ASSERT_EQ(whole.outcome, Outcome::Converted);
+
+  for (long k = 1; k <= counter.calls(); ++k) {
+    SCOPED_TRACE(testing::Message() << "from call " << k << ": " << counter.log()[k - 1]);
+    test::TempDir dir;
+    dir.Put("a.dat", v10);
+    test::FaultyFiles files(k);
+    files.failFrom = true;
+    Attempt run(dir, "a.dat", files);
+    ASSERT_EQ(run.ui.messages.size(), 1u);
+    const std::string& message = run.ui.messages[0];
+    for (const std::string& name : dir.Names()) {
+      EXPECT_TRUE(name == "a.dat" || name == "a.old" || name.starts_with("a.dat.kvo-tmp")) << name;
+    }
+    if (run.outcome == Outcome::Converted) {
+      EXPECT_EQ(dir.Get("a.old"), v10);
+    } else if (dir.Has("a.dat") && dir.Get("a.dat") == v10) {
+      EXPECT_FALSE(dir.Has("a.old"));
+    } else {
+      EXPECT_EQ(dir.Get("a.old"), v10);
+      EXPECT_NE(message.find(dir.Path("a.old")), std::string::npos) << message;
     }
   }
 }
