@@ -1,40 +1,21 @@
 // kvo-umsetzer-cli as a script would use it: lines, exit statuses, and what
 // it leaves on disk.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "Container.h"
+#include "support/Command.h"
 #include "support/DatFile.h"
 #include "support/TempDir.h"
 
 namespace kvo {
 namespace {
 
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-std::string Lines(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using Result = test::CommandResult;
 
 Result Cli(const test::TempDir& dir, const std::string& args) {
-  const test::TempDir streams;  // apart from the files under test
-  const std::string out = streams.Path("out");
-  const std::string err = streams.Path("err");
-  const std::string command =
-      "cd '" + dir.Path("") + "' && " KVO_CLI " " + args + " >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Lines(out), Lines(err)};
+  return test::RunCommand(dir.Path(""), std::string(KVO_CLI) + " " + args);
 }
 
 std::map<std::string, std::vector<std::uint8_t>> Snapshot(const test::TempDir& dir) {

@@ -1,0 +1,16 @@
+// Runs a command line through the shell and keeps what it printed.
+#pragma once
+
+#include <string>
+
+namespace kvo::test {
+
+struct CommandResult {
+  int status;  // the exit status, -1 when it did not exit
+  std::string out, err;
+};
+
+// Runs command in folder.
+CommandResult RunCommand(const std::string& folder, const std::string& command);
+
+}  // namespace kvo::test
