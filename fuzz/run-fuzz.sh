@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the fuzzer with clang, makes a seed corpus with kvo-gen and fuzzes
+# for SECONDS (60 by default).
+#
+#   fuzz/run-fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DKVO_FUZZ=ON -DKVO_SANITIZE=ON \
+  -DKVO_BUILD_APP=OFF -DKVO_BUILD_BENCH=OFF -DKVO_BUILD_TESTS=OFF -DKVO_WERROR=ON >/dev/null
+cmake --build build-fuzz --target fuzz_convert kvo-gen
+
+corpus=build-fuzz/corpus
+rm -rf "$corpus" && mkdir -p "$corpus"
+gen=build-fuzz/bench/kvo-gen
+$gen --seed 1 "$corpus/empty.dat"
+$gen --seed 2 --count 6=1 --count 7=2 --count 12=2 --count 17=1 "$corpus/small.dat"
+$gen --seed 3 --count 7=1 --count 8=1 --count 9=1 --count 10=1 --count 13=1 --count 18=1 "$corpus/each.dat"
+$gen --seed 4 --count 17=-1 --count 18=-2 --count 12=1 "$corpus/negative.dat"
+echo "seed corpus: $(ls "$corpus" | wc -l) files"
+
+build-fuzz/fuzz/fuzz_convert "$corpus" -max_len=262144 -max_total_time="$seconds" \
+  -print_final_stats=1 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/ 2>&1 | tail -n 25
