@@ -9,6 +9,7 @@
 #include "ConversionRun.h"
 #include "Files.h"
 #include "TableSets.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -50,11 +51,13 @@ int Usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvo::platform::PrepareConsole();
+  const std::vector<std::string> args = kvo::platform::Arguments(argc, argv);
   kvo::RunOptions options;
   std::vector<std::string> files;
   bool optionsEnd = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (!optionsEnd && arg == "--") {
       optionsEnd = true;
     } else if (!optionsEnd && arg == "--help") {
