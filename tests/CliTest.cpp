@@ -2,11 +2,13 @@
 // it leaves on disk.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "Container.h"
 #include "support/Command.h"
 #include "support/DatFile.h"
+#include "support/HeldFile.h"
 #include "support/TempDir.h"
 
 namespace kvo {
@@ -14,8 +16,15 @@ namespace {
 
 using Result = test::CommandResult;
 
+// Absolute, with the system's separators: the command runs in another folder.
+const std::string& CliPath() {
+  static const std::string path =
+      test::ToUtf8(std::filesystem::absolute(test::FromUtf8(KVO_CLI)).make_preferred());
+  return path;
+}
+
 Result Cli(const test::TempDir& dir, const std::string& args) {
-  return test::RunCommand(dir.Path(""), std::string(KVO_CLI) + " " + args);
+  return test::RunCommand(dir.Path(""), test::Quote(CliPath()) + " " + args);
 }
 
 std::map<std::string, std::vector<std::uint8_t>> Snapshot(const test::TempDir& dir) {
@@ -97,6 +106,35 @@ TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
   const Result again = Cli(dir, "b.dat a.dat");
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.err, "a.dat: Falsche Dateiversion\n");
+}
+
+TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
+  test::TempDir dir;
+  const auto v10 = Good(7);
+  dir.Put("a.dat", v10);
+  Result r;
+  {
+    const test::HeldFile held(dir.Path("a.dat"));
+    ASSERT_TRUE(held.held());
+    r = Cli(dir, "a.dat");
+  }
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "a.dat: Falsche Dateiversion\n");
+  EXPECT_EQ(Snapshot(dir), (std::map<std::string, std::vector<std::uint8_t>>{{"a.dat", v10}}));
+  EXPECT_EQ(Cli(dir, "a.dat").status, 0);  // free again
+}
+
+TEST(Cli, NamesOutsideAsciiConvert) {
+  test::TempDir dir;
+  const auto v10 = Good(8);
+  const std::string name = "Nürnberg Süd.dat";
+  dir.Put(name, v10);
+  const Result r = Cli(dir, test::Quote(name));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            name + ": Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
+  EXPECT_EQ(dir.Get("Nürnberg Süd.old"), v10);
+  EXPECT_EQ(dir.Get(name), ConvertImage(v10, *std::make_unique<TableSets>()));
 }
 
 TEST(Cli, UsageErrorsAndHelp) {

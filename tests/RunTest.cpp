@@ -1,8 +1,5 @@
 // The conversion run on real folders, driven through a stand-in user.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <memory>
 
@@ -13,6 +10,7 @@
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/FaultyFiles.h"
+#include "support/HeldFile.h"
 #include "support/TempDir.h"
 
 namespace kvo {
@@ -130,11 +128,12 @@ TEST(Run, CancelledMissingAndLockedFilesTouchNothing) {
   Attempt missing(dir, "b.dat");
   EXPECT_EQ(missing.ui.messages, std::vector{kWrongVersion});
 
-  const int holder = ::open(dir.Path("a.dat").c_str(), O_RDONLY);
-  ASSERT_EQ(::flock(holder, LOCK_EX), 0);  // another run has it open
-  Attempt locked(dir, "a.dat");
-  ::close(holder);
-  EXPECT_EQ(locked.ui.messages, std::vector{kWrongVersion});
+  {
+    const test::HeldFile held(dir.Path("a.dat"));  // another run has it open
+    ASSERT_TRUE(held.held());
+    Attempt locked(dir, "a.dat");
+    EXPECT_EQ(locked.ui.messages, std::vector{kWrongVersion});
+  }
   EXPECT_EQ(dir.Names(), Names{"a.dat"});
   EXPECT_EQ(dir.Get("a.dat"), v10);
 }

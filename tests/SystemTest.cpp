@@ -73,20 +73,6 @@ TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
   EXPECT_EQ(kept, v10);
 }
 
-TEST(SystemErrors, AFileHeldByAnotherRunIsNotTouched) {
-  test::TempDir dir;
-  const auto v10 = File(3, 300'000);
-  dir.Put("a.dat", v10);
-  const int held = ::open(dir.Path("a.dat").c_str(), O_RDONLY);
-  ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  const auto r = Cli(dir, "a.dat");
-  ::close(held);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "a.dat: Falsche Dateiversion\n");
-  EXPECT_EQ(dir.Names(), Names{"a.dat"});
-  EXPECT_EQ(Cli(dir, "a.dat").status, 0);  // free again
-}
-
 double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }

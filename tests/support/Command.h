@@ -10,7 +10,10 @@ struct CommandResult {
   std::string out, err;
 };
 
-// Runs command in folder.
+// A word of a command line, quoted for the system's shell.
+std::string Quote(const std::string& word);
+
+// Runs command in folder, through the system's shell.
 CommandResult RunCommand(const std::string& folder, const std::string& command);
 
 }  // namespace kvo::test

@@ -10,6 +10,10 @@
 
 namespace kvo::test {
 
+// Paths as UTF-8 text, on every system.
+std::filesystem::path FromUtf8(const std::string& utf8);
+std::string ToUtf8(const std::filesystem::path& path);
+
 class TempDir {
  public:
   TempDir();
@@ -17,10 +21,10 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  std::string Path(const std::string& name) const;
   void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
   std::vector<std::uint8_t> Get(const std::string& name) const;
-  bool Has(const std::string& name) const { return std::filesystem::exists(root_ / name); }
+  bool Has(const std::string& name) const;
   // The names of everything in the folder.
   std::set<std::string> Names() const;
 
