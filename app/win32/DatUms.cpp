@@ -6,6 +6,7 @@
 #include <commdlg.h>
 
 #include <array>
+#include <cwchar>
 #include <string>
 
 #include "ConversionRun.h"
@@ -18,6 +19,11 @@ namespace kvo::win32 {
 namespace {
 
 constexpr int kBitBtn1 = 1;
+constexpr const wchar_t* kButtonText = L"Daten umsetzen";
+constexpr const wchar_t* kLabel1Text = L"Von Version 1.0 vom 30.12.2007";
+constexpr const wchar_t* kLabel2Text = L"Auf Version 1.1 vom 20.10.2009 und später";
+// One line, never wrapped: a cut text would read wrong, a wrapped one vanishes.
+constexpr DWORD kLabelStyle = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 
 std::wstring ExecutablePath() {
   std::wstring path(32768, L'\0');
@@ -96,15 +102,11 @@ class TForm1 {
     window_ = ::CreateWindowExW(0, L"TForm1", L"Kvo-Umsetzer", WS_OVERLAPPEDWINDOW, 379, 601,
                                 frame.right - frame.left, frame.bottom - frame.top, nullptr,
                                 nullptr, instance, this);
-    font_ = ::CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-    BitBtn1 = Control(L"BUTTON", L"Daten umsetzen", WS_TABSTOP | BS_PUSHBUTTON, 48, 16, 185, 25,
-                      kBitBtn1);
-    Label1 = Control(L"STATIC", L"Von Version 1.0 vom 30.12.2007", SS_LEFT | SS_NOPREFIX, 61, 54,
-                     155, 13, 0);
-    Label2 = Control(L"STATIC", L"Auf Version 1.1 vom 20.10.2009 und später", SS_LEFT | SS_NOPREFIX,
-                     36, 72, 205, 13, 0);
+    FitFont();
+    BitBtn1 =
+        Control(L"BUTTON", kButtonText, WS_TABSTOP | BS_PUSHBUTTON, 48, 16, 185, 25, kBitBtn1);
+    Label1 = Control(L"STATIC", kLabel1Text, kLabelStyle, 61, 54, 155, 13, 0);
+    Label2 = Control(L"STATIC", kLabel2Text, kLabelStyle, 36, 72, 205, 13, 0);
     ui_ = std::make_unique<Win32UserInterface>(window_);
     FormCreate();
   }
@@ -138,6 +140,34 @@ class TForm1 {
   }
 
   void FormCreate() { ui_->SetStartFolder(FolderOf(ExecutablePath())); }
+
+  // "MS Sans Serif", 11 pixels high, as designed. Where the system stands in
+  // a wider font for it (Wine does), the font shrinks until every text shows
+  // whole in its control.
+  void FitFont() {
+    struct Text {
+      const wchar_t* text;
+      int room;
+    };
+    const Text texts[] = {{kButtonText, 185 - 12}, {kLabel1Text, 155}, {kLabel2Text, 205}};
+    const HDC dc = ::GetDC(window_);
+    for (int height = 11; height >= 6; --height) {
+      font_ = ::CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                            DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+      const HGDIOBJ previous = ::SelectObject(dc, font_);
+      bool fits = true;
+      for (const Text& t : texts) {
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, t.text, static_cast<int>(std::wcslen(t.text)), &size);
+        fits = fits && size.cx <= t.room && size.cy <= 13;
+      }
+      ::SelectObject(dc, previous);
+      if (fits || height == 6) break;
+      ::DeleteObject(font_);
+    }
+    ::ReleaseDC(window_, dc);
+  }
 
   void BitBtn1Click() {
     // Nothing may escape into the message loop: the run reports its own
