@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         const std::string v = argv[++i];
         const auto eq = v.find('=');
         const int block = std::stoi(v.substr(0, eq));
-        if (eq == std::string::npos || !kvo::test::Spec(block).counted)
+        if (eq == std::string::npos || !kvo::test::BlockOf(block).counted)
           throw std::invalid_argument(v);
         counts.emplace_back(block, std::stoi(v.substr(eq + 1)));
       } else if (arg[0] != '-' && out.empty()) {

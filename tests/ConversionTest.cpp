@@ -88,7 +88,7 @@ std::vector<F> FieldsOf(int block) {
       f = {{0, 13, 'c', 0}, {13, 1, '0', 0}};
       break;
     default:
-      f = {{0, static_cast<int>(test::Spec(block).record11), 'c', 0}};
+      f = {{0, static_cast<int>(test::BlockOf(block).record11), 'c', 0}};
       break;  // carried
   }
   return f;

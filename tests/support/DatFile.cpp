@@ -6,7 +6,7 @@
 
 namespace kvo::test {
 
-const BlockSpec& Spec(int block) {
+const BlockSpec& BlockOf(int block) {
   for (const BlockSpec& s : kBlocks) {
     if (s.number == block) return s;
   }
@@ -34,21 +34,21 @@ DatFile DatFile::Empty(Version v) {
 
 void DatFile::SetCount(int block, std::int32_t count) {
   counts[block] = count;
-  blocks[block].assign(count > 0 ? count * Spec(block).RecordSize(version) : 0, 0);
+  blocks[block].assign(count > 0 ? count * BlockOf(block).RecordSize(version) : 0, 0);
 }
 
 std::span<std::uint8_t> DatFile::Record(int block, std::size_t i) {
-  const std::size_t size = Spec(block).RecordSize(version);
+  const std::size_t size = BlockOf(block).RecordSize(version);
   return std::span(blocks[block]).subspan(i * size, size);
 }
 
 std::span<const std::uint8_t> DatFile::Record(int block, std::size_t i) const {
-  const std::size_t size = Spec(block).RecordSize(version);
+  const std::size_t size = BlockOf(block).RecordSize(version);
   return std::span(blocks[block]).subspan(i * size, size);
 }
 
 std::size_t DatFile::RecordCount(int block) const {
-  return blocks[block].size() / Spec(block).RecordSize(version);
+  return blocks[block].size() / BlockOf(block).RecordSize(version);
 }
 
 std::vector<std::uint8_t> DatFile::Bytes() const {
@@ -138,7 +138,7 @@ DatFile SizedFile(std::uint64_t seed, std::uint64_t totalBytes) {
   const std::pair<int, int> shares[] = {{6, 11}, {7, 45}, {8, 9},  {9, 8}, {10, 9},
                                         {12, 4}, {13, 3}, {17, 6}, {18, 5}};
   for (auto [block, percent] : shares) {
-    const std::uint64_t count = rest * percent / 100 / Spec(block).record10;
+    const std::uint64_t count = rest * percent / 100 / BlockOf(block).record10;
     f.SetCount(block, static_cast<std::int32_t>(count));
   }
   Random random(seed);

@@ -35,7 +35,7 @@ inline constexpr std::array<BlockSpec, 19> kBlocks = {{
     {19, false, 1, 128, 128},
 }};
 
-const BlockSpec& Spec(int block);
+const BlockSpec& BlockOf(int block);
 
 std::array<std::uint8_t, 23> HeaderOf(Version v);
 
