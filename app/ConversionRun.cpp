@@ -31,16 +31,6 @@ class WaitCursor {
   bool on_ = true;
 };
 
-bool ReadHeader(platform::InputFile& in, Header& header) {
-  std::size_t done = 0;
-  while (done < header.size()) {
-    const std::size_t n = in.Read(std::span(header).subspan(done));
-    if (n == 0) return false;
-    done += n;
-  }
-  return true;
-}
-
 // Opens the file and checks its header. Nothing returned: not a file we can
 // convert, whatever the reason (missing, locked, no access, short, other
 // version).
@@ -48,7 +38,7 @@ std::unique_ptr<platform::InputFile> OpenVersion10(Files& files, const std::stri
   try {
     auto in = files.OpenRead(path);
     Header header{};
-    if (ReadHeader(*in, header) && CheckHeader0(header)) return in;
+    if (ReadFully(*in, header) == header.size() && CheckHeader0(header)) return in;
   } catch (const FileError&) {
   }
   return nullptr;

@@ -17,6 +17,16 @@ std::size_t MemorySource::Read(std::span<std::uint8_t> out) {
   return n;
 }
 
+std::size_t ReadFully(ByteSource& in, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::size_t n = in.Read(out.subspan(done));
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
 bool CheckHeader0(std::span<const std::uint8_t> header) {
   // The stored header's length byte is 22, so a match always compares all
   // 23 bytes, and anything shorter than that cannot match.
@@ -27,12 +37,7 @@ bool CheckHeader0(std::span<const std::uint8_t> header) {
 namespace {
 
 void ReadExact(ByteSource& in, std::span<std::uint8_t> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const std::size_t n = in.Read(out.subspan(done));
-    if (n == 0) throw KvoError(kIncompleteText);
-    done += n;
-  }
+  if (ReadFully(in, out) != out.size()) throw KvoError(kIncompleteText);
 }
 
 // Reads a count and its records. The count is checked before anything is

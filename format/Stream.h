@@ -25,6 +25,9 @@ class ByteSink {
   virtual void Write(std::span<const std::uint8_t> bytes) = 0;
 };
 
+// Reads until out is full or the data ends; returns how many bytes came.
+std::size_t ReadFully(ByteSource& in, std::span<std::uint8_t> out);
+
 class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
