@@ -5,16 +5,18 @@
 namespace kvo {
 
 TableSets& ProcessTables() {
-  // On the heap: the fixed tables alone are some 400 KB.
+  // On the heap, and only when a run first asks: the fixed tables alone are
+  // some 400 KB, and a failure to get them is that run's error to report.
   static const auto tables = std::make_unique<TableSets>();
   return *tables;
 }
 
 void ClearTables(TableSets& tables) {
-  // Assigning fresh sets zeroes the fixed tables and, by moving empty vectors
-  // in, frees what the growable tables held.
-  tables.v10 = {};
-  tables.v11 = {};
+  // Rebuilt in place: zero fixed tables, and the memory of the growable ones
+  // released. Assigning a fresh set would build it on the stack first, which
+  // a small stack cannot hold.
+  std::destroy_at(&tables);
+  std::construct_at(&tables);
 }
 
 }  // namespace kvo
