@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 
 #include "ConversionRun.h"
+#include "Interrupts.h"
 #include "Messages.h"
 
 namespace kvo {
@@ -43,7 +45,7 @@ void TForm1::FitFont() {
   setFont(font);
 }
 
-TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets& tables)
+TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
     : files_(files), tables_(tables) {
   setWindowTitle("Kvo-Umsetzer");
   QPalette face = palette();
@@ -62,7 +64,14 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets& tables)
 
   FitFont();
 
+  // The tool keeps nothing between runs: Qt's own dialog, whose history and
+  // view settings go nowhere (a settings folder that cannot exist), rather
+  // than a desktop dialog that keeps its own.
+  for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+    QSettings::setPath(format, QSettings::UserScope, "/dev/null");
+  }
   dlgOpen = new QFileDialog(this);
+  dlgOpen->setOption(QFileDialog::DontUseNativeDialog);
   dlgOpen->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
   dlgOpen->setAcceptMode(QFileDialog::AcceptOpen);
   dlgOpen->setDefaultSuffix("dat");
@@ -92,7 +101,10 @@ void TForm1::BitBtn1Click() {
   // Nothing may escape into Qt's event loop: the run reports its own errors,
   // and anything else still ends in an error box with the window usable.
   try {
-    RunConversion(*ui_, files_, tables_);
+    RunConversion(*ui_, files_, {.tables = tables_});
+    // Told to stop while converting: the file at hand is finished or rolled
+    // back, and the program ends as the signal asked.
+    if (const int signal = platform::InterruptSignal()) QCoreApplication::exit(128 + signal);
   } catch (const std::exception& e) {
     ui_->ShowError(ErrorBoxText(e.what()));
   } catch (...) {

@@ -143,10 +143,32 @@ TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
   }
 }
 
+// The settings folder the suite gives Qt: it must stay empty.
+test::TempDir* configHome = nullptr;
+
+// The tool keeps nothing between runs: the file dialog's history and views
+// are written nowhere.
+TEST(Window, KeepsNoSettings) {
+  {
+    TForm1 form(nullptr);
+    QtUserInterface ui(&form, form.dlgOpen);
+    QTimer::singleShot(0, [&] {
+      form.dlgOpen->selectFile(QString::fromStdString(configHome->Path("a.dat")));
+      QMetaObject::invokeMethod(form.dlgOpen, "accept");
+    });
+    EXPECT_TRUE(ui.ChooseFile().has_value());
+  }
+  EXPECT_TRUE(configHome->Names().empty());
+}
+
 }  // namespace
 }  // namespace kvo
 
 int main(int argc, char** argv) {
+  // Qt's settings go to a folder of the suite's own, never the user's.
+  kvo::test::TempDir config;
+  kvo::configHome = &config;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Path("")));
   qputenv("QT_QPA_PLATFORM",
           qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
