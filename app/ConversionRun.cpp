@@ -2,10 +2,14 @@
 
 #include <memory>
 #include <new>
+#include <set>
 
+#include "Commit.h"
 #include "Container.h"
 #include "Errors.h"
+#include "Interrupts.h"
 #include "Messages.h"
+#include "Paths.h"
 
 namespace kvo {
 
@@ -13,6 +17,12 @@ namespace {
 
 using platform::FileError;
 using platform::Files;
+
+// A group's new files wait beside their originals until the group is flushed
+// in one go: bounded, so that a huge folder never needs twice its size free
+// and the open files stay few.
+constexpr std::size_t kGroupFiles = 256;
+constexpr std::uint64_t kGroupBytes = std::uint64_t{256} << 20;
 
 // The wait cursor from the start of the run until the first message.
 class WaitCursor {
@@ -31,95 +41,6 @@ class WaitCursor {
   bool on_ = true;
 };
 
-// Opens the file and checks its header. Nothing returned: not a file we can
-// convert, whatever the reason (missing, locked, no access, short, other
-// version).
-std::unique_ptr<platform::InputFile> OpenVersion10(Files& files, const std::string& path) {
-  try {
-    auto in = files.OpenRead(path);
-    Header header{};
-    if (ReadFully(*in, header) == header.size() && CheckHeader0(header)) return in;
-  } catch (const FileError&) {
-  }
-  return nullptr;
-}
-
-Counts ReadWhole(platform::InputFile& in, TableSets& tables) {
-  ClearTables(tables);
-  try {
-    const Counts counts = ReadDataFile0(in, tables);
-    in.Close();
-    return counts;
-  } catch (const FileError&) {
-    // The system could not give us the whole file.
-    throw KvoError(kIncompleteText);
-  }
-}
-
-// Clean-up on a path that already failed: the first error is the one to
-// report, and a leftover temporary file is recognisable by its name.
-void RemoveQuietly(Files& files, const std::string& path) {
-  try {
-    files.Remove(path);
-  } catch (const FileError&) {
-  }
-}
-
-// Writes the new file beside the chosen one, complete and on the disk, and
-// returns its name. On failure nothing of it is left.
-std::string WriteTemporary(Files& files, const std::string& path, const TableSets& tables,
-                           const Counts& counts) {
-  std::string temporary;
-  std::unique_ptr<platform::OutputFile> out;
-  for (int attempt = 0; !out; ++attempt) {
-    temporary = TemporaryPath(path, attempt);
-    try {
-      out = files.CreateNew(temporary);
-    } catch (const FileError&) {
-      // Nothing new can be named in this folder, so neither can a backup.
-      if (attempt == 99 || !files.Exists(temporary)) throw KvoError(kBackupFailedText);
-    }
-  }
-  try {
-    WriteDataFile(*out, tables, counts);
-    out->Sync();
-    out->Close();
-  } catch (...) {
-    out.reset();
-    RemoveQuietly(files, temporary);
-    throw KvoError(kOutputFailedText);
-  }
-  return temporary;
-}
-
-// The original becomes the backup, the new file takes its name. Any failure
-// gives the original its name back.
-void Commit(Files& files, const std::string& path, const std::string& backup,
-            const std::string& temporary) {
-  try {
-    files.RenameNoReplace(path, backup);
-  } catch (const FileError&) {
-    RemoveQuietly(files, temporary);
-    throw KvoError(kBackupFailedText);
-  }
-  bool placed = false;
-  try {
-    files.RenameNoReplace(temporary, path);
-    placed = true;
-    files.SyncFolderOf(path);
-  } catch (const FileError&) {
-    std::string message = kOutputFailedText;
-    try {
-      if (placed) files.RenameNoReplace(path, temporary);
-      files.RenameNoReplace(backup, path);
-    } catch (const FileError&) {
-      message = ErrorBoxText(message) + " Die alte Datei liegt weiterhin unter " + backup;
-    }
-    RemoveQuietly(files, temporary);
-    throw KvoError(message);
-  }
-}
-
 std::string MessageOf(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
@@ -136,53 +57,218 @@ std::string MessageOf(const std::exception_ptr& error) {
   }
 }
 
-}  // namespace
-
-std::string TemporaryPath(const std::string& path, int attempt) {
-  return path + ".kvo-tmp" + (attempt == 0 ? "" : std::to_string(attempt));
+FileResult Result(const std::string& path, Outcome outcome, std::string message) {
+  return {path, outcome, std::move(message), std::nullopt};
 }
 
-Outcome RunConversion(UserInterface& ui, Files& files, TableSets& tables, RunOptions options) {
-  WaitCursor wait(ui);
-  try {
-    const std::optional<std::string> chosen = ui.ChooseFile();
-    if (!chosen) return Outcome::Cancelled;
-    const std::string& path = *chosen;
+// One file of a run, from its name to its new bytes beside it (or to the
+// reason it goes no further).
+class Preparation {
+ public:
+  Preparation(Files& files, const RunOptions& options, Leftovers& leftovers)
+      : files_(files), options_(options), leftovers_(leftovers) {}
 
-    Counts counts;
-    {
-      const auto in = OpenVersion10(files, path);
-      if (!in) {
-        wait.End();
-        ui.ShowInformation(kWrongVersionText);
-        return Outcome::WrongVersion;
-      }
-      counts = ReadWhole(*in, tables);
+  // The result so far; a staged file is in staged.
+  FileResult Prepare(const std::string& chosen, Staged& staged) {
+    std::unique_ptr<platform::InputFile> in;
+    std::string path;
+    try {
+      // A link is followed: the file it points to is converted in its own
+      // folder, and the link then points at the new file.
+      path = files_.Resolve(chosen);
+      in = files_.OpenRead(path);
+    } catch (const FileError& e) {
+      FileResult refused = Result(chosen, Outcome::WrongVersion, kWrongVersionText);
+      refused.openProblem = e.problem();
+      return refused;
     }
 
+    Header header{};
+    std::size_t got = 0;
+    try {
+      got = ReadFully(*in, header);
+    } catch (const FileError&) {
+    }
+    if (got != header.size() || !CheckHeader0(header)) {
+      const bool converted = got == header.size() && header == kHeader;
+      return Result(chosen, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion,
+                    kWrongVersionText);
+    }
+
+    TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
+    const Counts counts = ReadWhole(*in, tables);
+
+    staged = Staged{path, BackupPath(path), {}, std::move(in), nullptr, false};
     // The backup name is checked first, to spare the work, and again by the
-    // rename, which never replaces a file.
-    const std::string backup = BackupPath(path);
-    if (files.Exists(backup)) throw KvoError(kBackupFailedText);
-    ConvertTables(tables, counts);
-    if (options.checkOnly) {
-      wait.End();
-      ui.ShowInformation(kConvertibleText);
-      return Outcome::Convertible;
+    // link or rename, which never replaces a file.
+    if (const auto backup = IdentityOf(staged.backup)) {
+      // A second name of this very file: an earlier run was interrupted
+      // just before the new file took the name. This run finishes its job.
+      if (!backup->SameFile(staged.input->Identity())) throw KvoError(kBackupFailedText);
+      staged.resumed = true;
     }
-    // The new file is complete on the disk before the original is renamed:
-    // an interruption while writing leaves the original under its name.
-    const std::string temporary = WriteTemporary(files, path, tables, counts);
-    Commit(files, path, backup, temporary);
+    ConvertTables(tables, counts);
+    if (options_.checkOnly) {
+      CheckCommittable(files_, staged);
+      staged = {};
+      return Result(chosen, Outcome::Convertible, kConvertibleText);
+    }
 
-    wait.End();
-    ui.ShowInformation(kSuccessText);
-    return Outcome::Converted;
+    leftovers_.RemoveFor(files_, staged.path);
+    CreateTemporary(files_, staged);
+    try {
+      WriteDataFile(*staged.output, tables, counts);
+      staged.output->TakeAccessOf(*staged.input);
+    } catch (const FileError&) {
+      Abandon(files_, staged);
+      throw KvoError(kOutputFailedText);
+    } catch (...) {
+      Abandon(files_, staged);
+      throw;
+    }
+    return Result(chosen, Outcome::Converted, kSuccessText);
+  }
+
+ private:
+  static Counts ReadWhole(platform::InputFile& in, TableSets& tables) {
+    ClearTables(tables);
+    try {
+      return ReadDataFile0(in, tables);
+    } catch (const FileError&) {
+      // The system could not give us the whole file.
+      throw KvoError(kIncompleteText);
+    }
+  }
+
+  std::optional<platform::FileIdentity> IdentityOf(const std::string& path) {
+    try {
+      return files_.IdentityOf(path);
+    } catch (const FileError&) {
+      throw KvoError(kBackupFailedText);
+    }
+  }
+
+  Files& files_;
+  const RunOptions& options_;
+  Leftovers& leftovers_;
+};
+
+struct Member {
+  std::size_t index;  // in the run's files
+  Staged staged;
+};
+
+// Flushes a group's new files together, puts each in place, then flushes
+// each folder once. Fills in the results of those that fail.
+void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+  std::vector<platform::OutputFile*> outputs;
+  for (Member& m : group) outputs.push_back(m.staged.output.get());
+  try {
+    if (!outputs.empty()) files.SyncFiles(outputs);
+    for (Member& m : group) m.staged.output->Close();
+  } catch (const FileError&) {
+    for (Member& m : group) {
+      Abandon(files, m.staged);
+      results[m.index] =
+          Result(results[m.index].path, Outcome::Failed, ErrorBoxText(kOutputFailedText));
+    }
+    return;
+  }
+  // Each folder once, after all of its files.
+  std::map<std::string, std::vector<std::size_t>> folders;
+  for (Member& m : group) {
+    try {
+      Commit(files, m.staged);
+      folders[platform::FolderOf(m.staged.path)].push_back(m.index);
+    } catch (const KvoError& e) {
+      results[m.index] = Result(results[m.index].path, Outcome::Failed, ErrorBoxText(e.what()));
+    }
+  }
+  for (const auto& [folder, members] : folders) {
+    try {
+      SyncFolder(files, folder);
+    } catch (const KvoError& e) {
+      for (const std::size_t i : members) {
+        results[i] = Result(results[i].path, Outcome::Failed, ErrorBoxText(e.what()));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
+                                     const std::vector<std::string>& paths,
+                                     const RunOptions& options) {
+  platform::HoldInterrupts hold;
+  std::vector<FileResult> results;
+  for (const std::string& path : paths) results.push_back(Result(path, Outcome::Interrupted, ""));
+  Leftovers leftovers;
+  Preparation preparation(files, options, leftovers);
+
+  std::size_t next = 0;
+  bool stopped = false;
+  while (next < paths.size() && !stopped) {
+    std::vector<Member> group;
+    std::uint64_t bytes = 0;
+    const std::size_t first = next;
+    while (next < paths.size() && group.size() < kGroupFiles && bytes < kGroupBytes) {
+      if (platform::InterruptSignal() != 0) {
+        stopped = true;
+        break;
+      }
+      Staged staged;
+      try {
+        results[next] = preparation.Prepare(paths[next], staged);
+      } catch (const platform::Interrupted&) {
+        // The file at hand rolled itself back.
+        results[next] = Result(paths[next], Outcome::Interrupted, "");
+        ++next;
+        stopped = true;
+        break;
+      } catch (...) {
+        results[next] =
+            Result(paths[next], Outcome::Failed, ErrorBoxText(MessageOf(std::current_exception())));
+      }
+      if (staged.output) {
+        bytes += staged.input->Identity().size;
+        group.push_back({next, std::move(staged)});
+      }
+      ++next;
+    }
+    if (stopped) {
+      // Nothing of this group has changed its name: all of it rolls back.
+      for (Member& m : group) {
+        Abandon(files, m.staged);
+        results[m.index] = Result(paths[m.index], Outcome::Interrupted, "");
+      }
+      group.clear();
+    }
+    CommitGroup(files, group, results);
+    for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
+  }
+  return results;
+}
+
+Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options) {
+  WaitCursor wait(ui);
+  std::optional<std::string> chosen;
+  try {
+    chosen = ui.ChooseFile();
   } catch (...) {
     wait.End();
     ui.ShowError(ErrorBoxText(MessageOf(std::current_exception())));
     return Outcome::Failed;
   }
+  if (!chosen) return Outcome::Cancelled;
+  const FileResult result = ConvertFiles(ui, files, {*chosen}, options).front();
+  wait.End();
+  if (result.outcome == Outcome::Failed) {
+    ui.ShowError(result.message);
+  } else if (result.outcome != Outcome::Interrupted) {
+    ui.ShowInformation(result.message);
+  }
+  return result.outcome;
 }
 
 }  // namespace kvo

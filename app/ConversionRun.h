@@ -2,32 +2,33 @@
 // steps behind the window's button, also driven by the command line.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "Files.h"
 #include "TableSets.h"
 #include "UserInterface.h"
 
 namespace kvo {
 
-enum class Outcome {
-  Cancelled,     // nothing chosen, nothing touched
-  WrongVersion,  // not a version 1.0 file (or not to be opened); untouched
-  Converted,     // version 1.1 under the chosen name, the original as .old
-  Convertible,   // checked only: a conversion would succeed; nothing touched
-  Failed,        // an error box was shown; the original is under its name
-                 // unless the message says where it is
-};
-
 struct RunOptions {
   // Read and check the file and convert it in memory, but change nothing on
   // disk: says whether a real run would succeed.
   bool checkOnly = false;
+  // The tables to work in; the process's own when null.
+  TableSets* tables = nullptr;
 };
 
-Outcome RunConversion(UserInterface& ui, platform::Files& files, TableSets& tables,
-                      RunOptions options = {});
+// The button: the dialog, then the conversion of the chosen file, then its
+// box.
+Outcome RunConversion(UserInterface& ui, platform::Files& files, const RunOptions& options = {});
 
-// Where the new file is written before it takes the chosen name; attempt
-// counts up while a leftover of an earlier, interrupted run is in the way.
-std::string TemporaryPath(const std::string& path, int attempt);
+// Converts files one after the other and reports each through ui.FileDone,
+// in order. The new files are flushed to the disk in groups, and no original
+// changes its name before its group's new bytes are on the disk. A signal
+// stops the run between files or rolls back the file at hand.
+std::vector<FileResult> ConvertFiles(UserInterface& ui, platform::Files& files,
+                                     const std::vector<std::string>& paths,
+                                     const RunOptions& options = {});
 
 }  // namespace kvo

@@ -19,7 +19,7 @@ class TForm1 : public QWidget {
   // ui replaces the dialog, boxes and cursor (tests); by default the window
   // uses its own.
   explicit TForm1(UserInterface* ui = nullptr, platform::Files& files = platform::SystemFiles(),
-                  TableSets& tables = ProcessTables());
+                  TableSets* tables = nullptr);
   ~TForm1() override;
 
   QPushButton* BitBtn1;
@@ -36,7 +36,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<UserInterface> ownUi_;
   UserInterface* ui_;
   platform::Files& files_;
-  TableSets& tables_;
+  TableSets* tables_;
 };
 
 // The dialog, boxes and cursor of the real window.

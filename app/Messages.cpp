@@ -2,19 +2,27 @@
 
 #include <cctype>
 
+#include "Paths.h"
+
 namespace kvo {
 
-namespace {
+using platform::IsSeparator;
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/' || c == ':';
-#else
-  return c == '/';
-#endif
+const char* ProblemText(platform::Problem problem) {
+  switch (problem) {
+    case platform::Problem::Missing:
+      return "Datei nicht gefunden";
+    case platform::Problem::NoAccess:
+      return "kein Zugriff auf die Datei";
+    case platform::Problem::Locked:
+      return "von einem anderen Programm gesperrt";
+    case platform::Problem::NotRegular:
+      return "keine gewöhnliche Datei";
+    case platform::Problem::Other:
+      break;
+  }
+  return "Datei lässt sich nicht öffnen";
 }
-
-}  // namespace
 
 std::string ErrorBoxText(std::string_view text) {
   std::string out(text);

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "Files.h"
+
 namespace kvo {
 
 inline constexpr const char* kSuccessText =
@@ -12,6 +14,17 @@ inline constexpr const char* kConvertibleText =
     "Datei kann umgesetzt werden, die alte Datei bekäme die Endung .old";
 inline constexpr const char* kBackupFailedText = "Kann Backup Datei nicht erzeugen";
 inline constexpr const char* kOutputFailedText = "Kann neue Datei nicht erzeugen";
+inline constexpr const char* kChangedText = "Die Datei wurde während des Umsetzens verändert";
+// The new file is in place and the original is the backup, but the system
+// would not confirm that the folder's new names are on the disk.
+inline constexpr const char* kFolderNotSyncedText =
+    "Datei umgesetzt, die alte Datei hat nun die Endung .old, doch der Ordner konnte nicht "
+    "sicher gespeichert werden";
+inline constexpr const char* kInterruptedText = "Abgebrochen, die Datei ist unverändert.";
+
+// Why a file could not be opened, for the command line; the window says
+// "Falsche Dateiversion" alone.
+const char* ProblemText(platform::Problem problem);
 
 // An error box's text: a full stop is appended unless the text already ends
 // in a character at or below it ('.', ',', ')', a space, ...).

@@ -5,7 +5,29 @@
 #include <optional>
 #include <string>
 
+#include "Files.h"
+
 namespace kvo {
+
+enum class Outcome {
+  Cancelled,         // nothing chosen, nothing touched
+  WrongVersion,      // not a version 1.0 file (or not to be opened); untouched
+  AlreadyConverted,  // a version 1.1 file; untouched
+  Converted,         // version 1.1 under the chosen name, the original as .old
+  Convertible,       // checked only: a conversion would succeed; nothing touched
+  Failed,            // an error box; the message says where the original is
+                     // unless it is untouched under its name
+  Interrupted,       // stopped by a signal before its turn or rolled back
+};
+
+// How one file ended.
+struct FileResult {
+  std::string path;  // as chosen
+  Outcome outcome = Outcome::Cancelled;
+  std::string message;  // what its box says; an error's is ready to show
+  // Why it could not be opened, where that was the reason it was refused.
+  std::optional<platform::Problem> openProblem;
+};
 
 class UserInterface {
  public:
@@ -18,6 +40,8 @@ class UserInterface {
   virtual void ShowError(const std::string& text) = 0;
   virtual void BeginWait() = 0;
   virtual void EndWait() = 0;
+  // Each file's outcome once it is settled, in the order of the files.
+  virtual void FileDone(const FileResult&) {}
 };
 
 }  // namespace kvo

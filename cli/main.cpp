@@ -8,7 +8,8 @@
 
 #include "ConversionRun.h"
 #include "Files.h"
-#include "TableSets.h"
+#include "Interrupts.h"
+#include "Messages.h"
 #include "Utf8.h"
 
 namespace {
@@ -23,23 +24,31 @@ constexpr const char* kUsage =
     "  --version  die Version zeigen\n"
     "\n"
     "Rückgabewert: 0, wenn jede Datei umgesetzt wurde (mit --check: umgesetzt werden\n"
-    "kann), 1, wenn eine nicht, 2 bei einem falschen Aufruf.\n";
+    "kann), 1, wenn eine nicht, 2 bei einem falschen Aufruf, 128 und mehr nach einem\n"
+    "Abbruch (Strg+C: 130).\n";
 
-// Answers the run with the file from the command line and keeps what it
-// says, for one line of output.
+// Prints one line per file as the run settles it.
 class CommandLineUi final : public kvo::UserInterface {
  public:
-  explicit CommandLineUi(std::string file) : file_(std::move(file)) {}
-  std::optional<std::string> ChooseFile() override { return file_; }
-  void ShowInformation(const std::string& text) override { said_ = text; }
-  void ShowError(const std::string& text) override { said_ = text; }
+  std::optional<std::string> ChooseFile() override { return std::nullopt; }
+  // The lines of FileDone say what the boxes would.
+  void ShowInformation(const std::string&) override {}
+  void ShowError(const std::string&) override {}
   void BeginWait() override {}
   void EndWait() override {}
-  const std::string& said() const { return said_; }
+
+  void FileDone(const kvo::FileResult& r) override {
+    using kvo::Outcome;
+    const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
+    good_ += ok ? 1 : 0;
+    std::string said = r.outcome == Outcome::Interrupted ? kvo::kInterruptedText : r.message;
+    if (r.openProblem) said += std::string(" (") + kvo::ProblemText(*r.openProblem) + ")";
+    (ok ? std::cout : std::cerr) << r.path << ": " << said << std::endl;
+  }
+  int good() const { return good_; }
 
  private:
-  std::string file_;
-  std::string said_;
+  int good_ = 0;
 };
 
 int Usage(const std::string& problem) {
@@ -52,6 +61,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   kvo::platform::PrepareConsole();
+  kvo::platform::InstallInterruptHandling();
   const std::vector<std::string> args = kvo::platform::Arguments(argc, argv);
   kvo::RunOptions options;
   std::vector<std::string> files;
@@ -76,18 +86,15 @@ int main(int argc, char** argv) {
   }
   if (files.empty()) return Usage("keine Datei angegeben");
 
-  int good = 0;
-  for (const std::string& file : files) {
-    CommandLineUi ui(file);
-    const kvo::Outcome outcome =
-        kvo::RunConversion(ui, kvo::platform::SystemFiles(), kvo::ProcessTables(), options);
-    const bool ok = outcome == kvo::Outcome::Converted || outcome == kvo::Outcome::Convertible;
-    good += ok ? 1 : 0;
-    (ok ? std::cout : std::cerr) << file << ": " << ui.said() << std::endl;
+  CommandLineUi ui;
+  const auto results = kvo::ConvertFiles(ui, kvo::platform::SystemFiles(), files, options);
+  if (const int signal = kvo::platform::InterruptSignal()) {
+    std::cerr << "Abgebrochen." << std::endl;
+    return 128 + signal;
   }
-  const int bad = static_cast<int>(files.size()) - good;
+  const int bad = static_cast<int>(files.size()) - ui.good();
   if (files.size() > 1) {
-    std::cout << "Zusammenfassung: " << good
+    std::cout << "Zusammenfassung: " << ui.good()
               << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ") << bad
               << (options.checkOnly ? " nicht umsetzbar" : " nicht umgesetzt") << std::endl;
   }

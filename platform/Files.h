@@ -1,49 +1,101 @@
 // The thin file layer under the conversion run: open, read, write, flush,
-// close, and renames that never replace a file. One implementation per
-// operating system; tests wrap it to make single calls fail.
+// close, links and renames. One implementation per operating system; tests
+// wrap it to make single calls fail.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Stream.h"
 
 namespace kvo::platform {
 
+// What kept a file from being opened, in words a user can act on.
+enum class Problem { Other, Missing, NoAccess, Locked, NotRegular };
+
 // A failed file operation, with the system's reason for diagnostics. The run
 // turns it into the message the user sees.
 class FileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit FileError(const std::string& what, Problem problem = Problem::Other)
+      : std::runtime_error(what), problem_(problem) {}
+  Problem problem() const { return problem_; }
+
+ private:
+  Problem problem_;
+};
+
+// Which file a name stands for, and in which state: two looks at the same,
+// unchanged file give equal identities.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;  // the file's number on its device
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds, in the system's own epoch
+  bool SameFile(const FileIdentity& other) const {
+    return device == other.device && index == other.index;
+  }
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
 class InputFile : public ByteSource {
  public:
   // Read() throws FileError when the system reports an error.
   virtual void Close() = 0;
+  // The file as it was when it was opened.
+  virtual const FileIdentity& Identity() const = 0;
 };
 
 class OutputFile : public ByteSink {
  public:
-  virtual void Sync() = 0;  // to the disk, not just the cache
+  // The permission bits of from and, where the process may change them, its
+  // owner and group. Until then the file is its creator's alone.
+  virtual void TakeAccessOf(const InputFile& from) = 0;
   virtual void Close() = 0;
+};
+
+struct FolderEntry {
+  std::string name;
+  bool folder = false;  // a real folder, not a link to one
 };
 
 class Files {
  public:
   virtual ~Files() = default;
-  // Opens an existing file for reading, locked against every other opener
-  // while it is open. A file locked by someone else cannot be opened.
+  // The full path of the file that path names, links followed.
+  virtual std::string Resolve(const std::string& path) = 0;
+  // Opens an existing regular file for reading, locked against every other
+  // opener until it is closed. Anything else (missing, locked, a folder, a
+  // device or pipe) fails without waiting and without a byte read.
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
-  // Creates a file that must not exist yet.
+  // Creates a file that must not exist yet, readable by its creator only.
   virtual std::unique_ptr<OutputFile> CreateNew(const std::string& path) = 0;
+  // Puts what was written to these files on the disk: together, where the
+  // system can, rather than one by one. They stay open.
+  virtual void SyncFiles(std::span<OutputFile* const> files) = 0;
+  // Gives the file from a second name. False, changing nothing, where the
+  // file system has no hard links; throws when to exists.
+  virtual bool LinkNoReplace(const std::string& from, const std::string& to) = 0;
   // Renames; fails, and changes nothing, when a file of the new name exists.
   virtual void RenameNoReplace(const std::string& from, const std::string& to) = 0;
+  // Renames in one step, replacing what has the new name: at every moment to
+  // names either the old file or the new one.
+  virtual void RenameReplace(const std::string& from, const std::string& to) = 0;
   virtual void Remove(const std::string& path) = 0;
-  virtual bool Exists(const std::string& path) = 0;
-  // Makes the renames and creations in the folder of path durable.
-  virtual void SyncFolderOf(const std::string& path) = 0;
+  // The name itself (a link is not followed); nothing when there is none.
+  virtual std::optional<FileIdentity> IdentityOf(const std::string& path) = 0;
+  // What a folder holds, in no particular order.
+  virtual std::vector<FolderEntry> List(const std::string& folder) = 0;
+  // Throws FileError when a file of this name could not be made in its
+  // folder (no write access, a name too long), without making one.
+  virtual void CheckCreatable(const std::string& path) = 0;
+  // Makes the renames and creations in a folder durable.
+  virtual void SyncFolder(const std::string& folder) = 0;
 };
 
 // The operating system's files.

@@ -1,21 +1,57 @@
 // The file layer over POSIX (Linux).
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <utility>
 
 #include "Files.h"
+#include "Interrupts.h"
+#include "Paths.h"
 
 namespace kvo::platform {
 namespace {
 
+Problem ProblemOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return Problem::Missing;
+    case EACCES:
+    case EPERM:
+      return Problem::NoAccess;
+    case EWOULDBLOCK:
+      return Problem::Locked;
+    case ELOOP:  // a link put in place of the resolved name
+      return Problem::NotRegular;
+    default:
+      return Problem::Other;
+  }
+}
+
 [[noreturn]] void Fail(const char* what, const std::string& path) {
-  throw FileError(std::string(what) + " " + path + ": " + std::strerror(errno));
+  const int error = errno;
+  throw FileError(std::string(what) + " " + path + ": " + std::strerror(error), ProblemOf(error));
+}
+
+[[noreturn]] void NotRegular(const std::string& path) {
+  throw FileError("not a regular file: " + path, Problem::NotRegular);
+}
+
+FileIdentity IdentityFrom(const struct stat& st) {
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
 class Fd {
@@ -39,8 +75,14 @@ class Fd {
 
 class PosixInput final : public InputFile {
  public:
-  PosixInput(Fd fd, std::string path, std::uint64_t size)
-      : fd_(std::move(fd)), path_(std::move(path)), remaining_(size) {}
+  PosixInput(Fd fd, std::string path, const struct stat& st)
+      : fd_(std::move(fd)),
+        path_(std::move(path)),
+        identity_(IdentityFrom(st)),
+        remaining_(identity_.size),
+        mode_(st.st_mode & 07777),
+        owner_(st.st_uid),
+        group_(st.st_gid) {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     for (;;) {
@@ -51,19 +93,30 @@ class PosixInput final : public InputFile {
         return static_cast<std::size_t>(n);
       }
       if (errno != EINTR) Fail("read", path_);
+      ThrowIfInterrupted();
     }
   }
   std::uint64_t Remaining() const override { return remaining_; }
   void Close() override { fd_.Close(path_); }
+  const FileIdentity& Identity() const override { return identity_; }
+
+  mode_t mode() const { return mode_; }
+  uid_t owner() const { return owner_; }
+  gid_t group() const { return group_; }
 
  private:
   Fd fd_;
   std::string path_;
+  FileIdentity identity_;
   std::uint64_t remaining_;
+  mode_t mode_;
+  uid_t owner_;
+  gid_t group_;
 };
 
 // Large blocks go out in pieces: one write of a hundred megabytes makes the
-// kernel hold far more dirty pages at once than writeback wants.
+// kernel hold far more dirty pages at once than writeback wants, and an
+// interrupt is noticed between pieces.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 class PosixOutput final : public OutputFile {
@@ -72,17 +125,41 @@ class PosixOutput final : public OutputFile {
 
   void Write(std::span<const std::uint8_t> bytes) override {
     while (!bytes.empty()) {
+      ThrowIfInterrupted();
       const ssize_t n =
           ::write(fd_.get(), bytes.data(), std::min<std::size_t>(bytes.size(), kChunk));
       if (n < 0) {
         if (errno == EINTR) continue;
-        Fail("write", path_);
+        Fail("write", path_);  // EFBIG past a file-size limit, ENOSPC, EIO, ...
       }
       bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
   }
-  void Sync() override {
+
+  void TakeAccessOf(const InputFile& from) override {
+    const auto& original = static_cast<const PosixInput&>(from);
+    // The owner first: a change of owner clears the set-id bits. Only root
+    // may give a file away, and only a member may give it a group; anyone
+    // else keeps the new file as theirs, as copying it would.
+    if (::fchown(fd_.get(), original.owner(), original.group()) != 0) {
+      if (errno != EPERM) Fail("chown", path_);
+      if (::fchown(fd_.get(), static_cast<uid_t>(-1), original.group()) != 0 && errno != EPERM) {
+        Fail("chown", path_);
+      }
+    }
+    if (::fchmod(fd_.get(), original.mode()) != 0) Fail("chmod", path_);
+  }
+
+  void Sync() {
     if (::fsync(fd_.get()) != 0) Fail("fsync", path_);
+  }
+  // Everything written to this file's file system, this file included.
+  void SyncFileSystem() {
+    if (::syncfs(fd_.get()) != 0) Fail("syncfs", path_);
+  }
+  dev_t device() const {
+    struct stat st {};
+    return ::fstat(fd_.get(), &st) == 0 ? st.st_dev : 0;
   }
   void Close() override { fd_.Close(path_); }
 
@@ -91,31 +168,65 @@ class PosixOutput final : public OutputFile {
   std::string path_;
 };
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 class PosixFiles final : public Files {
  public:
+  std::string Resolve(const std::string& path) override {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) Fail("realpath", path);
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+  }
+
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opening a device or a pipe can block or have effects of its own: look
+    // before opening, and again at what was opened.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) Fail("stat", path);
+    if (!S_ISREG(st.st_mode)) NotRegular(path);
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     if (fd.get() < 0) Fail("open", path);
+    if (::fstat(fd.get(), &st) != 0) Fail("stat", path);
+    if (!S_ISREG(st.st_mode)) NotRegular(path);
     // Like a share mode of 0: a second run, or another program taking the
     // same lock, cannot open the file meanwhile.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) Fail("stat", path);
-    return std::make_unique<PosixInput>(std::move(fd), path,
-                                        static_cast<std::uint64_t>(st.st_size));
+    return std::make_unique<PosixInput>(std::move(fd), path, st);
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    // 0600: nobody else reads the new bytes before they have the original's
+    // permissions.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) Fail("create", path);
     return std::make_unique<PosixOutput>(std::move(fd), path);
+  }
+
+  void SyncFiles(std::span<OutputFile* const> files) override {
+    // These files all come from this layer. One file: its own flush. Several:
+    // one flush per file system, Git's batched flush in its safe form.
+    if (files.size() == 1) {
+      static_cast<PosixOutput*>(files[0])->Sync();
+      return;
+    }
+    std::set<dev_t> done;
+    for (OutputFile* file : files) {
+      auto* out = static_cast<PosixOutput*>(file);
+      if (done.insert(out->device()).second) out->SyncFileSystem();
+    }
+  }
+
+  bool LinkNoReplace(const std::string& from, const std::string& to) override {
+    if (::link(from.c_str(), to.c_str()) == 0) return true;
+    switch (errno) {
+      case EPERM:  // FAT and exFAT; also where hard links to others' files are barred
+      case EOPNOTSUPP:
+      case ENOSYS:
+      case EMLINK:
+        return false;
+      default:
+        Fail("link", from);
+    }
   }
 
   void RenameNoReplace(const std::string& from, const std::string& to) override {
@@ -127,17 +238,67 @@ class PosixFiles final : public Files {
     if (::unlink(from.c_str()) != 0) Fail("unlink", from);
   }
 
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) Fail("rename", from);
+  }
+
   void Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) Fail("unlink", path);
   }
 
-  bool Exists(const std::string& path) override {
+  std::optional<FileIdentity> IdentityOf(const std::string& path) override {
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    if (::lstat(path.c_str(), &st) == 0) return IdentityFrom(st);
+    if (errno == ENOENT) return std::nullopt;
+    Fail("stat", path);
   }
 
-  void SyncFolderOf(const std::string& path) override {
+  std::vector<FolderEntry> List(const std::string& folder) override {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) Fail("opendir", folder);
+    std::vector<FolderEntry> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      bool isFolder = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat st {};
+        isFolder = ::lstat(JoinPath(folder, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      }
+      entries.push_back({name, isFolder});
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
+      errno = error;
+      Fail("readdir", folder);
+    }
+    return entries;
+  }
+
+  void CheckCreatable(const std::string& path) override {
     const std::string folder = FolderOf(path);
+    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (nameMax > 0 && NameOf(path).size() > static_cast<std::size_t>(nameMax)) {
+      errno = ENAMETOOLONG;
+      Fail("name", path);
+    }
+    if (path.size() >= PATH_MAX) {
+      errno = ENAMETOOLONG;
+      Fail("path", path);
+    }
+    // The effective user's rights, as creating would use them; root passes
+    // any folder that is not on a read-only mount.
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) Fail("access", folder);
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) {
+      errno = EROFS;
+      Fail("access", folder);
+    }
+  }
+
+  void SyncFolder(const std::string& folder) override {
     Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) Fail("open", folder);
     if (::fsync(fd.get()) != 0) Fail("fsync", folder);

@@ -1,5 +1,6 @@
 // The file layer over Win32. Paths arrive as UTF-8 and go to the wide
-// functions, so names outside the ANSI code page work.
+// functions as extended-length paths (\\?\C:\...), so names outside the ANSI
+// code page and paths beyond 260 characters work.
 #include <windows.h>
 
 #include <algorithm>
@@ -7,18 +8,79 @@
 #include <utility>
 
 #include "Files.h"
+#include "Interrupts.h"
+#include "Paths.h"
 #include "Utf8.h"
 
 namespace kvo::platform {
 namespace {
 
+Problem ProblemOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return Problem::Missing;
+    case ERROR_ACCESS_DENIED:
+      return Problem::NoAccess;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return Problem::Locked;
+    default:
+      return Problem::Other;
+  }
+}
+
 [[noreturn]] void Fail(const char* what, const std::string& path) {
-  throw FileError(std::string(what) + " " + path + ": Windows error " +
-                  std::to_string(::GetLastError()));
+  const DWORD error = ::GetLastError();
+  throw FileError(std::string(what) + " " + path + ": Windows error " + std::to_string(error),
+                  ProblemOf(error));
+}
+
+[[noreturn]] void NotRegular(const std::string& path) {
+  throw FileError("not a regular file: " + path, Problem::NotRegular);
+}
+
+constexpr std::wstring_view kExtended = L"\\\\?\\";
+constexpr std::wstring_view kExtendedUnc = L"\\\\?\\UNC\\";
+
+// The full path with the prefix that lifts the 260-character limit.
+std::wstring Long(const std::string& path) {
+  std::wstring wide = Wide(path);
+  if (wide.starts_with(kExtended)) return wide;
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return wide;
+  std::wstring full(n, L'\0');
+  full.resize(::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr));
+  if (full.starts_with(L"\\\\")) return std::wstring(kExtendedUnc) + full.substr(2);
+  return std::wstring(kExtended) + full;
+}
+
+// The other way: a path as the user reads it.
+std::string Plain(std::wstring wide) {
+  if (wide.starts_with(kExtendedUnc)) {
+    wide = L"\\\\" + wide.substr(kExtendedUnc.size());
+  } else if (wide.starts_with(kExtended)) {
+    wide = wide.substr(kExtended.size());
+  }
+  return Utf8(wide);
+}
+
+std::int64_t Ticks(const FILETIME& t) {
+  return (static_cast<std::int64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 100;
+}
+
+FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow,
+          static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow,
+          Ticks(info.ftLastWriteTime)};
 }
 
 // Large blocks go out and come in in pieces; one call handles at most a
-// DWORD's worth anyway.
+// DWORD's worth anyway, and an interrupt is noticed between pieces.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 class Handle {
@@ -30,6 +92,7 @@ class Handle {
     if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);  // only on paths that already failed
   }
   HANDLE get() const { return h_; }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
   void Close(const std::string& path) {
     const HANDLE h = h_;
     h_ = INVALID_HANDLE_VALUE;
@@ -40,10 +103,17 @@ class Handle {
   HANDLE h_;
 };
 
+// A handle on the name itself that reads nothing: it stands in no one's way.
+Handle Look(const std::wstring& path) {
+  return Handle(::CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
 class Win32Input final : public InputFile {
  public:
-  Win32Input(Handle h, std::string path, std::uint64_t size)
-      : h_(std::move(h)), path_(std::move(path)), remaining_(size) {}
+  Win32Input(Handle h, std::string path, const FileIdentity& identity)
+      : h_(std::move(h)), path_(std::move(path)), identity_(identity), remaining_(identity.size) {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     DWORD got = 0;
@@ -54,10 +124,12 @@ class Win32Input final : public InputFile {
   }
   std::uint64_t Remaining() const override { return remaining_; }
   void Close() override { h_.Close(path_); }
+  const FileIdentity& Identity() const override { return identity_; }
 
  private:
   Handle h_;
   std::string path_;
+  FileIdentity identity_;
   std::uint64_t remaining_;
 };
 
@@ -67,6 +139,7 @@ class Win32Output final : public OutputFile {
 
   void Write(std::span<const std::uint8_t> bytes) override {
     while (!bytes.empty()) {
+      ThrowIfInterrupted();
       DWORD done = 0;
       const auto want = static_cast<DWORD>(std::min(bytes.size(), kChunk));
       if (!::WriteFile(h_.get(), bytes.data(), want, &done, nullptr) || done == 0) {
@@ -75,7 +148,9 @@ class Win32Output final : public OutputFile {
       bytes = bytes.subspan(done);
     }
   }
-  void Sync() override {
+  // The new file keeps the access rules it inherits from its folder.
+  void TakeAccessOf(const InputFile&) override {}
+  void Sync() {
     if (!::FlushFileBuffers(h_.get())) Fail("FlushFileBuffers", path_);
   }
   void Close() override { h_.Close(path_); }
@@ -87,42 +162,161 @@ class Win32Output final : public OutputFile {
 
 class Win32Files final : public Files {
  public:
+  std::string Resolve(const std::string& path) override {
+    const std::wstring name = Long(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) Fail("GetFileAttributesW", path);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return Plain(name);
+    // A link: the final path of the name it leads to.
+    const Handle followed(
+        ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!followed.valid()) Fail("CreateFileW", path);
+    std::wstring final(32768, L'\0');
+    const DWORD n =
+        ::GetFinalPathNameByHandleW(followed.get(), final.data(), static_cast<DWORD>(final.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= final.size()) Fail("GetFinalPathNameByHandleW", path);
+    final.resize(n);
+    return Plain(final);
+  }
+
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    // Share mode 0: no other program may open the file while it is read.
-    Handle h(::CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    const std::wstring name = Long(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) Fail("GetFileAttributesW", path);
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) NotRegular(path);
+    // No other program may read or write the file while it is converted;
+    // deleting is shared so that the commit can put the new file in its
+    // place while this one is still held.
+    Handle h(::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (h.get() == INVALID_HANDLE_VALUE) Fail("CreateFileW", path);
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(h.get(), &size)) Fail("GetFileSizeEx", path);
-    return std::make_unique<Win32Input>(std::move(h), path,
-                                        static_cast<std::uint64_t>(size.QuadPart));
+    if (!h.valid()) Fail("CreateFileW", path);
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) NotRegular(path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h.get(), &info)) Fail("GetFileInformationByHandle", path);
+    return std::make_unique<Win32Input>(std::move(h), path, IdentityFrom(info));
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
-    Handle h(::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    Handle h(::CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (h.get() == INVALID_HANDLE_VALUE) Fail("CreateFileW", path);
+    if (!h.valid()) Fail("CreateFileW", path);
     return std::make_unique<Win32Output>(std::move(h), path);
+  }
+
+  void SyncFiles(std::span<OutputFile* const> files) override {
+    // Windows flushes one file at a time; these all come from this layer.
+    for (OutputFile* file : files) static_cast<Win32Output*>(file)->Sync();
+  }
+
+  bool LinkNoReplace(const std::string& from, const std::string& to) override {
+    if (::CreateHardLinkW(Long(to).c_str(), Long(from).c_str(), nullptr)) return true;
+    switch (::GetLastError()) {
+      case ERROR_INVALID_FUNCTION:  // FAT and exFAT
+      case ERROR_NOT_SUPPORTED:     // some network shares
+      case ERROR_INVALID_PARAMETER:
+      case ERROR_TOO_MANY_LINKS:
+        return false;
+      default:
+        Fail("CreateHardLinkW", from);
+    }
   }
 
   void RenameNoReplace(const std::string& from, const std::string& to) override {
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the new name
     // exists; write-through makes it durable before it returns.
-    if (!::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExW(Long(from).c_str(), Long(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
       Fail("MoveFileExW", from);
     }
   }
 
-  void Remove(const std::string& path) override {
-    if (!::DeleteFileW(Wide(path).c_str())) Fail("DeleteFileW", path);
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    const std::wstring target = Long(to);
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (::MoveFileExW(Long(from).c_str(), target.c_str(), flags)) return;
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+      ::SetLastError(error);
+      Fail("MoveFileExW", from);
+    }
+    // A write-protected file cannot be replaced. Its protection is lifted
+    // for the move and put back on it through a handle that follows it to
+    // its other name.
+    const Handle replaced(::CreateFileW(target.c_str(), FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!replaced.valid()) Fail("CreateFileW", to);
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(replaced.get(), FileBasicInfo, &basic, sizeof basic)) {
+      Fail("SetFileInformationByHandle", to);
+    }
+    const bool moved = ::MoveFileExW(Long(from).c_str(), target.c_str(), flags);
+    const DWORD moveError = ::GetLastError();
+    basic.FileAttributes = attributes;
+    ::SetFileInformationByHandle(replaced.get(), FileBasicInfo, &basic, sizeof basic);
+    ::SetLastError(moveError);
+    if (!moved) Fail("MoveFileExW", from);
   }
 
-  bool Exists(const std::string& path) override {
-    return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  void Remove(const std::string& path) override {
+    if (!::DeleteFileW(Long(path).c_str())) Fail("DeleteFileW", path);
+  }
+
+  std::optional<FileIdentity> IdentityOf(const std::string& path) override {
+    const Handle h = Look(Long(path));
+    if (!h.valid()) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+      Fail("CreateFileW", path);
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h.get(), &info)) Fail("GetFileInformationByHandle", path);
+    return IdentityFrom(info);
+  }
+
+  std::vector<FolderEntry> List(const std::string& folder) override {
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = ::FindFirstFileExW(Long(JoinPath(folder, "*")).c_str(), FindExInfoBasic,
+                                           &found, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) Fail("FindFirstFileExW", folder);
+    std::vector<FolderEntry> entries;
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const DWORD a = found.dwFileAttributes;
+      entries.push_back({Utf8(name), (a & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                         (a & FILE_ATTRIBUTE_REPARSE_POINT) == 0});
+    } while (::FindNextFileW(find, &found));
+    const DWORD error = ::GetLastError();
+    ::FindClose(find);
+    if (error != ERROR_NO_MORE_FILES) {
+      ::SetLastError(error);
+      Fail("FindNextFileW", folder);
+    }
+    return entries;
+  }
+
+  void CheckCreatable(const std::string& path) override {
+    if (Wide(NameOf(path)).size() > 255) {
+      ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      Fail("name", path);
+    }
+    // Opening the folder for adding a file asks exactly the question
+    // creating one would, and changes nothing.
+    const std::string folder = FolderOf(path);
+    const Handle h(::CreateFileW(Long(folder).c_str(), FILE_ADD_FILE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.valid()) Fail("CreateFileW", folder);
   }
 
   // Windows has no flush for a folder; the write-through moves stand in.
-  void SyncFolderOf(const std::string&) override {}
+  void SyncFolder(const std::string&) override {}
 };
 
 }  // namespace

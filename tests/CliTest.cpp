@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
+#include "Commit.h"
 #include "Container.h"
+#include "Paths.h"
 #include "support/Command.h"
 #include "support/DatFile.h"
 #include "support/HeldFile.h"
@@ -119,9 +122,60 @@ TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
     r = Cli(dir, "a.dat");
   }
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "a.dat: Falsche Dateiversion\n");
+  EXPECT_EQ(r.err, "a.dat: Falsche Dateiversion (von einem anderen Programm gesperrt)\n");
   EXPECT_EQ(Snapshot(dir), (std::map<std::string, std::vector<std::uint8_t>>{{"a.dat", v10}}));
   EXPECT_EQ(Cli(dir, "a.dat").status, 0);  // free again
+}
+
+// The window says "Falsche Dateiversion" for every file it cannot open; the
+// command line adds why.
+TEST(Cli, SaysWhyAFileCouldNotBeOpened) {
+  test::TempDir dir;
+  std::filesystem::create_directory(test::FromUtf8(dir.Path("ordner.dat")));
+  dir.Put("neu.dat", ConvertImage(Good(9), *std::make_unique<TableSets>()));
+  const Result r = Cli(dir, "fehlt.dat ordner.dat neu.dat");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "fehlt.dat: Falsche Dateiversion (Datei nicht gefunden)\n"
+            "ordner.dat: Falsche Dateiversion (keine gewöhnliche Datei)\n"
+            "neu.dat: Falsche Dateiversion\n");
+}
+
+// --check applies every test a run makes before it changes anything, so it
+// says no exactly where the run would fail.
+TEST(Cli, CheckSaysWhatTheRunWillDo) {
+  const std::string backupFailed = ": Kann Backup Datei nicht erzeugen.\n";
+  struct Case {
+    const char* what;
+    std::string name;
+    std::function<void(const test::TempDir&)> make;
+    std::string err;  // after the name; "" when it converts
+  };
+  const Case cases[] = {
+      {"backup taken", "a.dat", [](const test::TempDir& d) { d.Put("a.old", {'x'}); },
+       backupFailed},
+      // No extension: the backup name is four bytes longer than a name can be.
+      {"backup name too long", std::string(252, 'n'), [](const test::TempDir&) {}, backupFailed},
+      {"a hundred leftovers of interrupted runs", "a.dat",
+       [](const test::TempDir& d) {
+         for (int i = 0; i < 100; ++i)
+           d.Put(platform::NameOf(TemporaryPath(d.Path("a.dat"), i)), {});
+       },
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    dir.Put(c.name, Good(10));
+    c.make(dir);
+    const Result check = Cli(dir, "--check " + c.name);
+    const Result run = Cli(dir, c.name);
+    const std::string err = c.err.empty() ? "" : c.name + c.err;
+    EXPECT_EQ(check.err, err);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(check.status, err.empty() ? 0 : 1);
+    EXPECT_EQ(run.status, check.status);
+  }
 }
 
 TEST(Cli, NamesOutsideAsciiConvert) {

@@ -173,7 +173,7 @@ class TForm1 {
     // Nothing may escape into the message loop: the run reports its own
     // errors, and anything else still ends in an error box.
     try {
-      RunConversion(*ui_, platform::SystemFiles(), ProcessTables());
+      RunConversion(*ui_, platform::SystemFiles());
     } catch (const std::exception& e) {
       ui_->ShowError(ErrorBoxText(e.what()));
     } catch (...) {

@@ -17,6 +17,8 @@ class FaultyInput final : public platform::InputFile {
     files_.Call("close");
     real_->Close();
   }
+  const platform::FileIdentity& Identity() const override { return real_->Identity(); }
+  const platform::InputFile& real() const { return *real_; }
 
  private:
   std::unique_ptr<platform::InputFile> real_;
@@ -31,14 +33,15 @@ class FaultyOutput final : public platform::OutputFile {
     files_.Call("write");
     real_->Write(bytes);
   }
-  void Sync() override {
-    files_.Call("fsync");
-    real_->Sync();
+  void TakeAccessOf(const platform::InputFile& from) override {
+    files_.Call("chmod");
+    real_->TakeAccessOf(static_cast<const FaultyInput&>(from).real());
   }
   void Close() override {
     files_.Call("close");
     real_->Close();
   }
+  platform::OutputFile* real() { return real_.get(); }
 
  private:
   std::unique_ptr<platform::OutputFile> real_;
@@ -51,6 +54,7 @@ void FaultyFiles::Call(const char* what) {
   if (!only.empty() && only != what) return;
   ++calls_;
   log_.emplace_back(what);
+  if (before) before(calls_, what);
   if (calls_ == failAt_ || (failFrom && failAt_ > 0 && calls_ > failAt_)) {
     throw platform::FileError(std::string("injected failure: ") + what);
   }
@@ -66,9 +70,26 @@ std::unique_ptr<platform::OutputFile> FaultyFiles::CreateNew(const std::string& 
   return std::make_unique<FaultyOutput>(real_.CreateNew(path), *this);
 }
 
+void FaultyFiles::SyncFiles(std::span<platform::OutputFile* const> files) {
+  Call("fsync");
+  std::vector<platform::OutputFile*> real;
+  for (platform::OutputFile* f : files) real.push_back(static_cast<FaultyOutput*>(f)->real());
+  real_.SyncFiles(real);
+}
+
+bool FaultyFiles::LinkNoReplace(const std::string& from, const std::string& to) {
+  Call("link");
+  return !noHardLinks && real_.LinkNoReplace(from, to);
+}
+
 void FaultyFiles::RenameNoReplace(const std::string& from, const std::string& to) {
   Call("rename");
   real_.RenameNoReplace(from, to);
+}
+
+void FaultyFiles::RenameReplace(const std::string& from, const std::string& to) {
+  Call("replace");
+  real_.RenameReplace(from, to);
 }
 
 void FaultyFiles::Remove(const std::string& path) {
@@ -76,9 +97,9 @@ void FaultyFiles::Remove(const std::string& path) {
   real_.Remove(path);
 }
 
-void FaultyFiles::SyncFolderOf(const std::string& path) {
+void FaultyFiles::SyncFolder(const std::string& folder) {
   Call("fsyncdir");
-  real_.SyncFolderOf(path);
+  real_.SyncFolder(folder);
 }
 
 }  // namespace kvo::test

@@ -1,8 +1,10 @@
 // The system's files, with one chosen call made to fail: counts every call of
-// the file layer (open, read, write, flush, close, rename, remove, folder
-// flush) and fails the k-th as the system would.
+// the file layer that touches the disk (open, read, create, write, flush,
+// close, link, rename, remove, folder flush) and fails the k-th as the
+// system would. A hook sees each counted call first.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,12 +17,22 @@ class FaultyFiles : public platform::Files {
   explicit FaultyFiles(long failAt = 0, platform::Files& real = platform::SystemFiles())
       : failAt_(failAt), real_(real) {}
 
+  std::string Resolve(const std::string& path) override { return real_.Resolve(path); }
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
+  void SyncFiles(std::span<platform::OutputFile* const> files) override;
+  bool LinkNoReplace(const std::string& from, const std::string& to) override;
   void RenameNoReplace(const std::string& from, const std::string& to) override;
+  void RenameReplace(const std::string& from, const std::string& to) override;
   void Remove(const std::string& path) override;
-  bool Exists(const std::string& path) override { return real_.Exists(path); }
-  void SyncFolderOf(const std::string& path) override;
+  std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
+    return real_.IdentityOf(path);
+  }
+  std::vector<platform::FolderEntry> List(const std::string& folder) override {
+    return real_.List(folder);
+  }
+  void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
+  void SyncFolder(const std::string& folder) override;
 
   // Every call is counted; the one numbered failAt (from 1) fails, and with
   // failFrom every call from then on.
@@ -30,6 +42,10 @@ class FaultyFiles : public platform::Files {
   bool failFrom = false;
   // Only calls of this kind count ("" for all).
   std::string only;
+  // Runs before each counted call, with its number and kind.
+  std::function<void(long, const std::string&)> before;
+  // As a file system without hard links (FAT): every link is refused.
+  bool noHardLinks = false;
 
  private:
   long failAt_;

@@ -1,0 +1,305 @@
+// The run against what a file system can put in its way: things that are not
+// files, links, permissions, long names, edits during the run, and the end of
+// the process at any call.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "Commit.h"
+#include "Container.h"
+#include "ConversionRun.h"
+#include "Errors.h"
+#include "Messages.h"
+#include "Paths.h"
+#include "support/DatFile.h"
+#include "support/FakeUi.h"
+#include "support/FaultyFiles.h"
+#include "support/TempDir.h"
+
+namespace kvo {
+namespace {
+
+using Names = std::set<std::string>;
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> Sample(std::uint64_t seed) {
+  test::DatFile f = test::DatFile::Empty(test::Version::V10);
+  f.SetCount(7, 2);
+  f.SetCount(10, 3);
+  test::Random random(seed);
+  test::Randomise(f, random);
+  return f.Bytes();
+}
+
+std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
+  return ConvertImage(v10, *std::make_unique<TableSets>());
+}
+
+FileResult ConvertOne(const std::string& path, platform::Files& files = platform::SystemFiles()) {
+  test::FakeUi ui;
+  return ConvertFiles(ui, files, {path}).front();
+}
+
+#ifndef _WIN32
+
+// Whatever is not a regular file is refused before a byte is read, and
+// nothing waits for it: a pipe without a writer, a folder, a socket, a
+// device, a link that leads nowhere.
+TEST(Hostile, RefusesWhatIsNotARegularFileWithoutWaiting) {
+  using platform::Problem;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    Problem problem;
+  };
+  const Case cases[] = {
+      {"pipe", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+       Problem::NotRegular},
+      {"folder", [](const std::string& p) { fs::create_directory(p); }, Problem::NotRegular},
+      {"socket",
+       [](const std::string& p) {
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         ASSERT_LT(p.size(), sizeof address.sun_path);
+         p.copy(address.sun_path, p.size());
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+         ::close(s);
+       },
+       Problem::NotRegular},
+      {"device", [](const std::string& p) { fs::create_symlink("/dev/zero", p); },
+       Problem::NotRegular},
+      {"dangling link", [](const std::string& p) { fs::create_symlink("nirgends.dat", p); },
+       Problem::Missing},
+      {"missing", [](const std::string&) {}, Problem::Missing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    c.make(dir.Path("a.dat"));
+    const Names before = dir.Names();
+    const FileResult r = ConvertOne(dir.Path("a.dat"));
+    EXPECT_EQ(r.outcome, Outcome::WrongVersion);
+    EXPECT_EQ(r.message, kWrongVersionText);
+    EXPECT_EQ(r.openProblem, c.problem);
+    EXPECT_EQ(dir.Names(), before);
+  }
+}
+
+// The new file gets the original's permission bits whatever the umask, and
+// is its creator's alone until it is complete; root gives it the original's
+// owner too.
+TEST(Hostile, TheNewFileKeepsTheOriginalsPermissionsAndOwner) {
+  const auto v10 = Sample(1);
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    mode_t mode, umask;
+    bool giveAway;  // the original belongs to someone else
+  };
+  const Case cases[] = {{0600, 0, false}, {0640, 022, false}, {0444, 077, false}, {0664, 0, root}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << c.mode << " umask " << c.umask);
+    test::TempDir dir;
+    const std::string path = dir.Path("a.dat");
+    dir.Put("a.dat", v10);
+    ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+    if (c.giveAway) {
+      ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    }
+    mode_t whileWritten = 0;
+    test::FaultyFiles files;
+    files.before = [&](long, const std::string& what) {
+      struct stat st {};
+      if (what == "chmod" && ::stat(TemporaryPath(path, 0).c_str(), &st) == 0) {
+        whileWritten = st.st_mode & 07777;
+      }
+    };
+    const mode_t previous = ::umask(c.umask);
+    const FileResult r = ConvertOne(path, files);
+    ::umask(previous);
+    ASSERT_EQ(r.outcome, Outcome::Converted);
+    EXPECT_EQ(whileWritten, 0600u);
+    struct stat now {};
+    ASSERT_EQ(::stat(path.c_str(), &now), 0);
+    EXPECT_EQ(now.st_mode & 07777, c.mode);
+    EXPECT_EQ(now.st_uid, c.giveAway ? 65534u : ::geteuid());
+    EXPECT_EQ(now.st_gid, c.giveAway ? 65534u : ::getegid());
+  }
+}
+
+#endif
+
+// A chosen link is followed: the file it names is converted in its own
+// folder, and the link stays a link to it.
+TEST(Hostile, ALinkStaysALinkToTheConvertedFile) {
+  const auto v10 = Sample(2);
+  for (const std::string target : {"a.dat", "sub/a.dat"}) {
+    SCOPED_TRACE(target);
+    test::TempDir dir;
+    fs::create_directory(test::FromUtf8(dir.Path("sub")));
+    dir.Put(target, v10);
+    std::error_code error;
+    fs::create_symlink(test::FromUtf8(target), test::FromUtf8(dir.Path("link.dat")), error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    ASSERT_EQ(ConvertOne(dir.Path("link.dat")).outcome, Outcome::Converted);
+    EXPECT_TRUE(fs::is_symlink(test::FromUtf8(dir.Path("link.dat"))));
+    EXPECT_EQ(fs::read_symlink(test::FromUtf8(dir.Path("link.dat"))), test::FromUtf8(target));
+    EXPECT_EQ(dir.Get("link.dat"), Expected(v10));
+    EXPECT_EQ(dir.Get(BackupPath(target)), v10);
+    EXPECT_FALSE(dir.Has("link.old"));
+  }
+}
+
+// The temporary name is short: a name as long as the folder takes converts.
+TEST(Hostile, NamesAsLongAsTheFolderTakesConvert) {
+  const auto v10 = Sample(3);
+  for (const std::size_t length : {200u, 251u, 255u}) {
+    test::TempDir dir;
+    const std::string stem(length - 4, 'n');
+    dir.Put(stem + ".dat", v10);
+    const FileResult r = ConvertOne(dir.Path(stem + ".dat"));
+    EXPECT_EQ(r.outcome, Outcome::Converted) << length << ": " << r.message;
+    EXPECT_EQ(dir.Names(), (Names{stem + ".dat", stem + ".old"}));
+  }
+}
+
+#ifndef _WIN32
+
+// A file changed or replaced while it was converted is left as it now is.
+// (On Windows no one else may write or rename it meanwhile; POSIX locks
+// only advise.)
+TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
+  const auto v10 = Sample(4);
+  const std::vector<std::uint8_t> other = Sample(5);
+  struct Case {
+    const char* what;
+    std::function<void(const test::TempDir&)> edit;
+    std::vector<std::uint8_t> after;
+  };
+  auto appended = v10;
+  appended.push_back('!');
+  const Case cases[] = {
+      {"appended to",
+       [](const test::TempDir& d) {
+         std::ofstream(test::FromUtf8(d.Path("a.dat")), std::ios::app | std::ios::binary) << '!';
+       },
+       appended},
+      {"replaced",
+       [&](const test::TempDir& d) {
+         d.Put("b.dat", other);
+         fs::rename(test::FromUtf8(d.Path("b.dat")), test::FromUtf8(d.Path("a.dat")));
+       },
+       other},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    dir.Put("a.dat", v10);
+    test::FaultyFiles files;
+    files.before = [&](long, const std::string& what) {
+      if (what == "fsync") c.edit(dir);
+    };
+    const FileResult r = ConvertOne(dir.Path("a.dat"), files);
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    EXPECT_EQ(r.message, std::string(kChangedText) + ".");
+    EXPECT_EQ(dir.Names(), Names{"a.dat"});
+    EXPECT_EQ(dir.Get("a.dat"), c.after);
+  }
+}
+
+// A run of several files ended at each of its file-system calls in turn, as
+// by SIGKILL or a power cut: every file's name holds its complete original
+// or its complete new file, a backup holds the original, and a rerun
+// finishes the job and leaves no temporary file.
+TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
+  const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat"};
+  std::map<std::string, std::vector<std::uint8_t>> v10, v11;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    v10[names[i]] = Sample(10 + i);
+    v11[names[i]] = Expected(v10[names[i]]);
+  }
+  auto fill = [&](const test::TempDir& dir) {
+    std::vector<std::string> paths;
+    for (const auto& name : names) {
+      dir.Put(name, v10[name]);
+      paths.push_back(dir.Path(name));
+    }
+    return paths;
+  };
+  long calls = 0;
+  {
+    test::TempDir probe;
+    test::FaultyFiles counter;
+    test::FakeUi ui;
+    ConvertFiles(ui, counter, fill(probe));
+    calls = counter.calls();
+  }
+  ASSERT_GT(calls, 20);
+
+  std::map<std::string, int> seen;  // how often each state of a file was found
+  for (long k = 1; k <= calls; ++k) {
+    test::TempDir dir;
+    const auto paths = fill(dir);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      test::FaultyFiles files;
+      files.before = [k](long call, const std::string&) {
+        if (call == k) ::_exit(0);
+      };
+      test::FakeUi ui;
+      ConvertFiles(ui, files, paths);
+      ::_exit(1);  // never: the run makes all the calls counted before
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "call " << k;
+
+    for (const auto& name : names) {
+      SCOPED_TRACE(testing::Message() << "ended at call " << k << ", " << name);
+      const std::string backup = BackupPath(name);
+      ASSERT_TRUE(dir.Has(name)) << "the name stands empty";
+      const auto now = dir.Get(name);
+      ASSERT_TRUE(now == v10[name] || now == v11[name]) << "neither original nor new";
+      if (dir.Has(backup)) {
+        EXPECT_EQ(dir.Get(backup), v10[name]);
+      }
+      if (now == v11[name]) {
+        EXPECT_TRUE(dir.Has(backup));
+      }
+      ++seen[now == v11[name]  ? "new in place"
+             : dir.Has(backup) ? "original under both names"
+                               : "original untouched"];
+    }
+    test::FakeUi ui;
+    ConvertFiles(ui, platform::SystemFiles(), paths);
+    Names expected;
+    for (const auto& name : names) {
+      EXPECT_EQ(dir.Get(name), v11[name]) << "rerun after call " << k;
+      EXPECT_EQ(dir.Get(BackupPath(name)), v10[name]) << "rerun after call " << k;
+      expected.insert({name, BackupPath(name)});
+    }
+    EXPECT_EQ(dir.Names(), expected) << "rerun after call " << k;
+  }
+  std::printf("ended at each of %ld calls, files found:", calls);
+  for (const auto& [state, count] : seen) std::printf(" %s %d,", state.c_str(), count);
+  std::printf("\n");
+  EXPECT_GT(seen["original under both names"], 0);
+}
+
+#endif
+
+}  // namespace
+}  // namespace kvo
