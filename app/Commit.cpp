@@ -117,16 +117,22 @@ void Leftovers::RemoveFor(Files& files, const std::string& path) {
   const std::string folder = platform::FolderOf(path);
   auto listed = listed_.find(folder);
   if (listed == listed_.end()) {
-    std::set<std::string> names;
+    // Only what may be a temporary file is kept: a folder of a thousand data
+    // files is looked through once, not once for each of them.
+    std::set<std::string> candidates;
     try {
       for (const platform::FolderEntry& entry : files.List(folder)) {
-        if (!entry.folder) names.insert(entry.name);
+        if (!entry.folder && (entry.name.starts_with(kTemporaryPrefix) ||
+                              entry.name.find(kEarlierEnding) != std::string::npos)) {
+          candidates.insert(entry.name);
+        }
       }
     } catch (const FileError&) {
-      // Unlisted, nothing is cleared; a name still taken is skipped below.
+      // Unlisted, nothing is cleared; a name still taken is skipped later.
     }
-    listed = listed_.emplace(folder, std::move(names)).first;
+    listed = listed_.emplace(folder, std::move(candidates)).first;
   }
+  if (listed->second.empty()) return;
   const std::string name = platform::NameOf(path);
   for (auto it = listed->second.begin(); it != listed->second.end();) {
     if (IsTemporaryOf(*it, name)) {

@@ -45,7 +45,8 @@ class Leftovers {
   void RemoveFor(platform::Files& files, const std::string& path);
 
  private:
-  std::map<std::string, std::set<std::string>> listed_;  // folder -> names
+  // folder -> the names in it that may be temporary files
+  std::map<std::string, std::set<std::string>> listed_;
 };
 
 // Creates the temporary file: writes go there afterwards.

@@ -1,5 +1,6 @@
 #include "ConversionRun.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <set>
@@ -19,10 +20,18 @@ using platform::FileError;
 using platform::Files;
 
 // A group's new files wait beside their originals until the group is flushed
-// in one go: bounded, so that a huge folder never needs twice its size free
-// and the open files stay few.
-constexpr std::size_t kGroupFiles = 256;
-constexpr std::uint64_t kGroupBytes = std::uint64_t{256} << 20;
+// in one go: bounded, so that a huge folder never needs twice its size free.
+// Each file of a group holds two files open, its original and its new file.
+constexpr std::size_t kGroupFiles = 1000;
+constexpr std::uint64_t kGroupBytes = std::uint64_t{512} << 20;
+constexpr std::size_t kFilesKeptOpenElsewhere = 16;
+
+std::size_t GroupFiles(Files& files) {
+  const std::size_t allowed = files.OpenFilesAllowed();
+  const std::size_t pairs =
+      allowed > kFilesKeptOpenElsewhere + 2 ? (allowed - kFilesKeptOpenElsewhere) / 2 : 1;
+  return std::min(kGroupFiles, pairs);
+}
 
 // The wait cursor from the start of the run until the first message.
 class WaitCursor {
@@ -57,8 +66,10 @@ std::string MessageOf(const std::exception_ptr& error) {
   }
 }
 
-FileResult Result(const std::string& path, Outcome outcome, std::string message) {
-  return {path, outcome, std::move(message), std::nullopt};
+void Settle(FileResult& result, Outcome outcome, std::string message) {
+  result.outcome = outcome;
+  result.message = std::move(message);
+  result.openProblem.reset();
 }
 
 // One file of a run, from its name to its new bytes beside it (or to the
@@ -68,8 +79,9 @@ class Preparation {
   Preparation(Files& files, const RunOptions& options, Leftovers& leftovers)
       : files_(files), options_(options), leftovers_(leftovers) {}
 
-  // The result so far; a staged file is in staged.
-  FileResult Prepare(const std::string& chosen, Staged& staged) {
+  // Settles result, or leaves the file staged for its group's commit.
+  void Prepare(FileResult& result, Staged& staged) {
+    const std::string& chosen = result.path;
     std::unique_ptr<platform::InputFile> in;
     std::string path;
     try {
@@ -78,9 +90,9 @@ class Preparation {
       path = files_.Resolve(chosen);
       in = files_.OpenRead(path);
     } catch (const FileError& e) {
-      FileResult refused = Result(chosen, Outcome::WrongVersion, kWrongVersionText);
-      refused.openProblem = e.problem();
-      return refused;
+      Settle(result, Outcome::WrongVersion, kWrongVersionText);
+      result.openProblem = e.problem();
+      return;
     }
 
     Header header{};
@@ -91,8 +103,9 @@ class Preparation {
     }
     if (got != header.size() || !CheckHeader0(header)) {
       const bool converted = got == header.size() && header == kHeader;
-      return Result(chosen, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion,
-                    kWrongVersionText);
+      Settle(result, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion,
+             kWrongVersionText);
+      return;
     }
 
     TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
@@ -111,14 +124,15 @@ class Preparation {
     if (options_.checkOnly) {
       CheckCommittable(files_, staged);
       staged = {};
-      return Result(chosen, Outcome::Convertible, kConvertibleText);
+      Settle(result, Outcome::Convertible, kConvertibleText);
+      return;
     }
 
     leftovers_.RemoveFor(files_, staged.path);
     CreateTemporary(files_, staged);
     try {
       WriteDataFile(*staged.output, tables, counts);
-      staged.output->TakeAccessOf(*staged.input);
+      staged.output->Complete(*staged.input);
     } catch (const FileError&) {
       Abandon(files_, staged);
       throw KvoError(kOutputFailedText);
@@ -126,7 +140,8 @@ class Preparation {
       Abandon(files_, staged);
       throw;
     }
-    return Result(chosen, Outcome::Converted, kSuccessText);
+    // Settled once its group is committed.
+    Settle(result, Outcome::Converted, kSuccessText);
   }
 
  private:
@@ -158,8 +173,12 @@ struct Member {
   Staged staged;
 };
 
+void Fail(FileResult& result, const std::string& message) {
+  Settle(result, Outcome::Failed, ErrorBoxText(message));
+}
+
 // Flushes a group's new files together, puts each in place, then flushes
-// each folder once. Fills in the results of those that fail.
+// each folder once. Settles the results of those that fail.
 void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
   std::vector<platform::OutputFile*> outputs;
   for (Member& m : group) outputs.push_back(m.staged.output.get());
@@ -169,66 +188,87 @@ void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResul
   } catch (const FileError&) {
     for (Member& m : group) {
       Abandon(files, m.staged);
-      results[m.index] =
-          Result(results[m.index].path, Outcome::Failed, ErrorBoxText(kOutputFailedText));
+      Fail(results[m.index], kOutputFailedText);
     }
     return;
   }
   // Each folder once, after all of its files.
   std::map<std::string, std::vector<std::size_t>> folders;
   for (Member& m : group) {
+    m.staged.output.reset();
     try {
       Commit(files, m.staged);
       folders[platform::FolderOf(m.staged.path)].push_back(m.index);
     } catch (const KvoError& e) {
-      results[m.index] = Result(results[m.index].path, Outcome::Failed, ErrorBoxText(e.what()));
+      Fail(results[m.index], e.what());
     }
   }
   for (const auto& [folder, members] : folders) {
     try {
       SyncFolder(files, folder);
     } catch (const KvoError& e) {
-      for (const std::size_t i : members) {
-        results[i] = Result(results[i].path, Outcome::Failed, ErrorBoxText(e.what()));
-      }
+      for (const std::size_t i : members) Fail(results[i], e.what());
     }
+  }
+}
+
+// The box at the end of a run: one file's own, or the summary of several.
+void ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool single) {
+  if (!single) {
+    if (results.empty()) {
+      ui.ShowInformation(kNothingFoundText);
+    } else {
+      ui.ShowSummary(results);
+    }
+    return;
+  }
+  const FileResult& result = results.front();
+  if (result.outcome == Outcome::Failed) {
+    ui.ShowError(result.message);
+  } else if (result.outcome != Outcome::Interrupted && result.outcome != Outcome::NotReached) {
+    ui.ShowInformation(result.message);
   }
 }
 
 }  // namespace
 
 std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
-                                     const std::vector<std::string>& paths,
+                                     const std::vector<FileToConvert>& list,
                                      const RunOptions& options) {
   platform::HoldInterrupts hold;
   std::vector<FileResult> results;
-  for (const std::string& path : paths) results.push_back(Result(path, Outcome::Interrupted, ""));
+  for (const FileToConvert& f : list) {
+    FileResult& r = results.emplace_back();
+    r.path = f.path;
+    r.inFolder = f.inFolder;
+  }
   Leftovers leftovers;
   Preparation preparation(files, options, leftovers);
+  const std::size_t total = list.size();
+  const std::size_t groupFiles = GroupFiles(files);
 
   std::size_t next = 0;
   bool stopped = false;
-  while (next < paths.size() && !stopped) {
+  while (next < total && !stopped) {
     std::vector<Member> group;
     std::uint64_t bytes = 0;
     const std::size_t first = next;
-    while (next < paths.size() && group.size() < kGroupFiles && bytes < kGroupBytes) {
-      if (platform::InterruptSignal() != 0) {
+    while (next < total && group.size() < groupFiles && bytes < kGroupBytes) {
+      if (total > 1) ui.Progress(next, total, list[next].path);
+      if (platform::InterruptSignal() != 0 || ui.CancelRequested()) {
         stopped = true;
         break;
       }
       Staged staged;
       try {
-        results[next] = preparation.Prepare(paths[next], staged);
+        preparation.Prepare(results[next], staged);
       } catch (const platform::Interrupted&) {
         // The file at hand rolled itself back.
-        results[next] = Result(paths[next], Outcome::Interrupted, "");
-        ++next;
+        Settle(results[next++], Outcome::Interrupted, kInterruptedText);
         stopped = true;
         break;
       } catch (...) {
-        results[next] =
-            Result(paths[next], Outcome::Failed, ErrorBoxText(MessageOf(std::current_exception())));
+        Fail(results[next], MessageOf(std::current_exception()));
       }
       if (staged.output) {
         bytes += staged.input->Identity().size;
@@ -236,39 +276,49 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
       }
       ++next;
     }
-    if (stopped) {
+    if (platform::InterruptSignal() != 0) {
       // Nothing of this group has changed its name: all of it rolls back.
       for (Member& m : group) {
         Abandon(files, m.staged);
-        results[m.index] = Result(paths[m.index], Outcome::Interrupted, "");
+        Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
       }
       group.clear();
     }
+    // Cancelled: the files begun are finished, the rest is not begun.
     CommitGroup(files, group, results);
     for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
   }
+  if (total > 1) ui.Progress(next, total, "");
   return results;
 }
 
 Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options) {
-  WaitCursor wait(ui);
+  // The dialog shows its own cursor; the wait cursor follows it, from the
+  // moment it closes until the box appears.
   std::optional<std::string> chosen;
   try {
     chosen = ui.ChooseFile();
   } catch (...) {
-    wait.End();
     ui.ShowError(ErrorBoxText(MessageOf(std::current_exception())));
     return Outcome::Failed;
   }
   if (!chosen) return Outcome::Cancelled;
-  const FileResult result = ConvertFiles(ui, files, {*chosen}, options).front();
+  WaitCursor wait(ui);
+  const auto results = ConvertFiles(ui, files, {{*chosen, false}}, options);
   wait.End();
-  if (result.outcome == Outcome::Failed) {
-    ui.ShowError(result.message);
-  } else if (result.outcome != Outcome::Interrupted) {
-    ui.ShowInformation(result.message);
-  }
-  return result.outcome;
+  ShowOutcome(ui, results, true);
+  return results.front().outcome;
+}
+
+std::vector<FileResult> RunConversion(UserInterface& ui, Files& files,
+                                      const std::vector<std::string>& named,
+                                      const RunOptions& options) {
+  WaitCursor wait(ui);
+  const auto list = FilesToConvert(files, named);
+  const auto results = ConvertFiles(ui, files, list, options);
+  wait.End();
+  ShowOutcome(ui, results, list.size() == 1 && !list.front().inFolder);
+  return results;
 }
 
 }  // namespace kvo

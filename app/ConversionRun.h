@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "FileList.h"
 #include "Files.h"
 #include "TableSets.h"
 #include "UserInterface.h"
@@ -23,12 +24,20 @@ struct RunOptions {
 // box.
 Outcome RunConversion(UserInterface& ui, platform::Files& files, const RunOptions& options = {});
 
+// Files and folders dropped on the window or given to the program: each as
+// if chosen in the dialog, folders with every *.dat in and below them. One
+// file named gives its own box, anything else one summary.
+std::vector<FileResult> RunConversion(UserInterface& ui, platform::Files& files,
+                                      const std::vector<std::string>& named,
+                                      const RunOptions& options = {});
+
 // Converts files one after the other and reports each through ui.FileDone,
 // in order. The new files are flushed to the disk in groups, and no original
-// changes its name before its group's new bytes are on the disk. A signal
-// stops the run between files or rolls back the file at hand.
+// changes its name before its group's new bytes are on the disk. Cancelling
+// stops before the next file; a signal stops there too, or rolls back the
+// files not yet in place.
 std::vector<FileResult> ConvertFiles(UserInterface& ui, platform::Files& files,
-                                     const std::vector<std::string>& paths,
+                                     const std::vector<FileToConvert>& list,
                                      const RunOptions& options = {});
 
 }  // namespace kvo

@@ -1,9 +1,15 @@
 #include "DatUms.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
 #include <QSettings>
+#include <QVBoxLayout>
 
 #include "ConversionRun.h"
 #include "Interrupts.h"
@@ -17,6 +23,29 @@ QString Title() {
   return QString::fromStdString(ApplicationTitle(
       QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString()));
 }
+
+// The summary of several files: the counts, and a list that scrolls of the
+// files not converted with their messages.
+class SummaryBox : public QDialog {
+ public:
+  SummaryBox(QWidget* parent, const QString& text, const QString& failures) : QDialog(parent) {
+    setWindowTitle(Title());
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(text, this));
+    if (!failures.isEmpty()) {
+      auto* list = new QPlainTextEdit(failures, this);
+      list->setReadOnly(true);
+      list->setLineWrapMode(QPlainTextEdit::NoWrap);
+      list->setMinimumSize(480, 160);
+      layout->addWidget(list);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+    buttons->button(QDialogButtonBox::Ok)->setFocus();
+  }
+};
 
 void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text) {
   QMessageBox box(icon, Title(), QString::fromStdString(text), QMessageBox::Ok, parent);
@@ -56,6 +85,7 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
   BitBtn1 = new QPushButton("Daten umsetzen", this);
   BitBtn1->setGeometry(48, 16, 185, 25);
   BitBtn1->setFocusPolicy(Qt::StrongFocus);
+  BitBtn1->setAutoDefault(true);  // Enter presses it, as Space does
   Label1 = new QLabel("Von Version 1.0 vom 30.12.2007", this);
   Label1->setGeometry(61, 54, 155, 13);
   Label2 = new QLabel("Auf Version 1.1 vom 20.10.2009 und später", this);
@@ -85,6 +115,7 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
   ui_ = ui;
 
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  setAcceptDrops(true);
   resize(268, 97);
   move(379, 601);
   BitBtn1->setFocus();
@@ -97,19 +128,59 @@ void TForm1::FormCreate() {
   dlgOpen->setDirectory(QCoreApplication::applicationDirPath());
 }
 
-void TForm1::BitBtn1Click() {
-  // Nothing may escape into Qt's event loop: the run reports its own errors,
-  // and anything else still ends in an error box with the window usable.
+template <class Work>
+void TForm1::Guarded(Work work) {
+  // The run answers events while it shows progress: a second click or drop
+  // meanwhile waits for nothing and does nothing.
+  if (running_) return;
+  running_ = true;
   try {
-    RunConversion(*ui_, files_, {.tables = tables_});
-    // Told to stop while converting: the file at hand is finished or rolled
-    // back, and the program ends as the signal asked.
-    if (const int signal = platform::InterruptSignal()) QCoreApplication::exit(128 + signal);
+    work();
   } catch (const std::exception& e) {
     ui_->ShowError(ErrorBoxText(e.what()));
   } catch (...) {
     ui_->ShowError(ErrorBoxText(kOutputFailedText));
   }
+  running_ = false;
+  // Back from the dialog or a box: the window is active and the button, its
+  // one control that takes the focus, has it.
+  activateWindow();
+  BitBtn1->setFocus();
+  // Told to stop while converting: the file at hand is finished or rolled
+  // back, and the program ends as the signal asked.
+  if (const int signal = platform::InterruptSignal()) QCoreApplication::exit(128 + signal);
+}
+
+void TForm1::BitBtn1Click() {
+  Guarded([this] { RunConversion(*ui_, files_, {.tables = tables_}); });
+}
+
+void TForm1::ConvertNamed(const std::vector<std::string>& named) {
+  Guarded([&] { RunConversion(*ui_, files_, named, {.tables = tables_}); });
+}
+
+namespace {
+
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  }
+  return paths;
+}
+
+}  // namespace
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!running_ && !LocalFiles(event->mimeData()).empty()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const auto paths = LocalFiles(event->mimeData());
+  if (paths.empty()) return;
+  event->acceptProposedAction();
+  ConvertNamed(paths);
 }
 
 std::optional<std::string> QtUserInterface::ChooseFile() {
@@ -129,6 +200,47 @@ void QtUserInterface::ShowInformation(const std::string& text) {
 
 void QtUserInterface::ShowError(const std::string& text) {
   ShowBox(window_, QMessageBox::Critical, text);
+}
+
+void QtUserInterface::ShowSummary(const std::vector<FileResult>& results) {
+  SummaryBox box(window_, QString::fromStdString(SummaryText(results)),
+                 QString::fromStdString(FailureList(results)));
+  box.exec();
+}
+
+void QtUserInterface::Progress(std::size_t done, std::size_t total, const std::string& current) {
+  if (done == 0) sinceStart_.start();
+  if (current.empty()) {
+    delete progress_;
+    return;
+  }
+  // Shown only for work of more than about a second.
+  if (!progress_ && sinceStart_.isValid() && sinceStart_.elapsed() >= progressAfterMs) {
+    progress_ = new QProgressDialog(window_);
+    progress_->setWindowTitle(Title());
+    progress_->setWindowModality(Qt::WindowModal);
+    progress_->setCancelButtonText("Abbrechen");
+    progress_->setMinimumDuration(0);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+    progress_->setRange(0, static_cast<int>(total));
+    progress_->show();
+  }
+  if (progress_) {
+    progress_->setValue(static_cast<int>(done));
+    progress_->setLabelText(QString("Datei %1 von %2: %3")
+                                .arg(done + 1)
+                                .arg(total)
+                                .arg(QFileInfo(QFile::decodeName(current.c_str())).fileName()));
+  }
+  // The cancel button must be heard; before it shows, the window takes no
+  // input.
+  QCoreApplication::processEvents(progress_ ? QEventLoop::AllEvents
+                                            : QEventLoop::ExcludeUserInputEvents);
+}
+
+bool QtUserInterface::CancelRequested() {
+  return progress_ && progress_->wasCanceled();
 }
 
 void QtUserInterface::BeginWait() {

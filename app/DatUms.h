@@ -2,11 +2,16 @@
 // version to which.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QWidget>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "Files.h"
 #include "TableSets.h"
@@ -28,15 +33,26 @@ class TForm1 : public QWidget {
   QFileDialog* dlgOpen;
 
   void BitBtn1Click();
+  // Files and folders dropped on the window or given to the program.
+  void ConvertNamed(const std::vector<std::string>& named);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void FormCreate();
   void FitFont();
+  // Runs one conversion run unless one is under way already; the run reports
+  // its own errors, and anything else still ends in an error box.
+  template <class Work>
+  void Guarded(Work work);
 
   std::unique_ptr<UserInterface> ownUi_;
   UserInterface* ui_;
   platform::Files& files_;
   TableSets* tables_;
+  bool running_ = false;
 };
 
 // The dialog, boxes and cursor of the real window.
@@ -46,12 +62,20 @@ class QtUserInterface final : public UserInterface {
   std::optional<std::string> ChooseFile() override;
   void ShowInformation(const std::string& text) override;
   void ShowError(const std::string& text) override;
+  void ShowSummary(const std::vector<FileResult>& results) override;
   void BeginWait() override;
   void EndWait() override;
+  void Progress(std::size_t done, std::size_t total, const std::string& current) override;
+  bool CancelRequested() override;
+
+  // Work that lasts longer than this shows its progress.
+  int progressAfterMs = 1000;
 
  private:
   QWidget* window_;
   QFileDialog* dialog_;
+  QElapsedTimer sinceStart_;
+  QPointer<QProgressDialog> progress_;
 };
 
 }  // namespace kvo

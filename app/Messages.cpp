@@ -24,6 +24,61 @@ const char* ProblemText(platform::Problem problem) {
   return "Datei lässt sich nicht öffnen";
 }
 
+namespace {
+
+bool Good(const FileResult& r) {
+  return r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
+}
+
+// "1 Datei", "3 Dateien".
+std::string Files(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " Datei" : " Dateien");
+}
+
+}  // namespace
+
+std::string Explained(const FileResult& r) {
+  if (!r.openProblem) return r.message;
+  return r.message + " (" + ProblemText(*r.openProblem) + ")";
+}
+
+std::string SummaryText(const std::vector<FileResult>& results) {
+  std::size_t converted = 0, already = 0, notBegun = 0, failed = 0;
+  for (const FileResult& r : results) {
+    if (Good(r)) {
+      ++converted;
+    } else if (r.outcome == Outcome::AlreadyConverted) {
+      ++already;
+    } else if (r.outcome == Outcome::NotReached) {
+      ++notBegun;
+    } else {
+      ++failed;
+    }
+  }
+  std::string text = Files(converted) + " umgesetzt";
+  if (converted > 0) text += ", die alten haben nun die Endung .old";
+  text += ".";
+  if (already > 0) {
+    text += "\n" + Files(already) + (already == 1 ? " war" : " waren") + " schon auf Version 1.1.";
+  }
+  if (notBegun > 0) {
+    text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
+  }
+  if (failed > 0) text += "\n" + Files(failed) + " nicht umgesetzt:";
+  return text;
+}
+
+std::string FailureList(const std::vector<FileResult>& results) {
+  std::string list;
+  for (const FileResult& r : results) {
+    if (Good(r) || r.outcome == Outcome::AlreadyConverted || r.outcome == Outcome::NotReached) {
+      continue;
+    }
+    list += r.path + ": " + Explained(r) + "\n";
+  }
+  return list;
+}
+
 std::string ErrorBoxText(std::string_view text) {
   std::string out(text);
   if (out.empty() || static_cast<unsigned char>(out.back()) > '.') out += '.';
@@ -38,10 +93,76 @@ std::string BackupPath(std::string_view path) {
   return std::string(path.substr(0, stem)) + ".old";
 }
 
+namespace {
+
+// The lower-case letter of an upper-case one of the Latin alphabets of
+// Europe (ASCII, Latin-1 and Latin Extended-A); any other character as it is.
+char32_t Lower(char32_t c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  if (c == 0x178) return 0xFF;  // Ÿ
+  const bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+  const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+  if ((evenUpper && c % 2 == 0) || (oddUpper && c % 2 == 1)) return c + 1;
+  return c;
+}
+
+// One character of UTF-8 at pos; a byte that starts none stands for itself.
+char32_t Decode(std::string_view s, std::size_t& pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char b = byte(pos);
+  const std::size_t length = b < 0x80         ? 1
+                             : (b >> 5) == 6  ? 2
+                             : (b >> 4) == 14 ? 3
+                             : (b >> 3) == 30 ? 4
+                                              : 0;
+  if (length <= 1 || pos + length > s.size()) {
+    ++pos;
+    return b;
+  }
+  char32_t c = b & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(pos + i) & 0xC0) != 0x80) {
+      ++pos;
+      return b;
+    }
+    c = c << 6 | (byte(pos + i) & 0x3F);
+  }
+  pos += length;
+  return c;
+}
+
+void Encode(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace
+
 std::string ApplicationTitle(std::string_view executableFileName) {
-  std::string title(executableFileName.substr(0, executableFileName.find('.')));
-  for (std::size_t i = 1; i < title.size(); ++i) {
-    title[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(title[i])));
+  const std::string_view name = executableFileName.substr(0, executableFileName.find('.'));
+  std::string title;
+  for (std::size_t pos = 0; pos < name.size();) {
+    const std::size_t start = pos;
+    const char32_t c = Decode(name, pos);
+    const bool broken = pos - start == 1 && c >= 0x80;  // not UTF-8: kept as it is
+    if (start == 0 || broken) {
+      title.append(name.substr(start, pos - start));
+    } else {
+      Encode(Lower(c), title);
+    }
   }
   return title;
 }

@@ -3,8 +3,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Files.h"
+#include "UserInterface.h"
 
 namespace kvo {
 
@@ -21,6 +23,17 @@ inline constexpr const char* kFolderNotSyncedText =
     "Datei umgesetzt, die alte Datei hat nun die Endung .old, doch der Ordner konnte nicht "
     "sicher gespeichert werden";
 inline constexpr const char* kInterruptedText = "Abgebrochen, die Datei ist unverändert.";
+inline constexpr const char* kNothingFoundText = "Keine Datei mit der Endung .dat gefunden";
+inline constexpr const char* kAlreadyConvertedText = "Schon auf Version 1.1, nichts zu tun";
+
+// The summary of a run of several files: how many were converted, already at
+// version 1.1, not converted and not begun, in lines.
+std::string SummaryText(const std::vector<FileResult>& results);
+// One line for each file not converted: its name and why.
+std::string FailureList(const std::vector<FileResult>& results);
+// What a file's line says: its message, and for a file that could not be
+// opened, why.
+std::string Explained(const FileResult& result);
 
 // Why a file could not be opened, for the command line; the window says
 // "Falsche Dateiversion" alone.

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Files.h"
 
@@ -17,13 +18,15 @@ enum class Outcome {
   Convertible,       // checked only: a conversion would succeed; nothing touched
   Failed,            // an error box; the message says where the original is
                      // unless it is untouched under its name
-  Interrupted,       // stopped by a signal before its turn or rolled back
+  Interrupted,       // rolled back: a signal came while it was converted
+  NotReached,        // not begun: the run was cancelled or stopped before it
 };
 
 // How one file ended.
 struct FileResult {
-  std::string path;  // as chosen
-  Outcome outcome = Outcome::Cancelled;
+  std::string path;       // as chosen or found
+  bool inFolder = false;  // found in a folder that was named, not named itself
+  Outcome outcome = Outcome::NotReached;
   std::string message;  // what its box says; an error's is ready to show
   // Why it could not be opened, where that was the reason it was refused.
   std::optional<platform::Problem> openProblem;
@@ -40,6 +43,14 @@ class UserInterface {
   virtual void ShowError(const std::string& text) = 0;
   virtual void BeginWait() = 0;
   virtual void EndWait() = 0;
+  // The outcomes of a run of several files, in one box.
+  virtual void ShowSummary(const std::vector<FileResult>& results) = 0;
+  // A run of several files is about to begin the file current: done of
+  // total are settled.
+  virtual void Progress(std::size_t /*done*/, std::size_t /*total*/,
+                        const std::string& /*current*/) {}
+  // Whether the user asked to stop: the run stops before the next file.
+  virtual bool CancelRequested() { return false; }
   // Each file's outcome once it is settled, in the order of the files.
   virtual void FileDone(const FileResult&) {}
 };

@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QFile>
+#include <string>
+#include <vector>
 
 #include "DatUms.h"
 #include "Interrupts.h"
@@ -8,5 +11,15 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   kvo::TForm1 form;
   form.show();
+  // Files and folders given to the program (dropped on it, or opened with it
+  // from the desktop) are converted as soon as the window is up.
+  std::vector<std::string> named;
+  for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+    named.push_back(QFile::encodeName(argument).toStdString());
+  }
+  if (!named.empty()) {
+    QMetaObject::invokeMethod(
+        &form, [&form, named] { form.ConvertNamed(named); }, Qt::QueuedConnection);
+  }
   return QApplication::exec();
 }

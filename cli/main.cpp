@@ -1,5 +1,6 @@
 // kvo-umsetzer-cli: the window's conversion run for files named on the
 // command line, one line per file, the outcome in the exit status.
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -15,40 +16,71 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Aufruf: kvo-umsetzer-cli [--check] DATEI...\n"
+    "Aufruf: kvo-umsetzer-cli [--check] DATEI|ORDNER...\n"
     "Setzt Datendateien von Version 1.0 (30.12.2007) auf Version 1.1 (20.10.2009) um.\n"
-    "Die alte Datei bleibt mit der Endung .old erhalten.\n"
+    "Die alte Datei bleibt mit der Endung .old erhalten. Aus einem Ordner werden alle\n"
+    "Dateien mit der Endung .dat umgesetzt, auch die in seinen Unterordnern.\n"
     "\n"
     "  --check    nur prüfen und sagen, was geschähe; nichts auf der Platte ändern\n"
     "  --help     diese Hilfe zeigen\n"
     "  --version  die Version zeigen\n"
     "\n"
     "Rückgabewert: 0, wenn jede Datei umgesetzt wurde (mit --check: umgesetzt werden\n"
-    "kann), 1, wenn eine nicht, 2 bei einem falschen Aufruf, 128 und mehr nach einem\n"
+    "kann) oder, in einem Ordner, schon auf Version 1.1 war, 1, wenn eine nicht, 2 bei einem "
+    "falschen Aufruf, 128 und mehr nach einem\n"
     "Abbruch (Strg+C: 130).\n";
 
-// Prints one line per file as the run settles it.
+// Prints one line per file as the run settles it, and on a terminal a line
+// that says how far a long run is.
 class CommandLineUi final : public kvo::UserInterface {
  public:
   std::optional<std::string> ChooseFile() override { return std::nullopt; }
   // The lines of FileDone say what the boxes would.
   void ShowInformation(const std::string&) override {}
   void ShowError(const std::string&) override {}
+  void ShowSummary(const std::vector<kvo::FileResult>&) override {}
   void BeginWait() override {}
   void EndWait() override {}
 
+  void Progress(std::size_t done, std::size_t total, const std::string& current) override {
+    if (!terminal_) return;
+    if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
+    ShowProgress(current.empty() ? ""
+                                 : "Datei " + std::to_string(done + 1) + " von " +
+                                       std::to_string(total) + ": " + current);
+  }
+
   void FileDone(const kvo::FileResult& r) override {
     using kvo::Outcome;
+    if (r.outcome == Outcome::NotReached) return;
+    ShowProgress("");
     const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
-    good_ += ok ? 1 : 0;
-    std::string said = r.outcome == Outcome::Interrupted ? kvo::kInterruptedText : r.message;
-    if (r.openProblem) said += std::string(" (") + kvo::ProblemText(*r.openProblem) + ")";
-    (ok ? std::cout : std::cerr) << r.path << ": " << said << std::endl;
+    // In a folder that was named, a file converted before is no failure.
+    const bool already = r.inFolder && r.outcome == Outcome::AlreadyConverted;
+    (ok ? good_ : already ? already_ : bad_) += 1;
+    (ok || already ? std::cout : std::cerr)
+        << r.path << ": " << (already ? kvo::kAlreadyConvertedText : kvo::Explained(r))
+        << std::endl;
   }
+
   int good() const { return good_; }
+  int already() const { return already_; }
+  int bad() const { return bad_; }
 
  private:
-  int good_ = 0;
+  // Replaces the progress line, or takes it away.
+  void ShowProgress(const std::string& line) {
+    if (line.empty() && shown_ == 0) return;
+    std::cerr << '\r' << line;
+    if (line.size() < shown_) std::cerr << std::string(shown_ - line.size(), ' ') << '\r' << line;
+    std::cerr << std::flush;
+    shown_ = line.size();
+  }
+
+  const bool terminal_ = kvo::platform::ErrorIsTerminal();
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::size_t shown_ = 0;
+  int good_ = 0, already_ = 0, bad_ = 0;
 };
 
 int Usage(const std::string& problem) {
@@ -87,16 +119,19 @@ int main(int argc, char** argv) {
   if (files.empty()) return Usage("keine Datei angegeben");
 
   CommandLineUi ui;
-  const auto results = kvo::ConvertFiles(ui, kvo::platform::SystemFiles(), files, options);
+  const auto results =
+      kvo::ConvertFiles(ui, kvo::platform::SystemFiles(),
+                        kvo::FilesToConvert(kvo::platform::SystemFiles(), files), options);
   if (const int signal = kvo::platform::InterruptSignal()) {
     std::cerr << "Abgebrochen." << std::endl;
     return 128 + signal;
   }
-  const int bad = static_cast<int>(files.size()) - ui.good();
-  if (files.size() > 1) {
+  if (results.size() != 1 || results.front().inFolder) {
     std::cout << "Zusammenfassung: " << ui.good()
-              << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ") << bad
-              << (options.checkOnly ? " nicht umsetzbar" : " nicht umgesetzt") << std::endl;
+              << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ");
+    if (ui.already() > 0) std::cout << ui.already() << " schon auf Version 1.1, ";
+    std::cout << ui.bad() << (options.checkOnly ? " nicht umsetzbar" : " nicht umgesetzt")
+              << std::endl;
   }
-  return bad == 0 ? 0 : 1;
+  return ui.bad() == 0 ? 0 : 1;
 }

@@ -53,9 +53,11 @@ class InputFile : public ByteSource {
 
 class OutputFile : public ByteSink {
  public:
-  // The permission bits of from and, where the process may change them, its
-  // owner and group. Until then the file is its creator's alone.
-  virtual void TakeAccessOf(const InputFile& from) = 0;
+  // Every byte is written: the file takes the permission bits of original
+  // (until now it was its creator's alone) and, where the process may change
+  // them, its owner and group; and the system may start putting it on the
+  // disk, ahead of the flush that waits for it.
+  virtual void Complete(const InputFile& original) = 0;
   virtual void Close() = 0;
 };
 
@@ -96,6 +98,9 @@ class Files {
   virtual void CheckCreatable(const std::string& path) = 0;
   // Makes the renames and creations in a folder durable.
   virtual void SyncFolder(const std::string& folder) = 0;
+  // How many files the process may hold open at once, raised as far as the
+  // system lets it.
+  virtual std::size_t OpenFilesAllowed() = 0;
 };
 
 // The operating system's files.

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -136,7 +137,7 @@ class PosixOutput final : public OutputFile {
     }
   }
 
-  void TakeAccessOf(const InputFile& from) override {
+  void Complete(const InputFile& from) override {
     const auto& original = static_cast<const PosixInput&>(from);
     // The owner first: a change of owner clears the set-id bits. Only root
     // may give a file away, and only a member may give it a group; anyone
@@ -148,6 +149,9 @@ class PosixOutput final : public OutputFile {
       }
     }
     if (::fchmod(fd_.get(), original.mode()) != 0) Fail("chmod", path_);
+    // Writeback starts now, while the next files are converted, as Git's
+    // batched flush does; the flush later only waits for what is left.
+    ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   }
 
   void Sync() {
@@ -171,6 +175,11 @@ class PosixOutput final : public OutputFile {
 class PosixFiles final : public Files {
  public:
   std::string Resolve(const std::string& path) override {
+    // Only a link needs following; a folder on the way that is a link leads
+    // to the same folder either way.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) Fail("stat", path);
+    if (!S_ISLNK(st.st_mode)) return path;
     char* real = ::realpath(path.c_str(), nullptr);
     if (real == nullptr) Fail("realpath", path);
     std::string resolved(real);
@@ -303,6 +312,17 @@ class PosixFiles final : public Files {
     if (fd.get() < 0) Fail("open", folder);
     if (::fsync(fd.get()) != 0) Fail("fsync", folder);
     fd.Close(folder);
+  }
+
+  std::size_t OpenFilesAllowed() override {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 256;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 65536);
+    if (limit.rlim_cur < wanted) {
+      limit.rlim_cur = wanted;
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
   }
 };
 

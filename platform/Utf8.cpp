@@ -4,6 +4,8 @@
 #include <windows.h>
 // windows.h first
 #include <shellapi.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace kvo::platform {
@@ -43,6 +45,11 @@ void PrepareConsole() {
   ::SetConsoleOutputCP(CP_UTF8);
 }
 
+bool ErrorIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 #else
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -50,6 +57,10 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }
 
 void PrepareConsole() {}
+
+bool ErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) != 0;
+}
 
 #endif
 

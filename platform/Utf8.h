@@ -18,4 +18,7 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Lets the console show UTF-8 text (German umlauts) as it is.
 void PrepareConsole();
 
+// Whether the error output goes to a terminal a person watches.
+bool ErrorIsTerminal();
+
 }  // namespace kvo::platform

@@ -149,7 +149,7 @@ class Win32Output final : public OutputFile {
     }
   }
   // The new file keeps the access rules it inherits from its folder.
-  void TakeAccessOf(const InputFile&) override {}
+  void Complete(const InputFile&) override {}
   void Sync() {
     if (!::FlushFileBuffers(h_.get())) Fail("FlushFileBuffers", path_);
   }
@@ -317,6 +317,9 @@ class Win32Files final : public Files {
 
   // Windows has no flush for a folder; the write-through moves stand in.
   void SyncFolder(const std::string&) override {}
+
+  // Handles are limited only by memory.
+  std::size_t OpenFilesAllowed() override { return std::size_t{1} << 20; }
 };
 
 }  // namespace

@@ -49,7 +49,7 @@ std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
 
 FileResult ConvertOne(const std::string& path, platform::Files& files = platform::SystemFiles()) {
   test::FakeUi ui;
-  return ConvertFiles(ui, files, {path}).front();
+  return ConvertFiles(ui, files, {{path}}).front();
 }
 
 #ifndef _WIN32
@@ -122,7 +122,7 @@ TEST(Hostile, TheNewFileKeepsTheOriginalsPermissionsAndOwner) {
     test::FaultyFiles files;
     files.before = [&](long, const std::string& what) {
       struct stat st {};
-      if (what == "chmod" && ::stat(TemporaryPath(path, 0).c_str(), &st) == 0) {
+      if (what == "complete" && ::stat(TemporaryPath(path, 0).c_str(), &st) == 0) {
         whileWritten = st.st_mode & 07777;
       }
     };
@@ -222,81 +222,87 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
 // A run of several files ended at each of its file-system calls in turn, as
 // by SIGKILL or a power cut: every file's name holds its complete original
 // or its complete new file, a backup holds the original, and a rerun
-// finishes the job and leaves no temporary file.
+// finishes the job and leaves no temporary file. The files go in one group,
+// and in groups of one.
 TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
-  const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat"};
-  std::map<std::string, std::vector<std::uint8_t>> v10, v11;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    v10[names[i]] = Sample(10 + i);
-    v11[names[i]] = Expected(v10[names[i]]);
-  }
-  auto fill = [&](const test::TempDir& dir) {
-    std::vector<std::string> paths;
-    for (const auto& name : names) {
-      dir.Put(name, v10[name]);
-      paths.push_back(dir.Path(name));
+  for (const std::size_t openFilesAllowed : {0u, 18u}) {
+    SCOPED_TRACE(testing::Message() << "open files allowed: " << openFilesAllowed);
+    const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat"};
+    std::map<std::string, std::vector<std::uint8_t>> v10, v11;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      v10[names[i]] = Sample(10 + i);
+      v11[names[i]] = Expected(v10[names[i]]);
     }
-    return paths;
-  };
-  long calls = 0;
-  {
-    test::TempDir probe;
-    test::FaultyFiles counter;
-    test::FakeUi ui;
-    ConvertFiles(ui, counter, fill(probe));
-    calls = counter.calls();
-  }
-  ASSERT_GT(calls, 20);
-
-  std::map<std::string, int> seen;  // how often each state of a file was found
-  for (long k = 1; k <= calls; ++k) {
-    test::TempDir dir;
-    const auto paths = fill(dir);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      test::FaultyFiles files;
-      files.before = [k](long call, const std::string&) {
-        if (call == k) ::_exit(0);
-      };
+    auto fill = [&](const test::TempDir& dir) {
+      std::vector<FileToConvert> paths;
+      for (const auto& name : names) {
+        dir.Put(name, v10[name]);
+        paths.push_back({dir.Path(name)});
+      }
+      return paths;
+    };
+    long calls = 0;
+    {
+      test::TempDir probe;
+      test::FaultyFiles counter;
+      counter.openFilesAllowed = openFilesAllowed;
       test::FakeUi ui;
-      ConvertFiles(ui, files, paths);
-      ::_exit(1);  // never: the run makes all the calls counted before
+      ConvertFiles(ui, counter, fill(probe));
+      calls = counter.calls();
     }
-    ASSERT_GT(child, 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "call " << k;
+    ASSERT_GT(calls, 20);
 
-    for (const auto& name : names) {
-      SCOPED_TRACE(testing::Message() << "ended at call " << k << ", " << name);
-      const std::string backup = BackupPath(name);
-      ASSERT_TRUE(dir.Has(name)) << "the name stands empty";
-      const auto now = dir.Get(name);
-      ASSERT_TRUE(now == v10[name] || now == v11[name]) << "neither original nor new";
-      if (dir.Has(backup)) {
-        EXPECT_EQ(dir.Get(backup), v10[name]);
+    std::map<std::string, int> seen;  // how often each state of a file was found
+    for (long k = 1; k <= calls; ++k) {
+      test::TempDir dir;
+      const auto paths = fill(dir);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        test::FaultyFiles files;
+        files.openFilesAllowed = openFilesAllowed;
+        files.before = [k](long call, const std::string&) {
+          if (call == k) ::_exit(0);
+        };
+        test::FakeUi ui;
+        ConvertFiles(ui, files, paths);
+        ::_exit(1);  // never: the run makes all the calls counted before
       }
-      if (now == v11[name]) {
-        EXPECT_TRUE(dir.Has(backup));
+      ASSERT_GT(child, 0);
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "call " << k;
+
+      for (const auto& name : names) {
+        SCOPED_TRACE(testing::Message() << "ended at call " << k << ", " << name);
+        const std::string backup = BackupPath(name);
+        ASSERT_TRUE(dir.Has(name)) << "the name stands empty";
+        const auto now = dir.Get(name);
+        ASSERT_TRUE(now == v10[name] || now == v11[name]) << "neither original nor new";
+        if (dir.Has(backup)) {
+          EXPECT_EQ(dir.Get(backup), v10[name]);
+        }
+        if (now == v11[name]) {
+          EXPECT_TRUE(dir.Has(backup));
+        }
+        ++seen[now == v11[name]  ? "new in place"
+               : dir.Has(backup) ? "original under both names"
+                                 : "original untouched"];
       }
-      ++seen[now == v11[name]  ? "new in place"
-             : dir.Has(backup) ? "original under both names"
-                               : "original untouched"];
+      test::FakeUi ui;
+      ConvertFiles(ui, platform::SystemFiles(), paths);
+      Names expected;
+      for (const auto& name : names) {
+        EXPECT_EQ(dir.Get(name), v11[name]) << "rerun after call " << k;
+        EXPECT_EQ(dir.Get(BackupPath(name)), v10[name]) << "rerun after call " << k;
+        expected.insert({name, BackupPath(name)});
+      }
+      EXPECT_EQ(dir.Names(), expected) << "rerun after call " << k;
     }
-    test::FakeUi ui;
-    ConvertFiles(ui, platform::SystemFiles(), paths);
-    Names expected;
-    for (const auto& name : names) {
-      EXPECT_EQ(dir.Get(name), v11[name]) << "rerun after call " << k;
-      EXPECT_EQ(dir.Get(BackupPath(name)), v10[name]) << "rerun after call " << k;
-      expected.insert({name, BackupPath(name)});
-    }
-    EXPECT_EQ(dir.Names(), expected) << "rerun after call " << k;
+    std::printf("ended at each of %ld calls, files found:", calls);
+    for (const auto& [state, count] : seen) std::printf(" %s %d,", state.c_str(), count);
+    std::printf("\n");
+    EXPECT_GT(seen["original under both names"], 0);
   }
-  std::printf("ended at each of %ld calls, files found:", calls);
-  for (const auto& [state, count] : seen) std::printf(" %s %d,", state.c_str(), count);
-  std::printf("\n");
-  EXPECT_GT(seen["original under both names"], 0);
 }
 
 #endif

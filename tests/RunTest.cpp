@@ -205,7 +205,7 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
   const Case cases[] = {
       {"create", 1, backupFailed},  // the folder takes no new name
       {"write", 1, outputFailed},        {"write", 7, outputFailed},
-      {"chmod", 1, outputFailed},        {"fsync", 1, outputFailed},
+      {"complete", 1, outputFailed},     {"fsync", 1, outputFailed},
       {"close", 1, outputFailed},        {"link", 1, backupFailed},  // the backup name
       {"replace", 1, outputFailed},  // the new file over the original's name
       {"rename", 1, backupFailed, true}, {"rename", 2, outputFailed, true},
@@ -345,6 +345,9 @@ TEST(Messages, ShapeWhatTheUserReads) {
   EXPECT_EQ(ApplicationTitle("kvo-umsetzer"), "kvo-umsetzer");
   EXPECT_EQ(ApplicationTitle("KvoUms.exe"), "Kvoums");
   EXPECT_EQ(ApplicationTitle("KVO.Tool.exe"), "Kvo");
+  EXPECT_EQ(ApplicationTitle("KVO-ÜBERSETZER.EXE"), "Kvo-übersetzer");
+  EXPECT_EQ(ApplicationTitle("ÄŁÓDŹ-ŸÞ"), "Äłódź-ÿþ");  // the first letter stays as it is
+  EXPECT_EQ(ApplicationTitle("Ab\xC4x"), "Ab\xC4x");    // not UTF-8: left alone
 }
 
 }  // namespace

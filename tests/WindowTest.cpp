@@ -5,12 +5,19 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "Container.h"
+#include "ConversionRun.h"
 #include "DatUms.h"
+#include "Errors.h"
 #include "Messages.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
@@ -141,6 +148,157 @@ TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
     EXPECT_EQ(s.buttons, 1);
     EXPECT_TRUE(s.topLevel);
   }
+}
+
+// Closes each box as it comes up, keeping what it said: a message box's
+// text, or a summary's text and list. Answers the file dialog with answer,
+// or cancels it. Notes where a busy cursor showed.
+class BoxReader : public QObject {
+ public:
+  BoxReader() { Arm(); }
+  std::vector<std::string> seen;
+  QString answer;
+  bool waitingInDialog = false, waitingAtBox = false;
+
+ private:
+  void Arm() {
+    QTimer::singleShot(0, this, [this] {
+      const bool waiting = QApplication::overrideCursor() != nullptr;
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        waitingInDialog = waitingInDialog || waiting;
+        if (answer.isEmpty()) {
+          dialog->reject();
+        } else {
+          dialog->selectFile(answer);
+          QMetaObject::invokeMethod(dialog, "accept");
+        }
+      } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        waitingAtBox = waitingAtBox || waiting;
+        seen.push_back(box->text().toStdString());
+        box->accept();
+      } else if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                 dialog && !qobject_cast<QProgressDialog*>(dialog)) {
+        std::string said;
+        for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+          said += label->text().toStdString();
+        }
+        for (const QPlainTextEdit* list : dialog->findChildren<QPlainTextEdit*>()) {
+          said += "\n" + list->toPlainText().toStdString();
+        }
+        seen.push_back(said);
+        waitingAtBox = waitingAtBox || waiting;
+        dialog->accept();
+      }
+      Arm();
+    });
+  }
+};
+
+std::vector<std::uint8_t> SmallFile() {
+  test::DatFile f = test::DatFile::Empty(test::Version::V10);
+  f.SetCount(7, 1);
+  return f.Bytes();
+}
+
+void Drop(QWidget* target, const QList<QUrl>& urls) {
+  QMimeData data;
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+}
+
+// Dropped on the window, one file gives its own box; a folder and a file
+// give one summary, whose list of failures scrolls.
+TEST(Window, DroppedFilesAndFoldersAreConverted) {
+  test::TempDir dir;
+  std::filesystem::create_directory(test::FromUtf8(dir.Path("Ordner")));
+  for (const char* name : {"a.dat", "Ordner/b.dat", "Ordner/c.dat"}) dir.Put(name, SmallFile());
+  dir.Put("Ordner/c.old", {'x'});
+  TForm1 form(nullptr);
+  form.show();
+  auto url = [&](const char* name) {
+    return QUrl::fromLocalFile(QString::fromStdString(dir.Path(name)));
+  };
+  BoxReader boxes;
+  Drop(&form, {url("a.dat")});
+  Drop(&form, {url("Ordner"), url("fehlt.dat")});
+  EXPECT_EQ(boxes.seen,
+            (std::vector<std::string>{
+                kSuccessText,
+                "1 Datei umgesetzt, die alten haben nun die Endung .old.\n"
+                "2 Dateien nicht umgesetzt:\n" +
+                    dir.Path("Ordner/c.dat") + ": Kann Backup Datei nicht erzeugen.\n" +
+                    dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n"}));
+  EXPECT_TRUE(dir.Has("a.old"));
+  EXPECT_TRUE(dir.Has("Ordner/b.old"));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Work of more than a moment shows its progress, and its cancel button
+// stops the run before the next file.
+TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
+  test::TempDir dir;
+  for (const char* name : {"a.dat", "b.dat", "c.dat"}) dir.Put(name, SmallFile());
+  TForm1 form(nullptr);
+  QtUserInterface ui(&form, form.dlgOpen);
+  ui.progressAfterMs = 0;
+  std::function<void()> cancelWhenShown = [&] {
+    // Once the first file is done.
+    auto* progress = form.findChild<QProgressDialog*>();
+    if (progress && progress->isVisible() && progress->value() == 1) {
+      progress->cancel();
+    } else {
+      QTimer::singleShot(0, &form, cancelWhenShown);
+    }
+  };
+  QTimer::singleShot(0, &form, cancelWhenShown);
+  BoxReader boxes;
+  RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0],
+            "1 Datei umgesetzt, die alten haben nun die Endung .old.\n"
+            "2 Dateien nicht begonnen, weil abgebrochen wurde.");
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "a.old", "b.dat", "c.dat"}));
+  EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);
+}
+
+// Space and Enter press the button; the dialog shows the normal cursor and
+// the wait cursor follows it; after the dialog is cancelled and after every
+// box the button has the focus.
+TEST(Window, KeysPressTheButtonAndItKeepsTheFocus) {
+  test::TempDir dir;
+  dir.Put("a.dat", SmallFile());
+  TForm1 form(nullptr);
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  struct Step {
+    Qt::Key key;
+    const char* chosen;  // "" cancels the dialog
+    std::vector<std::string> boxes;
+  };
+  const Step steps[] = {
+      {Qt::Key_Space, "", {}},
+      {Qt::Key_Return, "a.dat", {kSuccessText}},
+      {Qt::Key_Enter, "a.dat", {kWrongVersionText}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.chosen);
+    BoxReader boxes;
+    if (*step.chosen != 0) boxes.answer = QString::fromStdString(dir.Path(step.chosen));
+    form.BitBtn1->setFocus();
+    QTest::keyClick(form.BitBtn1, step.key);
+    QCoreApplication::processEvents();  // the window is active again
+    EXPECT_EQ(boxes.seen, step.boxes);
+    EXPECT_FALSE(boxes.waitingInDialog) << "a busy cursor over the dialog";
+    EXPECT_FALSE(boxes.waitingAtBox);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), form.BitBtn1);
+  }
+  EXPECT_TRUE(dir.Has("a.old"));
 }
 
 // The settings folder the suite gives Qt: it must stay empty.

@@ -1,29 +1,41 @@
-// The window of the Windows build, on plain Win32: the same conversion run as
-// the Qt window and the command line, only the dialog, boxes and cursor are
-// the system's own.
-#include <windows.h>
-// windows.h first
-#include <commdlg.h>
+#include "DatUms.h"
 
-#include <array>
+// windows.h first
+#include <shellapi.h>
+
 #include <cwchar>
-#include <string>
+#include <utility>
 
 #include "ConversionRun.h"
 #include "Files.h"
+#include "Interrupts.h"
 #include "Messages.h"
-#include "TableSets.h"
 #include "Utf8.h"
 
 namespace kvo::win32 {
 namespace {
 
-constexpr int kBitBtn1 = 1;
+// Not IDOK: Enter reaches the button because the window names it as its
+// default (DM_GETDEFID), not by the accident of its number.
+constexpr int kBitBtn1 = 100;
+constexpr UINT kConvertNamed = WM_APP + 1;
+
 constexpr const wchar_t* kButtonText = L"Daten umsetzen";
 constexpr const wchar_t* kLabel1Text = L"Von Version 1.0 vom 30.12.2007";
 constexpr const wchar_t* kLabel2Text = L"Auf Version 1.1 vom 20.10.2009 und später";
 // One line, never wrapped: a cut text would read wrong, a wrapped one vanishes.
 constexpr DWORD kLabelStyle = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+constexpr DWORD kFrameStyle = WS_OVERLAPPEDWINDOW;
+
+struct Place {
+  int left, top, width, height;
+};
+constexpr SIZE kClient{268, 97};
+constexpr POINT kPosition{379, 601};
+constexpr Place kButtonPlace{48, 16, 185, 25};
+constexpr Place kLabel1Place{61, 54, 155, 13};
+constexpr Place kLabel2Place{36, 72, 205, 13};
+constexpr int kButtonFrame = 12;  // what the button's border and focus frame take
 
 std::wstring ExecutablePath() {
   std::wstring path(32768, L'\0');
@@ -31,9 +43,57 @@ std::wstring ExecutablePath() {
   return path;
 }
 
+// The folder, with its separator where it is a drive's root: "C:\", not
+// "C:", which would be that drive's current folder.
 std::wstring FolderOf(const std::wstring& path) {
-  return path.substr(0, path.find_last_of(L"\\/"));
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return L".";
+  const bool root = separator == 0 || path[separator - 1] == L':';
+  return path.substr(0, root ? separator + 1 : separator);
 }
+
+template <class Function>
+Function User32(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The window's display; Windows before 10 has one for all.
+UINT DpiOf(HWND window) {
+  static const auto getDpiForWindow = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  if (getDpiForWindow != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window)) return dpi;
+  }
+  const HDC dc = ::GetDC(window);
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+  ::ReleaseDC(window, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The outer size for a client area, with the frame as that display draws it.
+SIZE FrameFor(SIZE client, UINT dpi) {
+  RECT r{0, 0, client.cx, client.cy};
+  static const auto adjustForDpi =
+      User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  if (adjustForDpi == nullptr || !adjustForDpi(&r, kFrameStyle, FALSE, 0, dpi)) {
+    ::AdjustWindowRectEx(&r, kFrameStyle, FALSE, 0);
+  }
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+std::vector<std::string> DroppedFiles(HDROP drop) {
+  std::vector<std::string> paths;
+  const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+    path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+    paths.push_back(platform::Utf8(path));
+  }
+  ::DragFinish(drop);
+  return paths;
+}
+
+}  // namespace
 
 std::wstring Title() {
   const std::wstring exe = ExecutablePath();
@@ -41,187 +101,205 @@ std::wstring Title() {
   return platform::Wide(ApplicationTitle(platform::Utf8(name)));
 }
 
-class Win32UserInterface final : public UserInterface {
- public:
-  explicit Win32UserInterface(HWND window) : window_(window) {}
+TForm1::TForm1(HINSTANCE instance) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = &TForm1::WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = L"TForm1";
+  windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+  ::RegisterClassExW(&windowClass);
 
-  // FormCreate: the dialog starts in the program's folder.
-  void SetStartFolder(std::wstring folder) { startFolder_ = std::move(folder); }
+  window_ = ::CreateWindowExW(0, L"TForm1", L"Kvo-Umsetzer", kFrameStyle, kPosition.x, kPosition.y,
+                              kClient.cx, kClient.cy, nullptr, nullptr, instance, this);
+  ui_ = std::make_unique<Win32UserInterface>(window_);
+  auto control = [&](const wchar_t* kind, const wchar_t* text, DWORD style, int id) {
+    return ::CreateWindowExW(0, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  };
+  BitBtn1 = control(L"BUTTON", kButtonText, WS_TABSTOP | BS_PUSHBUTTON, kBitBtn1);
+  Label1 = control(L"STATIC", kLabel1Text, kLabelStyle, 0);
+  Label2 = control(L"STATIC", kLabel2Text, kLabelStyle, 0);
 
-  std::optional<std::string> ChooseFile() override {
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"*.dat\0*.dat\0";
-    dialog.lpstrFile = file_.data();  // still holds the path chosen before
-    dialog.nMaxFile = static_cast<DWORD>(file_.size());
-    dialog.lpstrInitialDir = startFolder_.c_str();
-    dialog.lpstrDefExt = L"dat";
-    dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
-    return platform::Utf8(file_.data());
-  }
-  void ShowInformation(const std::string& text) override {
-    ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK);
-  }
-  void ShowError(const std::string& text) override {
-    ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK | MB_ICONSTOP);
-  }
-  void BeginWait() override {
-    waiting = true;
-    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-  }
-  void EndWait() override {
-    waiting = false;
-    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
-  }
-
-  bool waiting = false;
-
- private:
-  HWND window_;
-  std::wstring startFolder_;
-  std::array<wchar_t, 32768> file_{};
-};
-
-class TForm1 {
- public:
-  explicit TForm1(HINSTANCE instance) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = &TForm1::WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = L"TForm1";
-    ::RegisterClassExW(&windowClass);
-
-    // The client area is 268 x 97; the frame comes on top.
-    RECT frame{0, 0, 268, 97};
-    ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    window_ = ::CreateWindowExW(0, L"TForm1", L"Kvo-Umsetzer", WS_OVERLAPPEDWINDOW, 379, 601,
-                                frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                                nullptr, instance, this);
-    FitFont();
-    BitBtn1 =
-        Control(L"BUTTON", kButtonText, WS_TABSTOP | BS_PUSHBUTTON, 48, 16, 185, 25, kBitBtn1);
-    Label1 = Control(L"STATIC", kLabel1Text, kLabelStyle, 61, 54, 155, 13, 0);
-    Label2 = Control(L"STATIC", kLabel2Text, kLabelStyle, 36, 72, 205, 13, 0);
-    ui_ = std::make_unique<Win32UserInterface>(window_);
-    FormCreate();
-  }
-
-  ~TForm1() { ::DeleteObject(font_); }
-
-  int Run(int show) {
-    ::ShowWindow(window_, show);
-    ::SetFocus(BitBtn1);
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-      if (::IsDialogMessageW(window_, &message)) continue;  // Tab, Enter, Space
-      ::TranslateMessage(&message);
-      ::DispatchMessageW(&message);
-    }
-    return 0;
-  }
-
-  HWND BitBtn1 = nullptr;
-  HWND Label1 = nullptr;
-  HWND Label2 = nullptr;
-
- private:
-  HWND Control(const wchar_t* kind, const wchar_t* text, DWORD style, int left, int top, int width,
-               int height, int id) {
-    const HWND control = ::CreateWindowExW(
-        0, kind, text, WS_CHILD | WS_VISIBLE | style, left, top, width, height, window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-    return control;
-  }
-
-  void FormCreate() { ui_->SetStartFolder(FolderOf(ExecutablePath())); }
-
-  // "MS Sans Serif", 11 pixels high, as designed. Where the system stands in
-  // a wider font for it (Wine does), the font shrinks until every text shows
-  // whole in its control.
-  void FitFont() {
-    struct Text {
-      const wchar_t* text;
-      int room;
-    };
-    const Text texts[] = {{kButtonText, 185 - 12}, {kLabel1Text, 155}, {kLabel2Text, 205}};
-    const HDC dc = ::GetDC(window_);
-    for (int height = 11; height >= 6; --height) {
-      font_ = ::CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                            DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-      const HGDIOBJ previous = ::SelectObject(dc, font_);
-      bool fits = true;
-      for (const Text& t : texts) {
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc, t.text, static_cast<int>(std::wcslen(t.text)), &size);
-        fits = fits && size.cx <= t.room && size.cy <= 13;
-      }
-      ::SelectObject(dc, previous);
-      if (fits || height == 6) break;
-      ::DeleteObject(font_);
-    }
-    ::ReleaseDC(window_, dc);
-  }
-
-  void BitBtn1Click() {
-    // Nothing may escape into the message loop: the run reports its own
-    // errors, and anything else still ends in an error box.
-    try {
-      RunConversion(*ui_, platform::SystemFiles());
-    } catch (const std::exception& e) {
-      ui_->ShowError(ErrorBoxText(e.what()));
-    } catch (...) {
-      ui_->ShowError(ErrorBoxText(kOutputFailedText));
-    }
-  }
-
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-      ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* form = reinterpret_cast<TForm1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    switch (message) {
-      case WM_COMMAND:
-        if (form != nullptr && LOWORD(w) == kBitBtn1 && HIWORD(w) == BN_CLICKED) {
-          form->BitBtn1Click();
-          return 0;
-        }
-        break;
-      case WM_CTLCOLORSTATIC:  // labels on the button face, like the window
-        ::SetBkMode(reinterpret_cast<HDC>(w), TRANSPARENT);
-        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-      case WM_SETCURSOR:
-        if (form != nullptr && form->ui_ && form->ui_->waiting) {
-          ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-          return TRUE;
-        }
-        break;
-      case WM_DESTROY:
-        ::PostQuitMessage(0);
-        return 0;
-      default:
-        break;
-    }
-    return ::DefWindowProcW(window, message, w, l);
-  }
-
-  HWND window_ = nullptr;
-  HFONT font_ = nullptr;
-  std::unique_ptr<Win32UserInterface> ui_;
-};
-
-}  // namespace
-}  // namespace kvo::win32
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-  kvo::win32::TForm1 form(instance);
-  return form.Run(show);
+  // Where it was designed, at the display's scale.
+  const UINT dpi = DpiOf(window_);
+  const Scale scale{dpi};
+  const SIZE frame = FrameFor({scale(kClient.cx), scale(kClient.cy)}, dpi);
+  ::SetWindowPos(window_, nullptr, scale(kPosition.x), scale(kPosition.y), frame.cx, frame.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  ApplyDpi(dpi);
+  ::DragAcceptFiles(window_, TRUE);
+  FormCreate();
 }
+
+TForm1::~TForm1() {
+  if (::IsWindow(window_)) {
+    // Gone with its owner, not closed by the user: the message loop goes on.
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ::DestroyWindow(window_);
+  }
+  ::DeleteObject(font_);
+}
+
+void TForm1::FormCreate() {
+  ui_->SetStartFolder(FolderOf(ExecutablePath()));
+}
+
+void TForm1::ApplyDpi(UINT dpi) {
+  scale_ = Scale{dpi};
+  ui_->SetScale(scale_);
+  const HFONT old = font_;
+  FitFont();
+  const std::pair<HWND, Place> places[] = {
+      {BitBtn1, kButtonPlace}, {Label1, kLabel1Place}, {Label2, kLabel2Place}};
+  for (const auto& [control, p] : places) {
+    ::SetWindowPos(control, nullptr, scale_(p.left), scale_(p.top), scale_(p.width),
+                   scale_(p.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+  }
+  if (old != nullptr) ::DeleteObject(old);
+}
+
+// "MS Sans Serif", 11 pixels high at 96 dots per inch, as designed. Where
+// the system stands in a wider font for it (Wine does), the font shrinks
+// until every text shows whole in its control.
+void TForm1::FitFont() {
+  struct Text {
+    const wchar_t* text;
+    int room;
+  };
+  const Text texts[] = {{kButtonText, kButtonPlace.width - kButtonFrame},
+                        {kLabel1Text, kLabel1Place.width},
+                        {kLabel2Text, kLabel2Place.width}};
+  const HDC dc = ::GetDC(window_);
+  for (int height = 11; height >= 6; --height) {
+    font_ = ::CreateFontW(-scale_(height), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+    const HGDIOBJ previous = ::SelectObject(dc, font_);
+    bool fits = true;
+    for (const Text& t : texts) {
+      SIZE size{};
+      ::GetTextExtentPoint32W(dc, t.text, static_cast<int>(std::wcslen(t.text)), &size);
+      fits = fits && size.cx <= scale_(t.room) && size.cy <= scale_(kLabel1Place.height);
+    }
+    ::SelectObject(dc, previous);
+    if (fits || height == 6) break;
+    ::DeleteObject(font_);
+  }
+  ::ReleaseDC(window_, dc);
+  ui_->SetFont(font_);
+}
+
+void TForm1::Show(int show, std::vector<std::string> named) {
+  ::ShowWindow(window_, show);
+  ::SetFocus(BitBtn1);
+  if (!named.empty()) {
+    named_ = std::move(named);
+    ::PostMessageW(window_, kConvertNamed, 0, 0);
+  }
+}
+
+int TForm1::Run() {
+  MSG message;
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (::IsDialogMessageW(window_, &message)) continue;  // Tab, Enter, Space
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  return 0;
+}
+
+template <class Work>
+void TForm1::Guarded(Work work) {
+  // Nothing may escape into the message loop: the run reports its own
+  // errors, and anything else still ends in an error box. A click or drop
+  // while a run shows its progress does nothing.
+  if (running_) return;
+  running_ = true;
+  try {
+    work();
+  } catch (const std::exception& e) {
+    ui_->ShowError(ErrorBoxText(e.what()));
+  } catch (...) {
+    ui_->ShowError(ErrorBoxText(kOutputFailedText));
+  }
+  running_ = false;
+  ::SetFocus(BitBtn1);
+}
+
+void TForm1::BitBtn1Click() {
+  Guarded([this] { RunConversion(*ui_, platform::SystemFiles()); });
+}
+
+void TForm1::ConvertNamed(const std::vector<std::string>& named) {
+  Guarded([&] { RunConversion(*ui_, platform::SystemFiles(), named); });
+}
+
+LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* form = reinterpret_cast<TForm1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (form == nullptr || form->BitBtn1 == nullptr) return ::DefWindowProcW(window, message, w, l);
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(w) == kBitBtn1 && HIWORD(w) == BN_CLICKED) {
+        form->BitBtn1Click();
+        return 0;
+      }
+      break;
+    case DM_GETDEFID:  // Enter presses the button
+      return MAKELRESULT(kBitBtn1, DC_HASDEFID);
+    case WM_ACTIVATE:
+      // Back from a box, the dialog or another program: the button is the
+      // one control that takes the focus.
+      if (LOWORD(w) != WA_INACTIVE) {
+        ::SetFocus(form->BitBtn1);
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      ::SetFocus(form->BitBtn1);
+      return 0;
+    case WM_CTLCOLORSTATIC: {
+      // Labels in the scheme's text colour on the button face, like the
+      // window: readable in a dark or high-contrast scheme too.
+      const auto dc = reinterpret_cast<HDC>(w);
+      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_SETCURSOR:
+      if (form->ui_->waiting()) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
+    case WM_DROPFILES:
+      form->ConvertNamed(DroppedFiles(reinterpret_cast<HDROP>(w)));
+      return 0;
+    case kConvertNamed:
+      form->ConvertNamed(std::exchange(form->named_, {}));
+      return 0;
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(l);
+      ::SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      form->ApplyDpi(HIWORD(w));
+      return 0;
+    }
+    case WM_DESTROY:
+      ::PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(window, message, w, l);
+}
+
+}  // namespace kvo::win32

@@ -2,10 +2,12 @@
 // conversion run without a window.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Messages.h"
 #include "UserInterface.h"
 
 namespace kvo::test {
@@ -17,11 +19,21 @@ class FakeUi : public UserInterface {
   std::optional<std::string> ChooseFile() override { return choice; }
   void ShowInformation(const std::string& text) override { Shown("info: " + text); }
   void ShowError(const std::string& text) override { Shown("error: " + text); }
+  void ShowSummary(const std::vector<FileResult>& results) override {
+    Shown("summary: " + SummaryText(results) + "\n" + FailureList(results));
+  }
   void BeginWait() override { ++waiting; }
   void EndWait() override { --waiting; }
+  void Progress(std::size_t done, std::size_t, const std::string& current) override {
+    if (!current.empty()) progress.push_back(done);
+  }
+  // Asks to stop once cancelAfter files have begun.
+  bool CancelRequested() override { return progress.size() > cancelAfter; }
 
   std::optional<std::string> choice;
   std::vector<std::string> messages;
+  std::vector<std::size_t> progress;  // done, as each file began
+  std::size_t cancelAfter = SIZE_MAX;
   int waiting = 0;
   bool waitingDuringMessage = false;
 

@@ -33,9 +33,9 @@ class FaultyOutput final : public platform::OutputFile {
     files_.Call("write");
     real_->Write(bytes);
   }
-  void TakeAccessOf(const platform::InputFile& from) override {
-    files_.Call("chmod");
-    real_->TakeAccessOf(static_cast<const FaultyInput&>(from).real());
+  void Complete(const platform::InputFile& from) override {
+    files_.Call("complete");
+    real_->Complete(static_cast<const FaultyInput&>(from).real());
   }
   void Close() override {
     files_.Call("close");

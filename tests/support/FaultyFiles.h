@@ -33,6 +33,9 @@ class FaultyFiles : public platform::Files {
   }
   void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
   void SyncFolder(const std::string& folder) override;
+  std::size_t OpenFilesAllowed() override {
+    return openFilesAllowed != 0 ? openFilesAllowed : real_.OpenFilesAllowed();
+  }
 
   // Every call is counted; the one numbered failAt (from 1) fails, and with
   // failFrom every call from then on.
@@ -46,6 +49,8 @@ class FaultyFiles : public platform::Files {
   std::function<void(long, const std::string&)> before;
   // As a file system without hard links (FAT): every link is refused.
   bool noHardLinks = false;
+  // As a process that may hold only this many files open (0: as it may).
+  std::size_t openFilesAllowed = 0;
 
  private:
   long failAt_;

@@ -1,0 +1,23 @@
+// What a run converts when it is given names: each named file, and every
+// *.dat file in and below each named folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Files.h"
+
+namespace kvo {
+
+struct FileToConvert {
+  std::string path;
+  bool inFolder = false;  // found in a named folder, not named itself
+};
+
+// Named files as they are (missing ones too: the run says so); folders
+// walked in a stable order, by name at each level, without following links
+// to other folders. The ending .dat is matched in any case.
+std::vector<FileToConvert> FilesToConvert(platform::Files& files,
+                                          const std::vector<std::string>& named);
+
+}  // namespace kvo

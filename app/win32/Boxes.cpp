@@ -1,0 +1,268 @@
+// What the Windows window shows besides itself: the file dialog, the message
+// boxes, the summary of several files and the progress of a long run.
+#include <windows.h>
+// windows.h first
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+
+#include "DatUms.h"
+#include "Messages.h"
+#include "Utf8.h"
+
+namespace kvo::win32 {
+namespace {
+
+constexpr int kProgressText = 10;
+constexpr int kProgressBar = 11;
+constexpr int kSummaryText = 20;
+constexpr int kSummaryList = 21;
+
+// Lines for controls, which break on "\r\n".
+std::wstring WindowsLines(const std::string& text) {
+  std::wstring out;
+  for (const wchar_t c : platform::Wide(text)) {
+    if (c == L'\n') out += L'\r';
+    out += c;
+  }
+  return out;
+}
+
+HWND Child(HWND parent, const wchar_t* kind, const std::wstring& text, DWORD style, RECT r, int id,
+           HFONT font) {
+  const HWND child = ::CreateWindowExW(
+      kind == std::wstring(L"EDIT") ? WS_EX_CLIENTEDGE : 0, kind, text.c_str(),
+      WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  return child;
+}
+
+// A popup owned by the window, of the given client size, centred over it.
+HWND Popup(const wchar_t* windowClass, WNDPROC procedure, HWND owner, SIZE client, void* self) {
+  WNDCLASSEXW c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = procedure;
+  c.hInstance = ::GetModuleHandleW(nullptr);
+  c.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  c.lpszClassName = windowClass;
+  ::RegisterClassExW(&c);  // fails harmlessly once registered
+
+  constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  RECT frame{0, 0, client.cx, client.cy};
+  ::AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
+  RECT ownerRect{};
+  ::GetWindowRect(owner, &ownerRect);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  const int left = (ownerRect.left + ownerRect.right - width) / 2;
+  const int top = (ownerRect.top + ownerRect.bottom - height) / 2;
+  return ::CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass, Title().c_str(), style, left, top,
+                           width, height, owner, nullptr, c.hInstance, self);
+}
+
+template <class T>
+T* Self(HWND window, UINT message, LPARAM l) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  return reinterpret_cast<T*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// Closed by OK, Enter, Escape or its close button.
+LRESULT CALLBACK SummaryProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL) ::PostMessageW(window, WM_CLOSE, 0, 0);
+      return 0;
+    case DM_GETDEFID:
+      return MAKELRESULT(IDOK, DC_HASDEFID);
+    case WM_CTLCOLORSTATIC: {
+      const auto dc = reinterpret_cast<HDC>(w);
+      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_CLOSE:
+      // The owner first, so that it, not another program, is activated.
+      ::EnableWindow(::GetWindow(window, GW_OWNER), TRUE);
+      ::DestroyWindow(window);
+      return 0;
+    default:
+      return ::DefWindowProcW(window, message, w, l);
+  }
+}
+
+LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  auto* ui = Self<Win32UserInterface>(window, message, l);
+  switch (message) {
+    case WM_COMMAND:
+      if (LOWORD(w) == IDCANCEL) {
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:  // cancels; the run closes the window when it stops
+      if (ui != nullptr) ui->RequestCancel();
+      ::EnableWindow(::GetDlgItem(window, IDCANCEL), FALSE);
+      return 0;
+    case WM_SETCURSOR:
+      ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+      return TRUE;
+    case WM_CTLCOLORSTATIC: {
+      const auto dc = reinterpret_cast<HDC>(w);
+      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    default:
+      break;
+  }
+  return ::DefWindowProcW(window, message, w, l);
+}
+
+}  // namespace
+
+std::optional<std::string> Win32UserInterface::ChooseFile() {
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = window_;
+  dialog.lpstrFilter = L"*.dat\0*.dat\0";
+  dialog.lpstrFile = file_.data();  // still holds the path chosen before
+  dialog.nMaxFile = static_cast<DWORD>(file_.size());
+  dialog.lpstrInitialDir = startFolder_.c_str();
+  dialog.lpstrDefExt = L"dat";
+  dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
+  if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+  return platform::Utf8(file_.data());
+}
+
+void Win32UserInterface::ShowInformation(const std::string& text) {
+  ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK);
+}
+
+void Win32UserInterface::ShowError(const std::string& text) {
+  ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK | MB_ICONSTOP);
+}
+
+void Win32UserInterface::ShowSummary(const std::vector<FileResult>& results) {
+  EndProgress();
+  const std::wstring text = WindowsLines(SummaryText(results));
+  const std::wstring failures = WindowsLines(FailureList(results));
+
+  // As high as the counts' lines, and a list that scrolls below them.
+  const int margin = scale_(12), width = scale_(440), buttonHeight = scale_(25);
+  RECT textRect{0, 0, width - 2 * margin, 0};
+  const HDC dc = ::GetDC(window_);
+  const HGDIOBJ previous = ::SelectObject(dc, font_);
+  ::DrawTextW(dc, text.c_str(), -1, &textRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  ::SelectObject(dc, previous);
+  ::ReleaseDC(window_, dc);
+  const int listHeight = failures.empty() ? 0 : scale_(170);
+  int y = margin;
+  const RECT textPlace{margin, y, width - margin, y + textRect.bottom};
+  y = textPlace.bottom + margin;
+  const RECT listPlace{margin, y, width - margin, y + listHeight};
+  if (listHeight > 0) y = listPlace.bottom + margin;
+  const RECT buttonPlace{(width - scale_(88)) / 2, y, (width + scale_(88)) / 2, y + buttonHeight};
+
+  const HWND box =
+      Popup(L"KvoSummary", &SummaryProc, window_, {width, y + buttonHeight + margin}, nullptr);
+  Child(box, L"STATIC", text, SS_LEFT | SS_NOPREFIX, textPlace, kSummaryText, font_);
+  if (listHeight > 0) {
+    Child(box, L"EDIT", failures,
+          WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL,
+          listPlace, kSummaryList, font_);
+  }
+  const HWND ok =
+      Child(box, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, buttonPlace, IDOK, font_);
+
+  // Modal: the window waits until the box is closed.
+  ::EnableWindow(window_, FALSE);
+  ::ShowWindow(box, SW_SHOW);
+  ::SetFocus(ok);
+  MSG message;
+  while (::IsWindow(box) && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (::IsDialogMessageW(box, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  if (message.message == WM_QUIT) ::PostQuitMessage(static_cast<int>(message.wParam));
+  ::EnableWindow(window_, TRUE);
+}
+
+void Win32UserInterface::BeginWait() {
+  waiting_ = true;
+  ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void Win32UserInterface::EndWait() {
+  waiting_ = false;
+  ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+void Win32UserInterface::Progress(std::size_t done, std::size_t total, const std::string& current) {
+  if (done == 0) {
+    started_ = std::chrono::steady_clock::now();
+    cancelled_ = false;
+  }
+  if (current.empty()) {
+    EndProgress();
+    return;
+  }
+  if (progress_ == nullptr && std::chrono::steady_clock::now() - started_ >= progressAfter) {
+    // Shown only for work of more than about a second; the window waits
+    // meanwhile, as under a dialog.
+    static const bool controls = [] {
+      INITCOMMONCONTROLSEX init{sizeof init, ICC_PROGRESS_CLASS};
+      return ::InitCommonControlsEx(&init) != FALSE;
+    }();
+    (void)controls;
+    const int margin = scale_(12), width = scale_(360);
+    progress_ =
+        Popup(L"KvoProgress", &ProgressProc, window_,
+              {width, margin + scale_(16) + margin / 2 + scale_(18) + margin + scale_(25) + margin},
+              this);
+    int y = margin;
+    Child(progress_, L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS,
+          {margin, y, width - margin, y + scale_(16)}, kProgressText, font_);
+    y += scale_(16) + margin / 2;
+    const HWND bar = Child(progress_, PROGRESS_CLASSW, L"", 0,
+                           {margin, y, width - margin, y + scale_(18)}, kProgressBar, font_);
+    ::SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+    y += scale_(18) + margin;
+    Child(progress_, L"BUTTON", L"Abbrechen", WS_TABSTOP | BS_PUSHBUTTON,
+          {(width - scale_(88)) / 2, y, (width + scale_(88)) / 2, y + scale_(25)}, IDCANCEL, font_);
+    ::EnableWindow(window_, FALSE);
+    ::ShowWindow(progress_, SW_SHOW);
+    ::SetFocus(::GetDlgItem(progress_, IDCANCEL));
+  }
+  if (progress_ == nullptr) return;
+  const std::wstring line = L"Datei " + std::to_wstring(done + 1) + L" von " +
+                            std::to_wstring(total) + L": " + platform::Wide(current);
+  ::SetDlgItemTextW(progress_, kProgressText, line.c_str());
+  ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETPOS, done, 0);
+  // The cancel button must be heard.
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      cancelled_ = true;
+      break;
+    }
+    if (::IsDialogMessageW(progress_, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+void Win32UserInterface::EndProgress() {
+  if (progress_ == nullptr) return;
+  ::EnableWindow(window_, TRUE);
+  ::DestroyWindow(progress_);
+  progress_ = nullptr;
+}
+
+}  // namespace kvo::win32

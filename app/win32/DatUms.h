@@ -1,0 +1,106 @@
+// The window of the Windows build, on plain Win32: the same conversion run as
+// the Qt window and the command line, only the dialog, boxes, cursor and
+// progress are the system's own.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UserInterface.h"
+
+namespace kvo::win32 {
+
+// Designed at 96 dots per inch; everything scales with the display.
+struct Scale {
+  UINT dpi = USER_DEFAULT_SCREEN_DPI;
+  int operator()(int designed) const { return ::MulDiv(designed, static_cast<int>(dpi), 96); }
+};
+
+// The dialog, boxes, cursor and progress window of the real window.
+class Win32UserInterface final : public UserInterface {
+ public:
+  explicit Win32UserInterface(HWND window) : window_(window) {}
+
+  // FormCreate: the dialog starts in the program's folder.
+  void SetStartFolder(std::wstring folder) { startFolder_ = std::move(folder); }
+  void SetScale(Scale scale) { scale_ = scale; }
+  void SetFont(HFONT font) { font_ = font; }
+
+  std::optional<std::string> ChooseFile() override;
+  void ShowInformation(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+  void ShowSummary(const std::vector<FileResult>& results) override;
+  void BeginWait() override;
+  void EndWait() override;
+  void Progress(std::size_t done, std::size_t total, const std::string& current) override;
+  bool CancelRequested() override { return cancelled_; }
+  void RequestCancel() { cancelled_ = true; }
+
+  bool waiting() const { return waiting_; }
+  // Work that lasts longer than this shows its progress.
+  std::chrono::milliseconds progressAfter{1000};
+
+ private:
+  void EndProgress();
+
+  HWND window_;
+  Scale scale_;
+  HFONT font_ = nullptr;
+  std::wstring startFolder_;
+  std::array<wchar_t, 32768> file_{};
+  bool waiting_ = false;
+  std::chrono::steady_clock::time_point started_;
+  HWND progress_ = nullptr;
+  bool cancelled_ = false;
+};
+
+class TForm1 {
+ public:
+  explicit TForm1(HINSTANCE instance);
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // Shows the window; files and folders named are converted right after.
+  void Show(int show, std::vector<std::string> named = {});
+  // The message loop, until the window is closed.
+  int Run();
+
+  void BitBtn1Click();
+  // Files and folders dropped on the window or given to the program.
+  void ConvertNamed(const std::vector<std::string>& named);
+  // Lays the window out for a display of dpi dots per inch.
+  void ApplyDpi(UINT dpi);
+
+  HWND window() const { return window_; }
+  Win32UserInterface& ui() { return *ui_; }
+  HFONT font() const { return font_; }
+
+  HWND BitBtn1 = nullptr;
+  HWND Label1 = nullptr;
+  HWND Label2 = nullptr;
+
+ private:
+  void FormCreate();
+  void FitFont();
+  template <class Work>
+  void Guarded(Work work);
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
+
+  HWND window_ = nullptr;
+  HFONT font_ = nullptr;
+  Scale scale_;
+  std::unique_ptr<Win32UserInterface> ui_;
+  std::vector<std::string> named_;
+  bool running_ = false;
+};
+
+// The caption of every box: the program's file name as the title rule says.
+std::wstring Title();
+
+}  // namespace kvo::win32

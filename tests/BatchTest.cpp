@@ -1,0 +1,146 @@
+// Many files at once: folders walked, one flush for all, one summary, and
+// cancelling between files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "Container.h"
+#include "ConversionRun.h"
+#include "Messages.h"
+#include "support/DatFile.h"
+#include "support/FakeUi.h"
+#include "support/FaultyFiles.h"
+#include "support/TempDir.h"
+
+namespace kvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> Good(std::uint64_t seed) {
+  test::DatFile f = test::DatFile::Empty(test::Version::V10);
+  f.SetCount(7, 2);
+  test::Random random(seed);
+  test::Randomise(f, random);
+  return f.Bytes();
+}
+
+std::vector<std::uint8_t> Converted(const std::vector<std::uint8_t>& v10) {
+  return ConvertImage(v10, *std::make_unique<TableSets>());
+}
+
+TEST(Batch, FoldersGiveEveryDatFileBeneathInAStableOrder) {
+  test::TempDir dir;
+  for (const char* folder : {"sub", "sub/deep", "leer"}) {
+    fs::create_directory(test::FromUtf8(dir.Path(folder)));
+  }
+  for (const char* name :
+       {"b.dat", "A.DAT", "sub/c.dat", "sub/deep/d.Dat", "a.old", "notiz.txt", "dat"}) {
+    dir.Put(name, {});
+  }
+  std::error_code noLinks;  // a link to a folder is not walked into
+  fs::create_directory_symlink(test::FromUtf8(dir.Path("sub")), test::FromUtf8(dir.Path("l")),
+                               noLinks);
+
+  const auto list = FilesToConvert(platform::SystemFiles(),
+                                   {dir.Path(""), dir.Path("sub/c.dat"), dir.Path("fehlt.dat")});
+  std::vector<std::pair<std::string, bool>> found;
+  for (const FileToConvert& f : list) found.emplace_back(f.path, f.inFolder);
+  const std::vector<std::pair<std::string, bool>> expected = {
+      {dir.Path("A.DAT"), true},      {dir.Path("b.dat"), true},
+      {dir.Path("sub/c.dat"), true},  {dir.Path("sub/deep/d.Dat"), true},
+      {dir.Path("sub/c.dat"), false}, {dir.Path("fehlt.dat"), false},
+  };
+  EXPECT_EQ(found, expected);
+}
+
+// Several files: one summary box, the files converted, those at version 1.1
+// counted apart, the rest listed with their messages; and the new files
+// flushed together, as is each folder: once, or once per group where the
+// process may hold only a few files open.
+TEST(Batch, SeveralFilesEndInOneSummary) {
+  struct Case {
+    std::size_t openFilesAllowed;
+    long flushes;
+  };
+  for (const Case& c : {Case{0, 1}, Case{18, 2}}) {
+    SCOPED_TRACE(c.openFilesAllowed);
+    test::TempDir dir;
+    const auto good1 = Good(1), good2 = Good(2);
+    dir.Put("gut1.dat", good1);
+    dir.Put("gut2.dat", good2);
+    dir.Put("neu.dat", Converted(Good(3)));
+    dir.Put("kurz.dat", {good1.begin(), good1.end() - 5});
+    dir.Put("belegt.dat", Good(4));
+    dir.Put("belegt.old", {'x'});
+
+    test::FaultyFiles files;
+    files.openFilesAllowed = c.openFilesAllowed;
+    test::FakeUi ui;
+    const auto results = RunConversion(ui, files, {dir.Path("")});
+    EXPECT_EQ(ui.messages,
+              std::vector<std::string>{
+                  "summary: 2 Dateien umgesetzt, die alten haben nun die Endung .old.\n"
+                  "1 Datei war schon auf Version 1.1.\n"
+                  "2 Dateien nicht umgesetzt:\n" +
+                  dir.Path("belegt.dat") + ": Kann Backup Datei nicht erzeugen.\n" +
+                  dir.Path("kurz.dat") + ": Datei ist unvollständig.\n"});
+    EXPECT_EQ(ui.waiting, 0);
+    EXPECT_FALSE(ui.waitingDuringMessage);
+    EXPECT_EQ(results.size(), 5u);
+    EXPECT_EQ(dir.Get("gut1.dat"), Converted(good1));
+    EXPECT_EQ(dir.Get("gut2.old"), good2);
+    const auto& log = files.log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "fsync"), c.flushes);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "fsyncdir"), c.flushes);
+  }
+}
+
+// What ends a run of names in a box of its own, and what in a summary.
+TEST(Batch, OneNamedFileGetsItsOwnBox) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // put into a folder "d"
+    std::string named;               // relative to the test's folder
+    std::string message;             // the start of the one message
+  };
+  const Case cases[] = {
+      {"one file", {"a.dat"}, "d/a.dat", std::string("info: ") + kSuccessText},
+      {"a folder of one file", {"a.dat"}, "d", "summary: 1 Datei umgesetzt"},
+      {"an empty folder", {}, "d", std::string("info: ") + kNothingFoundText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    fs::create_directory(test::FromUtf8(dir.Path("d")));
+    for (const std::string& name : c.files) dir.Put("d/" + name, Good(5));
+    test::FakeUi ui;
+    RunConversion(ui, platform::SystemFiles(), {dir.Path(c.named)});
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_TRUE(ui.messages[0].starts_with(c.message)) << ui.messages[0];
+  }
+}
+
+// Cancelling stops before the next file: the files begun are finished, the
+// rest is untouched.
+TEST(Batch, CancelStopsBeforeTheNextFileNeverInsideOne) {
+  test::TempDir dir;
+  const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat", "d.dat"};
+  for (const std::string& name : names) dir.Put(name, Good(6));
+  test::FakeUi ui;
+  ui.cancelAfter = 2;
+  RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
+  EXPECT_EQ(ui.progress, (std::vector<std::size_t>{0, 1, 2}));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0],
+            "summary: 2 Dateien umgesetzt, die alten haben nun die Endung .old.\n"
+            "2 Dateien nicht begonnen, weil abgebrochen wurde.\n");
+  EXPECT_EQ(dir.Names(),
+            (std::set<std::string>{"a.dat", "a.old", "b.dat", "b.old", "c.dat", "d.dat"}));
+  EXPECT_EQ(dir.Get("c.dat"), Good(6));
+}
+
+}  // namespace
+}  // namespace kvo

@@ -1,0 +1,289 @@
+// The Windows window, under Wine with a display: its layout at several
+// scales, its colours, the file dialog answered as a user would, the boxes,
+// drops, the keyboard, and the focus after each box.
+#include <windows.h>
+// windows.h first
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "Container.h"
+#include "DatUms.h"
+#include "Messages.h"
+#include "Utf8.h"
+#include "support/DatFile.h"
+#include "support/TempDir.h"
+
+namespace kvo {
+namespace {
+
+using win32::TForm1;
+
+// The file-open dialog's name field (cmb13), and the text of a message box.
+constexpr int kFileNameField = 0x47c;
+constexpr int kMessageBoxText = 0xFFFF;
+
+std::wstring TextOf(HWND window) {
+  std::wstring text(::GetWindowTextLengthW(window) + 1, L'\0');
+  text.resize(::GetWindowTextW(window, text.data(), static_cast<int>(text.size())));
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  return name;
+}
+
+RECT PlaceIn(HWND control, HWND parent) {
+  RECT r{};
+  ::GetWindowRect(control, &r);
+  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// Answers whatever comes up in this thread as a user would: a timer of the
+// thread runs inside every modal loop, and looks for the dialog or a box.
+class User {
+ public:
+  // The next dialog is answered with this path, or cancelled when empty.
+  std::wstring answer;
+  std::vector<std::wstring> boxes;  // what each box said
+  bool waitingInDialog = false, waitingInBox = false;
+  HWND focusAfterBox = nullptr;
+  int answered = 0;
+
+  explicit User(TForm1& form) : form_(form) {
+    current_ = this;
+    timer_ = ::SetTimer(nullptr, 0, 10, &User::Tick);
+  }
+  ~User() {
+    ::KillTimer(nullptr, timer_);
+    current_ = nullptr;
+  }
+
+  // Runs the window's messages as its loop does until n more things have
+  // been answered and everything has settled.
+  void Until(int n) {
+    const int goal = answered + n;
+    MSG message;
+    while (answered<goal&& ::GetMessageW(&message, nullptr, 0, 0)> 0) Dispatch(message);
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) Dispatch(message);
+  }
+
+ private:
+  void Dispatch(MSG& message) {
+    if (::IsDialogMessageW(form_.window(), &message)) return;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (current_ != nullptr) {
+      ::EnumThreadWindows(::GetCurrentThreadId(), &User::Visit, 0);
+    }
+  }
+
+  static BOOL CALLBACK Visit(HWND window, LPARAM) {
+    if (!::IsWindowVisible(window) || !::IsWindowEnabled(window)) return TRUE;
+    User& user = *current_;
+    const std::wstring kind = ClassOf(window);
+    if (kind == L"#32770" && ::GetDlgItem(window, kFileNameField) != nullptr) {
+      user.waitingInDialog = user.form_.ui().waiting();
+      if (user.answer.empty()) {
+        ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+      } else {
+        ::SetDlgItemTextW(window, kFileNameField, user.answer.c_str());
+        ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+      }
+      ++user.answered;
+      return FALSE;
+    }
+    const HWND text = ::GetDlgItem(window, kind == L"KvoSummary" ? 20 : kMessageBoxText);
+    if ((kind == L"#32770" || kind == L"KvoSummary") && text != nullptr) {
+      std::wstring said = TextOf(text);
+      if (const HWND list = ::GetDlgItem(window, 21)) said += L"\r\n" + TextOf(list);
+      user.boxes.push_back(said);
+      user.waitingInBox = user.form_.ui().waiting();
+      ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+      ++user.answered;
+      return FALSE;
+    }
+    return TRUE;
+  }
+
+  TForm1& form_;
+  UINT_PTR timer_;
+  static inline User* current_ = nullptr;
+};
+
+std::vector<std::uint8_t> SmallFile() {
+  test::DatFile f = test::DatFile::Empty(test::Version::V10);
+  f.SetCount(7, 1);
+  return f.Bytes();
+}
+
+class Win32Window : public testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TForm1>(::GetModuleHandleW(nullptr));
+    ASSERT_NE(form->window(), nullptr) << "no display: run the tests under xvfb-run";
+    form->Show(SW_SHOWNORMAL);
+    ::SetForegroundWindow(form->window());
+  }
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Win32Window, IsLaidOutAsDesignedAtEveryScale) {
+  EXPECT_EQ(TextOf(form->window()), L"Kvo-Umsetzer");
+  RECT outer{};
+  ::GetWindowRect(form->window(), &outer);
+  EXPECT_EQ(outer.left, 379);
+  EXPECT_EQ(outer.top, 601);
+  EXPECT_EQ(::GetFocus(), form->BitBtn1);
+
+  struct Control {
+    HWND window;
+    const wchar_t* text;
+    RECT place;  // left, top, width, height as designed
+    int frame;   // what the control's border takes of its width
+  };
+  const Control controls[] = {
+      {form->BitBtn1, L"Daten umsetzen", {48, 16, 185, 25}, 12},
+      {form->Label1, L"Von Version 1.0 vom 30.12.2007", {61, 54, 155, 13}, 0},
+      {form->Label2, L"Auf Version 1.1 vom 20.10.2009 und später", {36, 72, 205, 13}, 0},
+  };
+  for (const UINT dpi : {96u, 120u, 144u, 192u}) {
+    SCOPED_TRACE(testing::Message() << dpi << " dpi");
+    form->ApplyDpi(dpi);
+    const win32::Scale scale{dpi};
+    const HDC dc = ::GetDC(form->window());
+    const HGDIOBJ previous = ::SelectObject(dc, form->font());
+    for (const Control& c : controls) {
+      EXPECT_EQ(TextOf(c.window), c.text);
+      const RECT r = PlaceIn(c.window, form->window());
+      EXPECT_EQ(r.left, scale(c.place.left));
+      EXPECT_EQ(r.top, scale(c.place.top));
+      EXPECT_EQ(r.right - r.left, scale(c.place.right));
+      EXPECT_EQ(r.bottom - r.top, scale(c.place.bottom));
+      SIZE size{};
+      ::GetTextExtentPoint32W(dc, c.text, static_cast<int>(std::wcslen(c.text)), &size);
+      EXPECT_LE(size.cx, r.right - r.left - scale(c.frame)) << "the text is cut";
+      EXPECT_LE(size.cy, scale(13));
+      EXPECT_GE(size.cy, scale(10)) << "the text is too small to read";
+    }
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(form->window(), dc);
+  }
+  form->ApplyDpi(96);
+  RECT client{};
+  ::GetClientRect(form->window(), &client);
+  EXPECT_EQ(client.right, 268);
+  EXPECT_EQ(client.bottom, 97);
+}
+
+TEST_F(Win32Window, LabelsTakeTheSchemesColours) {
+  const HDC dc = ::CreateCompatibleDC(nullptr);
+  const auto brush = reinterpret_cast<HBRUSH>(
+      ::SendMessageW(form->window(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(form->Label1)));
+  EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_WINDOWTEXT));
+  EXPECT_EQ(::GetBkColor(dc), ::GetSysColor(COLOR_BTNFACE));
+  EXPECT_EQ(brush, ::GetSysColorBrush(COLOR_BTNFACE));
+  ::DeleteDC(dc);
+}
+
+// The button pressed by mouse, Space and Enter; the dialog answered or
+// cancelled; each box read and closed. The cursor is normal in the dialog
+// and at the box, and the button has the focus after each.
+TEST_F(Win32Window, TheButtonRunsAConversionAndGetsTheFocusBack) {
+  test::TempDir dir;
+  dir.Put("a.dat", SmallFile());
+  dir.Put("c.dat", SmallFile());
+  dir.Put("c.old", {'x'});
+  struct Step {
+    const char* press;
+    std::string chosen;  // "" cancels the dialog
+    std::wstring box;    // "" when none comes
+  };
+  const Step steps[] = {
+      {"click", "", L""},
+      {"space", "a.dat", platform::Wide(kSuccessText)},
+      {"enter", "a.dat", L"Falsche Dateiversion"},
+      {"click", "c.dat", L"Kann Backup Datei nicht erzeugen."},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message() << step.press << " " << step.chosen);
+    User user(*form);
+    user.answer = step.chosen.empty() ? L"" : platform::Wide(dir.Path(step.chosen));
+    ::SetFocus(form->BitBtn1);
+    if (std::string(step.press) == "click") {
+      ::PostMessageW(form->BitBtn1, BM_CLICK, 0, 0);
+    } else {
+      const WPARAM key = std::string(step.press) == "space" ? VK_SPACE : VK_RETURN;
+      ::PostMessageW(form->BitBtn1, WM_KEYDOWN, key, 1);
+      ::PostMessageW(form->BitBtn1, WM_KEYUP, key, 0xC0000001);
+    }
+    user.Until(step.box.empty() ? 1 : 2);
+    EXPECT_EQ(user.boxes,
+              step.box.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{step.box});
+    EXPECT_FALSE(user.waitingInDialog) << "a busy cursor over the dialog";
+    EXPECT_FALSE(user.waitingInBox);
+    EXPECT_FALSE(form->ui().waiting());
+    EXPECT_EQ(::GetFocus(), form->BitBtn1);
+  }
+  EXPECT_TRUE(dir.Has("a.old"));
+  EXPECT_EQ(dir.Get("c.old"), std::vector<std::uint8_t>{'x'});
+}
+
+HGLOBAL DropOf(const std::vector<std::wstring>& paths) {
+  std::size_t chars = 1;
+  for (const auto& p : paths) chars += p.size() + 1;
+  const HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  auto* names = reinterpret_cast<wchar_t*>(drop + 1);
+  for (const auto& p : paths) {
+    std::wmemcpy(names, p.c_str(), p.size() + 1);
+    names += p.size() + 1;
+  }
+  ::GlobalUnlock(memory);
+  return memory;
+}
+
+// Dropped on the window: one file gives its own box, a folder and a file one
+// summary with the failures listed.
+TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
+  test::TempDir dir;
+  std::filesystem::create_directory(test::FromUtf8(dir.Path("Ordner")));
+  for (const char* name : {"a.dat", "Ordner/b.dat", "Ordner/c.dat"}) dir.Put(name, SmallFile());
+  dir.Put("Ordner/c.old", {'x'});
+  User user(*form);
+  ::PostMessageW(form->window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(DropOf({platform::Wide(dir.Path("a.dat"))})), 0);
+  user.Until(1);
+  ::PostMessageW(form->window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(DropOf(
+                     {platform::Wide(dir.Path("Ordner")), platform::Wide(dir.Path("fehlt.dat"))})),
+                 0);
+  user.Until(1);
+  ASSERT_EQ(user.boxes.size(), 2u);
+  EXPECT_EQ(user.boxes[0], platform::Wide(kSuccessText));
+  EXPECT_EQ(
+      user.boxes[1],
+      platform::Wide("1 Datei umgesetzt, die alten haben nun die Endung .old.\r\n"
+                     "2 Dateien nicht umgesetzt:\r\n" +
+                     dir.Path("Ordner\\c.dat") + ": Kann Backup Datei nicht erzeugen.\r\n" +
+                     dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
+  EXPECT_TRUE(dir.Has("Ordner/b.old"));
+  EXPECT_EQ(::GetFocus(), form->BitBtn1);
+}
+
+}  // namespace
+}  // namespace kvo
