@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -77,6 +78,9 @@ void TForm1::FitFont() {
 TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
     : files_(files), tables_(tables) {
   setWindowTitle("Kvo-Umsetzer");
+  // The desktop's own copy of the icon where it has one, else the program's.
+  setWindowIcon(
+      QIcon::fromTheme("de.kvoumsetzer.KvoUmsetzer", QIcon(":/de.kvoumsetzer.KvoUmsetzer.png")));
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
   setPalette(face);

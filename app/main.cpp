@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QFile>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -7,8 +8,13 @@
 #include "Interrupts.h"
 
 int main(int argc, char* argv[]) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("kvo-umsetzer %s\n", KVO_VERSION);
+    return 0;
+  }
   kvo::platform::InstallInterruptHandling();
   QApplication app(argc, argv);
+  QGuiApplication::setDesktopFileName("de.kvoumsetzer.KvoUmsetzer");
   kvo::TForm1 form;
   form.show();
   // Files and folders given to the program (dropped on it, or opened with it

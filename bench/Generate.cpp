@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
       const bool hasValue = i + 1 < argc;
+      if (arg == "--version") {
+        std::cout << "kvo-gen " << KVO_VERSION << "\n";
+        return 0;
+      }
       if (arg == "--seed" && hasValue) {
         seed = std::stoull(argv[++i]);
       } else if (arg == "--mb" && hasValue) {

@@ -9,6 +9,7 @@
 #include "Container.h"
 #include "ConversionRun.h"
 #include "Messages.h"
+#include "Paths.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/FaultyFiles.h"
@@ -48,10 +49,19 @@ TEST(Batch, FoldersGiveEveryDatFileBeneathInAStableOrder) {
                                    {dir.Path(""), dir.Path("sub/c.dat"), dir.Path("fehlt.dat")});
   std::vector<std::pair<std::string, bool>> found;
   for (const FileToConvert& f : list) found.emplace_back(f.path, f.inFolder);
+  // Found ones with the system's separators; named ones as they were named.
+  auto walked = [&](std::initializer_list<const char*> parts) {
+    std::string path = dir.Path("");
+    for (const char* part : parts) path = platform::JoinPath(path, part);
+    return std::pair{path, true};
+  };
   const std::vector<std::pair<std::string, bool>> expected = {
-      {dir.Path("A.DAT"), true},      {dir.Path("b.dat"), true},
-      {dir.Path("sub/c.dat"), true},  {dir.Path("sub/deep/d.Dat"), true},
-      {dir.Path("sub/c.dat"), false}, {dir.Path("fehlt.dat"), false},
+      walked({"A.DAT"}),
+      walked({"b.dat"}),
+      walked({"sub", "c.dat"}),
+      walked({"sub", "deep", "d.Dat"}),
+      {dir.Path("sub/c.dat"), false},
+      {dir.Path("fehlt.dat"), false},
   };
   EXPECT_EQ(found, expected);
 }
