@@ -292,6 +292,14 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
   return results;
 }
 
+void ReportingErrors(UserInterface& ui, const std::function<void()>& work) {
+  try {
+    work();
+  } catch (...) {
+    ui.ShowError(ErrorBoxText(MessageOf(std::current_exception())));
+  }
+}
+
 Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options) {
   // The dialog shows its own cursor; the wait cursor follows it, from the
   // moment it closes until the box appears.

@@ -2,6 +2,7 @@
 // steps behind the window's button, also driven by the command line.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ Outcome RunConversion(UserInterface& ui, platform::Files& files, const RunOption
 std::vector<FileResult> RunConversion(UserInterface& ui, platform::Files& files,
                                       const std::vector<std::string>& named,
                                       const RunOptions& options = {});
+
+// What a window's handler does around a run: nothing may escape into the
+// event loop. The run reports its own errors; anything else still ends in an
+// error box, and the window stays usable.
+void ReportingErrors(UserInterface& ui, const std::function<void()>& work);
 
 // Converts files one after the other and reports each through ui.FileDone,
 // in order. The new files are flushed to the disk in groups, and no original

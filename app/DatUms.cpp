@@ -138,13 +138,7 @@ void TForm1::Guarded(Work work) {
   // meanwhile waits for nothing and does nothing.
   if (running_) return;
   running_ = true;
-  try {
-    work();
-  } catch (const std::exception& e) {
-    ui_->ShowError(ErrorBoxText(e.what()));
-  } catch (...) {
-    ui_->ShowError(ErrorBoxText(kOutputFailedText));
-  }
+  ReportingErrors(*ui_, work);
   running_ = false;
   // Back from the dialog or a box: the window is active and the button, its
   // one control that takes the focus, has it.

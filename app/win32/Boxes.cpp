@@ -79,12 +79,8 @@ LRESULT CALLBACK SummaryProc(HWND window, UINT message, WPARAM w, LPARAM l) {
       return 0;
     case DM_GETDEFID:
       return MAKELRESULT(IDOK, DC_HASDEFID);
-    case WM_CTLCOLORSTATIC: {
-      const auto dc = reinterpret_cast<HDC>(w);
-      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-    }
+    case WM_CTLCOLORSTATIC:
+      return LabelColours(w);
     case WM_CLOSE:
       // The owner first, so that it, not another program, is activated.
       ::EnableWindow(::GetWindow(window, GW_OWNER), TRUE);
@@ -111,12 +107,8 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     case WM_SETCURSOR:
       ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
       return TRUE;
-    case WM_CTLCOLORSTATIC: {
-      const auto dc = reinterpret_cast<HDC>(w);
-      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-    }
+    case WM_CTLCOLORSTATIC:
+      return LabelColours(w);
     default:
       break;
   }

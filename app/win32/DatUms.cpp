@@ -101,6 +101,13 @@ std::wstring Title() {
   return platform::Wide(ApplicationTitle(platform::Utf8(name)));
 }
 
+LRESULT LabelColours(WPARAM w) {
+  const auto dc = reinterpret_cast<HDC>(w);
+  ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+  ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+  return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+}
+
 TForm1::TForm1(HINSTANCE instance) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
@@ -214,18 +221,10 @@ int TForm1::Run() {
 
 template <class Work>
 void TForm1::Guarded(Work work) {
-  // Nothing may escape into the message loop: the run reports its own
-  // errors, and anything else still ends in an error box. A click or drop
-  // while a run shows its progress does nothing.
+  // A click or drop while a run shows its progress does nothing.
   if (running_) return;
   running_ = true;
-  try {
-    work();
-  } catch (const std::exception& e) {
-    ui_->ShowError(ErrorBoxText(e.what()));
-  } catch (...) {
-    ui_->ShowError(ErrorBoxText(kOutputFailedText));
-  }
+  ReportingErrors(*ui_, work);
   running_ = false;
   ::SetFocus(BitBtn1);
 }
@@ -265,14 +264,8 @@ LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM w, LPARAM 
     case WM_SETFOCUS:
       ::SetFocus(form->BitBtn1);
       return 0;
-    case WM_CTLCOLORSTATIC: {
-      // Labels in the scheme's text colour on the button face, like the
-      // window: readable in a dark or high-contrast scheme too.
-      const auto dc = reinterpret_cast<HDC>(w);
-      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-    }
+    case WM_CTLCOLORSTATIC:
+      return LabelColours(w);
     case WM_SETCURSOR:
       if (form->ui_->waiting()) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));

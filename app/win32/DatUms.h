@@ -103,4 +103,8 @@ class TForm1 {
 // The caption of every box: the program's file name as the title rule says.
 std::wstring Title();
 
+// The answer to WM_CTLCOLORSTATIC: texts in the scheme's text colour on the
+// button face, readable in a dark or high-contrast scheme too.
+LRESULT LabelColours(WPARAM dc);
+
 }  // namespace kvo::win32
