@@ -31,6 +31,7 @@ TEST(Window, IsLaidOutAsDesigned) {
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   EXPECT_EQ(form.windowTitle(), "Kvo-Umsetzer");
+  EXPECT_FALSE(form.windowIcon().pixmap(32).isNull()) << "no icon";
   EXPECT_EQ(form.pos(), QPoint(379, 601));
   EXPECT_EQ(form.size(), QSize(268, 97));  // the client area
   EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
