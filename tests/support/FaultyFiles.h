@@ -1,7 +1,7 @@
 // The system's files, with one chosen call made to fail: counts every call of
-// the file layer that touches the disk (open, read, create, write, flush,
-// close, link, rename, remove, folder flush) and fails the k-th as the
-// system would. A hook sees each counted call first.
+// the file layer that changes or reads the disk (open, read, create, write,
+// complete, fsync, close, link, rename, replace, remove, fsyncdir) and fails
+// the k-th as the system would. A hook sees each counted call first.
 #pragma once
 
 #include <functional>
