@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <set>
 
 #include "Commit.h"
 #include "Container.h"

@@ -20,14 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> Good(std::uint64_t seed) {
-  test::DatFile f = test::DatFile::Empty(test::Version::V10);
-  f.SetCount(7, 2);
-  test::Random random(seed);
-  test::Randomise(f, random);
-  return f.Bytes();
-}
-
 std::vector<std::uint8_t> Converted(const std::vector<std::uint8_t>& v10) {
   return ConvertImage(v10, *std::make_unique<TableSets>());
 }
@@ -78,12 +70,12 @@ TEST(Batch, SeveralFilesEndInOneSummary) {
   for (const Case& c : {Case{0, 1}, Case{18, 2}}) {
     SCOPED_TRACE(c.openFilesAllowed);
     test::TempDir dir;
-    const auto good1 = Good(1), good2 = Good(2);
+    const auto good1 = test::SmallFile(1), good2 = test::SmallFile(2);
     dir.Put("gut1.dat", good1);
     dir.Put("gut2.dat", good2);
-    dir.Put("neu.dat", Converted(Good(3)));
+    dir.Put("neu.dat", Converted(test::SmallFile(3)));
     dir.Put("kurz.dat", {good1.begin(), good1.end() - 5});
-    dir.Put("belegt.dat", Good(4));
+    dir.Put("belegt.dat", test::SmallFile(4));
     dir.Put("belegt.old", {'x'});
 
     test::FaultyFiles files;
@@ -125,7 +117,7 @@ TEST(Batch, OneNamedFileGetsItsOwnBox) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
     fs::create_directory(test::FromUtf8(dir.Path("d")));
-    for (const std::string& name : c.files) dir.Put("d/" + name, Good(5));
+    for (const std::string& name : c.files) dir.Put("d/" + name, test::SmallFile(5));
     test::FakeUi ui;
     RunConversion(ui, platform::SystemFiles(), {dir.Path(c.named)});
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -138,7 +130,7 @@ TEST(Batch, OneNamedFileGetsItsOwnBox) {
 TEST(Batch, CancelStopsBeforeTheNextFileNeverInsideOne) {
   test::TempDir dir;
   const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat", "d.dat"};
-  for (const std::string& name : names) dir.Put(name, Good(6));
+  for (const std::string& name : names) dir.Put(name, test::SmallFile(6));
   test::FakeUi ui;
   ui.cancelAfter = 2;
   RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
@@ -149,7 +141,7 @@ TEST(Batch, CancelStopsBeforeTheNextFileNeverInsideOne) {
             "2 Dateien nicht begonnen, weil abgebrochen wurde.\n");
   EXPECT_EQ(dir.Names(),
             (std::set<std::string>{"a.dat", "a.old", "b.dat", "b.old", "c.dat", "d.dat"}));
-  EXPECT_EQ(dir.Get("c.dat"), Good(6));
+  EXPECT_EQ(dir.Get("c.dat"), test::SmallFile(6));
 }
 
 }  // namespace

@@ -34,15 +34,6 @@ namespace {
 using Names = std::set<std::string>;
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> Sample(std::uint64_t seed) {
-  test::DatFile f = test::DatFile::Empty(test::Version::V10);
-  f.SetCount(7, 2);
-  f.SetCount(10, 3);
-  test::Random random(seed);
-  test::Randomise(f, random);
-  return f.Bytes();
-}
-
 std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
   return ConvertImage(v10, *std::make_unique<TableSets>());
 }
@@ -102,7 +93,7 @@ TEST(Hostile, RefusesWhatIsNotARegularFileWithoutWaiting) {
 // is its creator's alone until it is complete; root gives it the original's
 // owner too.
 TEST(Hostile, TheNewFileKeepsTheOriginalsPermissionsAndOwner) {
-  const auto v10 = Sample(1);
+  const auto v10 = test::SmallFile(1);
   const bool root = ::geteuid() == 0;
   struct Case {
     mode_t mode, umask;
@@ -144,7 +135,7 @@ TEST(Hostile, TheNewFileKeepsTheOriginalsPermissionsAndOwner) {
 // A chosen link is followed: the file it names is converted in its own
 // folder, and the link stays a link to it.
 TEST(Hostile, ALinkStaysALinkToTheConvertedFile) {
-  const auto v10 = Sample(2);
+  const auto v10 = test::SmallFile(2);
   for (const std::string target : {"a.dat", "sub/a.dat"}) {
     SCOPED_TRACE(target);
     test::TempDir dir;
@@ -164,7 +155,7 @@ TEST(Hostile, ALinkStaysALinkToTheConvertedFile) {
 
 // The temporary name is short: a name as long as the folder takes converts.
 TEST(Hostile, NamesAsLongAsTheFolderTakesConvert) {
-  const auto v10 = Sample(3);
+  const auto v10 = test::SmallFile(3);
   for (const std::size_t length : {200u, 251u, 255u}) {
     test::TempDir dir;
     const std::string stem(length - 4, 'n');
@@ -181,8 +172,8 @@ TEST(Hostile, NamesAsLongAsTheFolderTakesConvert) {
 // (On Windows no one else may write or rename it meanwhile; POSIX locks
 // only advise.)
 TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
-  const auto v10 = Sample(4);
-  const std::vector<std::uint8_t> other = Sample(5);
+  const auto v10 = test::SmallFile(4);
+  const std::vector<std::uint8_t> other = test::SmallFile(5);
   struct Case {
     const char* what;
     std::function<void(const test::TempDir&)> edit;
@@ -230,7 +221,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
     const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat"};
     std::map<std::string, std::vector<std::uint8_t>> v10, v11;
     for (std::size_t i = 0; i < names.size(); ++i) {
-      v10[names[i]] = Sample(10 + i);
+      v10[names[i]] = test::SmallFile(10 + i);
       v11[names[i]] = Expected(v10[names[i]]);
     }
     auto fill = [&](const test::TempDir& dir) {

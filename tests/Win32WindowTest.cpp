@@ -122,12 +122,6 @@ class User {
   static inline User* current_ = nullptr;
 };
 
-std::vector<std::uint8_t> SmallFile() {
-  test::DatFile f = test::DatFile::Empty(test::Version::V10);
-  f.SetCount(7, 1);
-  return f.Bytes();
-}
-
 class Win32Window : public testing::Test {
  protected:
   void SetUp() override {
@@ -203,8 +197,8 @@ TEST_F(Win32Window, LabelsTakeTheSchemesColours) {
 // and at the box, and the button has the focus after each.
 TEST_F(Win32Window, TheButtonRunsAConversionAndGetsTheFocusBack) {
   test::TempDir dir;
-  dir.Put("a.dat", SmallFile());
-  dir.Put("c.dat", SmallFile());
+  dir.Put("a.dat", test::SmallFile());
+  dir.Put("c.dat", test::SmallFile());
   dir.Put("c.old", {'x'});
   struct Step {
     const char* press;
@@ -262,7 +256,8 @@ HGLOBAL DropOf(const std::vector<std::wstring>& paths) {
 TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
   test::TempDir dir;
   std::filesystem::create_directory(test::FromUtf8(dir.Path("Ordner")));
-  for (const char* name : {"a.dat", "Ordner/b.dat", "Ordner/c.dat"}) dir.Put(name, SmallFile());
+  for (const char* name : {"a.dat", "Ordner/b.dat", "Ordner/c.dat"})
+    dir.Put(name, test::SmallFile());
   dir.Put("Ordner/c.old", {'x'});
   User user(*form);
   ::PostMessageW(form->window(), WM_DROPFILES,

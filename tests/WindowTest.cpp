@@ -195,12 +195,6 @@ class BoxReader : public QObject {
   }
 };
 
-std::vector<std::uint8_t> SmallFile() {
-  test::DatFile f = test::DatFile::Empty(test::Version::V10);
-  f.SetCount(7, 1);
-  return f.Bytes();
-}
-
 void Drop(QWidget* target, const QList<QUrl>& urls) {
   QMimeData data;
   data.setUrls(urls);
@@ -216,7 +210,8 @@ void Drop(QWidget* target, const QList<QUrl>& urls) {
 TEST(Window, DroppedFilesAndFoldersAreConverted) {
   test::TempDir dir;
   std::filesystem::create_directory(test::FromUtf8(dir.Path("Ordner")));
-  for (const char* name : {"a.dat", "Ordner/b.dat", "Ordner/c.dat"}) dir.Put(name, SmallFile());
+  for (const char* name : {"a.dat", "Ordner/b.dat", "Ordner/c.dat"})
+    dir.Put(name, test::SmallFile());
   dir.Put("Ordner/c.old", {'x'});
   TForm1 form(nullptr);
   form.show();
@@ -242,7 +237,7 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
 // stops the run before the next file.
 TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
   test::TempDir dir;
-  for (const char* name : {"a.dat", "b.dat", "c.dat"}) dir.Put(name, SmallFile());
+  for (const char* name : {"a.dat", "b.dat", "c.dat"}) dir.Put(name, test::SmallFile());
   TForm1 form(nullptr);
   QtUserInterface ui(&form, form.dlgOpen);
   ui.progressAfterMs = 0;
@@ -271,7 +266,7 @@ TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
 // box the button has the focus.
 TEST(Window, KeysPressTheButtonAndItKeepsTheFocus) {
   test::TempDir dir;
-  dir.Put("a.dat", SmallFile());
+  dir.Put("a.dat", test::SmallFile());
   TForm1 form(nullptr);
   form.show();
   form.activateWindow();

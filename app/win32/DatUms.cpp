@@ -8,7 +8,6 @@
 
 #include "ConversionRun.h"
 #include "Files.h"
-#include "Interrupts.h"
 #include "Messages.h"
 #include "Utf8.h"
 

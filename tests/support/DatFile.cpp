@@ -146,4 +146,12 @@ DatFile SizedFile(std::uint64_t seed, std::uint64_t totalBytes) {
   return f;
 }
 
+std::vector<std::uint8_t> SmallFile(std::uint64_t seed) {
+  DatFile f = DatFile::Empty(Version::V10);
+  f.SetCount(7, 2);
+  Random random(seed);
+  Randomise(f, random);
+  return f.Bytes();
+}
+
 }  // namespace kvo::test

@@ -84,6 +84,9 @@ class Random {
 // bytes included.
 void Randomise(DatFile& f, Random& random);
 
+// A small random version 1.0 file: every fixed block and two B7 records.
+std::vector<std::uint8_t> SmallFile(std::uint64_t seed = 1);
+
 // A random version 1.0 file of about totalBytes, most of it in the counted
 // blocks in the proportions a real layout has (B7 the largest).
 DatFile SizedFile(std::uint64_t seed, std::uint64_t totalBytes);
