@@ -17,5 +17,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Wine keeps its Windows in a prefix of the build's own, not in the home folder.
-find_program(WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix ${WINE64})
+find_program(KVO_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+find_program(KVO_WINESERVER NAMES wineserver PATHS /usr/lib/wine)
+set(KVO_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${KVO_WINE_PREFIX} ${KVO_WINE})
