@@ -16,7 +16,7 @@
 namespace kvo::platform {
 
 // What kept a file from being opened, in words a user can act on.
-enum class Problem { Other, Missing, NoAccess, Locked, NotRegular };
+enum class Problem { Other, Missing, NoAccess, Locked, NotRegular, TooLong };
 
 // A failed file operation, with the system's reason for diagnostics. The run
 // turns it into the message the user sees.
@@ -47,6 +47,8 @@ class InputFile : public ByteSource {
  public:
   // Read() throws FileError when the system reports an error.
   virtual void Close() = 0;
+  // Back to the first byte, through the same locked handle.
+  virtual void Rewind() = 0;
   // The file as it was when it was opened.
   virtual const FileIdentity& Identity() const = 0;
 };
@@ -56,8 +58,11 @@ class OutputFile : public ByteSink {
   // Every byte is written: the file takes the permission bits of original
   // (until now it was its creator's alone) and, where the process may change
   // them, its owner and group; and the system may start putting it on the
-  // disk, ahead of the flush that waits for it.
+  // disk, ahead of the flush that waits for it. Where the system has them,
+  // the original's access list and extended attributes come along.
   virtual void Complete(const InputFile& original) = 0;
+  // The file takes the original's times as well: a copy that stands in for it.
+  virtual void KeepTimes(const InputFile& original) = 0;
   virtual void Close() = 0;
 };
 
@@ -73,9 +78,11 @@ class Files {
   virtual std::string Resolve(const std::string& path) = 0;
   // Opens an existing regular file for reading, locked against every other
   // opener until it is closed. Anything else (missing, locked, a folder, a
-  // device or pipe) fails without waiting and without a byte read.
+  // device or pipe, a file the system keeps from being renamed or replaced)
+  // fails without waiting and without a byte read.
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
-  // Creates a file that must not exist yet, readable by its creator only.
+  // Creates a file that must not exist yet, readable by its creator only,
+  // and held with the same lock as OpenRead's until it is closed.
   virtual std::unique_ptr<OutputFile> CreateNew(const std::string& path) = 0;
   // Puts what was written to these files on the disk: together, where the
   // system can, rather than one by one. They stay open.
@@ -89,6 +96,12 @@ class Files {
   // names either the old file or the new one.
   virtual void RenameReplace(const std::string& from, const std::string& to) = 0;
   virtual void Remove(const std::string& path) = 0;
+  // Removes a file unless another run holds it (OpenRead's or CreateNew's
+  // lock): false, changing nothing, when one does; true when it is gone.
+  virtual bool RemoveUnlessHeld(const std::string& path) = 0;
+  // Whether an open file can be renamed and replaced while it stays open and
+  // locked. Windows replaces no open file.
+  virtual bool RenamesOpenFiles() const = 0;
   // The name itself (a link is not followed); nothing when there is none.
   virtual std::optional<FileIdentity> IdentityOf(const std::string& path) = 0;
   // What a folder holds, in no particular order.
@@ -96,6 +109,9 @@ class Files {
   // Throws FileError when a file of this name could not be made in its
   // folder (no write access, a name too long), without making one.
   virtual void CheckCreatable(const std::string& path) = 0;
+  // How many bytes the folder's file system can still take; nothing when
+  // the system does not say.
+  virtual std::optional<std::uint64_t> FreeBytes(const std::string& folder) = 0;
   // Makes the renames and creations in a folder durable.
   virtual void SyncFolder(const std::string& folder) = 0;
   // How many files the process may hold open at once, raised as far as the

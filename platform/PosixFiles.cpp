@@ -1,10 +1,13 @@
 // The file layer over POSIX (Linux).
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "Files.h"
 #include "Interrupts.h"
@@ -26,8 +30,9 @@ Problem ProblemOf(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-    case ENAMETOOLONG:
       return Problem::Missing;
+    case ENAMETOOLONG:
+      return Problem::TooLong;
     case EACCES:
     case EPERM:
       return Problem::NoAccess;
@@ -83,7 +88,8 @@ class PosixInput final : public InputFile {
         remaining_(identity_.size),
         mode_(st.st_mode & 07777),
         owner_(st.st_uid),
-        group_(st.st_gid) {}
+        group_(st.st_gid),
+        times_{st.st_atim, st.st_mtim} {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     for (;;) {
@@ -99,8 +105,14 @@ class PosixInput final : public InputFile {
   }
   std::uint64_t Remaining() const override { return remaining_; }
   void Close() override { fd_.Close(path_); }
+  void Rewind() override {
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) Fail("seek", path_);
+    remaining_ = identity_.size;
+  }
   const FileIdentity& Identity() const override { return identity_; }
 
+  int fd() const { return fd_.get(); }
+  const struct timespec* times() const { return times_; }
   mode_t mode() const { return mode_; }
   uid_t owner() const { return owner_; }
   gid_t group() const { return group_; }
@@ -113,7 +125,36 @@ class PosixInput final : public InputFile {
   mode_t mode_;
   uid_t owner_;
   gid_t group_;
+  struct timespec times_[2];  // accessed, modified
 };
+
+// The original's extended attributes, its access list among them
+// (system.posix_acl_access), onto the new file. What the file system or the
+// process's rights do not allow to copy stays behind, as with cp -a; the
+// original keeps it under its backup name.
+void CopyAttributes(int from, int to, const std::string& path) {
+  std::vector<char> names(1024);
+  ssize_t n;
+  while ((n = ::flistxattr(from, names.data(), names.size())) < 0 && errno == ERANGE) {
+    names.resize(names.size() * 4);
+  }
+  if (n < 0) {
+    if (errno == ENOTSUP) return;
+    Fail("listxattr", path);
+  }
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + n; name += std::strlen(name) + 1) {
+    ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+    if (size < 0) continue;  // gone meanwhile, or not ours to read
+    value.resize(static_cast<std::size_t>(size) + 1);
+    size = ::fgetxattr(from, name, value.data(), value.size());
+    if (size < 0) continue;
+    if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) != 0 &&
+        errno != EPERM && errno != ENOTSUP) {
+      Fail("setxattr", path);
+    }
+  }
+}
 
 // Large blocks go out in pieces: one write of a hundred megabytes makes the
 // kernel hold far more dirty pages at once than writeback wants, and an
@@ -149,9 +190,16 @@ class PosixOutput final : public OutputFile {
       }
     }
     if (::fchmod(fd_.get(), original.mode()) != 0) Fail("chmod", path_);
+    // After the mode: an access list sets the group bits to its mask.
+    CopyAttributes(original.fd(), fd_.get(), path_);
     // Writeback starts now, while the next files are converted, as Git's
     // batched flush does; the flush later only waits for what is left.
     ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+
+  void KeepTimes(const InputFile& from) override {
+    const auto& original = static_cast<const PosixInput&>(from);
+    if (::futimens(fd_.get(), original.times()) != 0) Fail("utimens", path_);
   }
 
   void Sync() {
@@ -200,6 +248,13 @@ class PosixFiles final : public Files {
     // Like a share mode of 0: a second run, or another program taking the
     // same lock, cannot open the file meanwhile.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
+    // chattr +i or +a: not even root may rename or replace it.
+    int flags = 0;
+    if (::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+        (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+      errno = EPERM;
+      Fail("immutable or append-only (chattr)", path);
+    }
     return std::make_unique<PosixInput>(std::move(fd), path, st);
   }
 
@@ -208,6 +263,8 @@ class PosixFiles final : public Files {
     // permissions.
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.get() < 0) Fail("create", path);
+    // Held like an original: another run sees it is in use, not left over.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
     return std::make_unique<PosixOutput>(std::move(fd), path);
   }
 
@@ -243,8 +300,20 @@ class PosixFiles final : public Files {
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) Fail("rename", from);
     // The filesystem knows no RENAME_NOREPLACE. A hard link fails just the
     // same when the new name exists; then the old name goes.
-    if (::link(from.c_str(), to.c_str()) != 0) Fail("link", from);
-    if (::unlink(from.c_str()) != 0) Fail("unlink", from);
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      if (::unlink(from.c_str()) != 0) Fail("unlink", from);
+      return;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) Fail("link", from);
+    // No hard links either (exFAT through FUSE): look, then rename. Only
+    // another program creating the name in between could be replaced.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+      errno = EEXIST;
+      Fail("rename", from);
+    }
+    if (errno != ENOENT) Fail("stat", to);
+    if (::rename(from.c_str(), to.c_str()) != 0) Fail("rename", from);
   }
 
   void RenameReplace(const std::string& from, const std::string& to) override {
@@ -254,6 +323,24 @@ class PosixFiles final : public Files {
   void Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) Fail("unlink", path);
   }
+
+  bool RemoveUnlessHeld(const std::string& path) override {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+    if (fd.get() < 0) {
+      if (errno == ENOENT) return true;
+      Fail("open", path);
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) return false;
+      Fail("lock", path);
+    }
+    // Removed while locked: a run that opens it now finds nothing to take.
+    Remove(path);
+    fd.Close(path);
+    return true;
+  }
+
+  bool RenamesOpenFiles() const override { return true; }
 
   std::optional<FileIdentity> IdentityOf(const std::string& path) override {
     struct stat st {};
@@ -305,6 +392,12 @@ class PosixFiles final : public Files {
       errno = EROFS;
       Fail("access", folder);
     }
+  }
+
+  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;
+    return std::uint64_t{fs.f_bavail} * fs.f_frsize;
   }
 
   void SyncFolder(const std::string& folder) override {

@@ -27,6 +27,8 @@ Problem ProblemOf(DWORD error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
       return Problem::Locked;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return Problem::TooLong;
     default:
       return Problem::Other;
   }
@@ -112,8 +114,14 @@ Handle Look(const std::wstring& path) {
 
 class Win32Input final : public InputFile {
  public:
-  Win32Input(Handle h, std::string path, const FileIdentity& identity)
-      : h_(std::move(h)), path_(std::move(path)), identity_(identity), remaining_(identity.size) {}
+  Win32Input(Handle h, std::string path, const BY_HANDLE_FILE_INFORMATION& info)
+      : h_(std::move(h)),
+        path_(std::move(path)),
+        identity_(IdentityFrom(info)),
+        remaining_(identity_.size),
+        created_(info.ftCreationTime),
+        accessed_(info.ftLastAccessTime),
+        written_(info.ftLastWriteTime) {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     DWORD got = 0;
@@ -124,13 +132,23 @@ class Win32Input final : public InputFile {
   }
   std::uint64_t Remaining() const override { return remaining_; }
   void Close() override { h_.Close(path_); }
+  void Rewind() override {
+    if (!::SetFilePointerEx(h_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+      Fail("SetFilePointerEx", path_);
+    }
+    remaining_ = identity_.size;
+  }
   const FileIdentity& Identity() const override { return identity_; }
+  const FILETIME* created() const { return &created_; }
+  const FILETIME* accessed() const { return &accessed_; }
+  const FILETIME* written() const { return &written_; }
 
  private:
   Handle h_;
   std::string path_;
   FileIdentity identity_;
   std::uint64_t remaining_;
+  FILETIME created_, accessed_, written_;
 };
 
 class Win32Output final : public OutputFile {
@@ -150,6 +168,12 @@ class Win32Output final : public OutputFile {
   }
   // The new file keeps the access rules it inherits from its folder.
   void Complete(const InputFile&) override {}
+  void KeepTimes(const InputFile& from) override {
+    const auto& original = static_cast<const Win32Input&>(from);
+    if (!::SetFileTime(h_.get(), original.created(), original.accessed(), original.written())) {
+      Fail("SetFileTime", path_);
+    }
+  }
   void Sync() {
     if (!::FlushFileBuffers(h_.get())) Fail("FlushFileBuffers", path_);
   }
@@ -195,7 +219,7 @@ class Win32Files final : public Files {
     if (::GetFileType(h.get()) != FILE_TYPE_DISK) NotRegular(path);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(h.get(), &info)) Fail("GetFileInformationByHandle", path);
-    return std::make_unique<Win32Input>(std::move(h), path, IdentityFrom(info));
+    return std::make_unique<Win32Input>(std::move(h), path, info);
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
@@ -267,6 +291,22 @@ class Win32Files final : public Files {
     if (!::DeleteFileW(Long(path).c_str())) Fail("DeleteFileW", path);
   }
 
+  // A file another run holds is open without shared deletion: Windows
+  // refuses to delete it.
+  bool RemoveUnlessHeld(const std::string& path) override {
+    if (::DeleteFileW(Long(path).c_str())) return true;
+    switch (::GetLastError()) {
+      case ERROR_SHARING_VIOLATION:
+        return false;
+      case ERROR_FILE_NOT_FOUND:
+        return true;
+      default:
+        Fail("DeleteFileW", path);
+    }
+  }
+
+  bool RenamesOpenFiles() const override { return false; }
+
   std::optional<FileIdentity> IdentityOf(const std::string& path) override {
     const Handle h = Look(Long(path));
     if (!h.valid()) {
@@ -313,6 +353,14 @@ class Win32Files final : public Files {
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h.valid()) Fail("CreateFileW", folder);
+  }
+
+  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(Long(folder).c_str(), &available, nullptr, nullptr)) {
+      return std::nullopt;
+    }
+    return available.QuadPart;
   }
 
   // Windows has no flush for a folder; the write-through moves stand in.
