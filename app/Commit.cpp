@@ -1,7 +1,11 @@
 #include "Commit.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <span>
+#include <vector>
 
 #include "Errors.h"
 #include "Messages.h"
@@ -17,6 +21,8 @@ using platform::Files;
 constexpr int kAttempts = 100;
 constexpr std::string_view kTemporaryPrefix = ".kvo-";
 constexpr std::string_view kTemporaryEnding = ".tmp";
+// The backup's copy while it is written, where there are no hard links.
+constexpr std::string_view kBackupEnding = ".old.tmp";
 // What the first release named them: the whole name plus this.
 constexpr std::string_view kEarlierEnding = ".kvo-tmp";
 
@@ -52,6 +58,7 @@ bool NumberedName(std::string_view name, std::string_view prefix, std::string_vi
 bool IsTemporaryOf(std::string_view candidate, const std::string& name) {
   const std::string ours = std::string(kTemporaryPrefix) + NameTag(name);
   return NumberedName(candidate, ours, "-", kTemporaryEnding) ||
+         NumberedName(candidate, ours, "-", kBackupEnding) ||
          NumberedName(candidate, name + std::string(kEarlierEnding), "", "");
 }
 
@@ -62,46 +69,84 @@ void RemoveQuietly(Files& files, const std::string& path) {
   }
 }
 
-// Takes the backup name off again where it is only a second name of the
-// original; anything else under it is left alone.
-void RemoveSecondName(Files& files, const Staged& staged) {
-  try {
-    const auto backup = files.IdentityOf(staged.backup);
-    if (backup && backup->SameFile(staged.input->Identity())) files.Remove(staged.backup);
-  } catch (const FileError&) {
-    // The original is whole under its name; the next run recognises the
-    // second name and finishes the job.
-  }
-}
-
 void ReleaseInput(Staged& staged) {
   // Only read: its close cannot lose anything.
+  if (!staged.input) return;
   try {
     staged.input->Close();
   } catch (const FileError&) {
   }
+  staged.input.reset();
 }
 
-void CommitByRenames(Files& files, Staged& staged) {
+// The name must still stand for the very file that was read, unchanged: a
+// program may have written to it or put another file there meanwhile.
+void CheckUnchanged(Files& files, Staged& staged) {
+  std::optional<platform::FileIdentity> now;
   try {
-    files.RenameNoReplace(staged.path, staged.backup);
-  } catch (const FileError&) {
-    Abandon(files, staged);
-    throw KvoError(kBackupFailedText);
+    now = files.IdentityOf(staged.path);
+  } catch (const FileError& e) {
+    RollBack(files, staged);
+    throw KvoError(kReadFailedText, e.what());
   }
-  try {
-    files.RenameNoReplace(staged.temporary, staged.path);
-  } catch (const FileError&) {
+  if (!now || *now != staged.input->Identity()) {
+    RollBack(files, staged);
+    throw KvoError(kChangedText);
+  }
+}
+
+// Creates a file beside path under a temporary name with the given ending,
+// trying the next number while a name is taken by something that is not
+// ours to clear away.
+std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::string& path,
+                                                   std::string_view ending, std::string& chosen) {
+  for (int attempt = 0;; ++attempt) {
+    chosen = platform::JoinPath(platform::FolderOf(path),
+                                std::string(kTemporaryPrefix) + NameTag(platform::NameOf(path)) +
+                                    (attempt == 0 ? "" : "-" + std::to_string(attempt)) +
+                                    std::string(ending));
     try {
-      files.RenameNoReplace(staged.backup, staged.path);
-    } catch (const FileError&) {
-      // Both files are whole; neither is deleted. Say where they are.
-      throw KvoError(ErrorBoxText(kOutputFailedText) + " Die alte Datei liegt weiterhin unter " +
-                     staged.backup + ", die neue unter " + staged.temporary);
+      return files.CreateNew(chosen);
+    } catch (const FileError& e) {
+      // Otherwise nothing new can be named in this folder, and so neither
+      // can a backup.
+      const bool taken = files.IdentityOf(chosen).has_value();
+      if (!taken || attempt + 1 == kAttempts) throw KvoError(kBackupFailedText, e.what());
     }
-    Abandon(files, staged);
-    throw KvoError(kOutputFailedText);
   }
+}
+
+// Where there are no hard links: a copy of the original, with its
+// permissions and times, flushed under a temporary name and then given the
+// backup name without replacing anything. Returns what now has that name.
+platform::FileIdentity CopyToBackup(Files& files, Staged& staged) {
+  std::string copy;
+  auto out = CreateBeside(files, staged.path, kBackupEnding, copy);
+  try {
+    platform::InputFile& in = *staged.input;
+    in.Rewind();
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    std::uint64_t copied = 0;
+    while (const std::size_t n = in.Read(buffer)) {
+      out->Write(std::span(buffer).first(n));
+      copied += n;
+    }
+    if (copied != in.Identity().size) throw KvoError(kChangedText);
+    out->Complete(in);
+    out->KeepTimes(in);
+    platform::OutputFile* const flushed[] = {out.get()};
+    files.SyncFiles(flushed);
+    out->Close();
+    out.reset();
+    files.RenameNoReplace(copy, staged.backup);
+  } catch (...) {
+    out.reset();
+    RemoveQuietly(files, copy);
+    throw;
+  }
+  const auto made = files.IdentityOf(staged.backup);
+  if (!made) throw KvoError(kBackupFailedText, staged.backup);
+  return *made;
 }
 
 }  // namespace
@@ -113,7 +158,23 @@ std::string TemporaryPath(const std::string& path, int attempt) {
                                 std::string(kTemporaryEnding));
 }
 
-void Leftovers::RemoveFor(Files& files, const std::string& path) {
+bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {
+  if (path == backup) return true;
+  // Names that differ in case only ("Sued.OLD"): the same name wherever the
+  // folder finds the file itself under the backup name.
+  const std::string name = platform::NameOf(path), backupName = platform::NameOf(backup);
+  const auto lower = [](unsigned char c) { return std::tolower(c); };
+  if (!std::ranges::equal(name, backupName, {}, lower, lower)) return false;
+  try {
+    const auto file = files.IdentityOf(path);
+    const auto other = files.IdentityOf(backup);
+    return file && other && file->SameFile(*other);
+  } catch (const FileError&) {
+    return true;  // when in doubt, the original is not touched
+  }
+}
+
+bool Leftovers::RemoveFor(Files& files, const std::string& path) {
   const std::string folder = platform::FolderOf(path);
   auto listed = listed_.find(folder);
   if (listed == listed_.end()) {
@@ -132,31 +193,39 @@ void Leftovers::RemoveFor(Files& files, const std::string& path) {
     }
     listed = listed_.emplace(folder, std::move(candidates)).first;
   }
-  if (listed->second.empty()) return;
+  if (listed->second.empty()) return true;
   const std::string name = platform::NameOf(path);
+  bool free = true;
   for (auto it = listed->second.begin(); it != listed->second.end();) {
-    if (IsTemporaryOf(*it, name)) {
-      RemoveQuietly(files, platform::JoinPath(folder, *it));
-      it = listed->second.erase(it);
-    } else {
+    if (!IsTemporaryOf(*it, name)) {
       ++it;
+      continue;
     }
+    bool removed = false;
+    try {
+      removed = files.RemoveUnlessHeld(platform::JoinPath(folder, *it));
+    } catch (const FileError&) {
+      // Left as it is; a name still taken is skipped when creating.
+    }
+    free = free && removed;
+    it = removed ? listed->second.erase(it) : std::next(it);
   }
+  return free;
+}
+
+bool Leftovers::AnyFor(Files& files, const std::string& path) {
+  const std::string name = platform::NameOf(path);
+  try {
+    for (const platform::FolderEntry& entry : files.List(platform::FolderOf(path))) {
+      if (!entry.folder && IsTemporaryOf(entry.name, name)) return true;
+    }
+  } catch (const FileError&) {
+  }
+  return false;
 }
 
 void CreateTemporary(Files& files, Staged& staged) {
-  for (int attempt = 0; !staged.output; ++attempt) {
-    staged.temporary = TemporaryPath(staged.path, attempt);
-    try {
-      staged.output = files.CreateNew(staged.temporary);
-    } catch (const FileError&) {
-      // A name taken by something that is not ours to clear: try the next.
-      // Otherwise nothing new can be named in this folder, and so neither
-      // can a backup.
-      const bool taken = files.IdentityOf(staged.temporary).has_value();
-      if (!taken || attempt + 1 == kAttempts) throw KvoError(kBackupFailedText);
-    }
-  }
+  staged.output = CreateBeside(files, staged.path, kTemporaryEnding, staged.temporary);
 }
 
 void Abandon(Files& files, Staged& staged) {
@@ -165,60 +234,78 @@ void Abandon(Files& files, Staged& staged) {
   staged.temporary.clear();
 }
 
-void Commit(Files& files, Staged& staged) {
-  // The name must still stand for the very file that was read, unchanged:
-  // a program may have written to it or put another file there meanwhile.
-  std::optional<platform::FileIdentity> now;
-  try {
-    now = files.IdentityOf(staged.path);
-  } catch (const FileError&) {
+void RollBack(Files& files, Staged& staged) {
+  if (staged.backupMade) {
+    // Taken back only while it is still what this run made and no other run
+    // holds the original: that run may count on the backup.
+    try {
+      std::unique_ptr<platform::InputFile> relocked;
+      if (!staged.input) relocked = files.OpenRead(staged.backup);
+      if (files.IdentityOf(staged.backup) == staged.backupMade) files.Remove(staged.backup);
+      if (relocked) relocked->Close();
+    } catch (const FileError&) {
+      // The original is whole under its name; the next run recognises the
+      // backup as the original's and finishes the job.
+    }
+    staged.backupMade.reset();
   }
-  if (!now || *now != staged.input->Identity()) {
-    Abandon(files, staged);
-    throw KvoError(kChangedText);
-  }
+  Abandon(files, staged);
+}
 
-  bool linked = staged.resumed;
-  if (!linked) {
-    try {
-      linked = files.LinkNoReplace(staged.path, staged.backup);
-    } catch (const FileError&) {
-      Abandon(files, staged);
-      throw KvoError(kBackupFailedText);
+void MakeBackup(Files& files, Staged& staged) {
+  CheckUnchanged(files, staged);
+  if (staged.resumed) return;
+  try {
+    if (files.LinkNoReplace(staged.path, staged.backup)) {
+      staged.backupMade = staged.input->Identity();
+    } else {
+      staged.backupMade = CopyToBackup(files, staged);
     }
+  } catch (const FileError& e) {
+    Abandon(files, staged);
+    throw KvoError(kBackupFailedText, e.what());
+  } catch (const KvoError&) {
+    Abandon(files, staged);
+    throw;
   }
-  // Windows replaces no file that is open, even to share: the lock goes
-  // just before the file changes names. A run that opens the original in
-  // that moment finds it replaced when it comes to commit, and stops.
-  ReleaseInput(staged);
-  if (!linked) {
-    CommitByRenames(files, staged);
-  } else {
-    try {
-      files.RenameReplace(staged.temporary, staged.path);
-    } catch (const FileError&) {
-      if (!staged.resumed) RemoveSecondName(files, staged);
-      Abandon(files, staged);
-      throw KvoError(kOutputFailedText);
-    }
+}
+
+void PutInPlace(Files& files, Staged& staged) {
+  // A program may have written to the file while its backup was made.
+  CheckUnchanged(files, staged);
+  // Windows replaces no open file: there the lock goes just before the file
+  // changes names, and a rollback takes the lock again before it removes
+  // the backup.
+  if (!files.RenamesOpenFiles()) ReleaseInput(staged);
+  try {
+    files.RenameReplace(staged.temporary, staged.path);
+  } catch (const FileError& e) {
+    RollBack(files, staged);
+    throw KvoError(kOutputFailedText, e.what());
   }
   staged.temporary.clear();
+  staged.backupMade.reset();
+  ReleaseInput(staged);
 }
 
 void SyncFolder(Files& files, const std::string& folder) {
   try {
     files.SyncFolder(folder);
-  } catch (const FileError&) {
-    throw KvoError(kFolderNotSyncedText);
+  } catch (const FileError& e) {
+    throw KvoError(kFolderNotSyncedText, e.what());
   }
 }
 
-void CheckCommittable(Files& files, const Staged& staged) {
+void CheckCommittable(Files& files, const Staged& staged, std::uint64_t newSize) {
   try {
     if (!staged.resumed) files.CheckCreatable(staged.backup);
     files.CheckCreatable(TemporaryPath(staged.path, 0));
-  } catch (const FileError&) {
-    throw KvoError(kBackupFailedText);
+  } catch (const FileError& e) {
+    throw KvoError(kBackupFailedText, e.what());
+  }
+  const auto free = files.FreeBytes(platform::FolderOf(staged.path));
+  if (free && *free < newSize) {
+    throw KvoError(kOutputFailedText, NoRoomDetail(newSize, *free));
   }
 }
 

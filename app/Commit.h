@@ -1,17 +1,24 @@
 // Putting a new file in place of its original so that the original's name
-// always holds one complete file: the original, or the new one.
+// always holds one complete file, the original or the new one, and the
+// original is never lost, whatever a kill or a power cut leaves.
 //
 // The new bytes go to a short temporary name beside the original and onto
-// the disk. Then the original gets its backup name as a second name (a hard
-// link, which fails when the backup name is taken), the new file is renamed
-// over the original's name in one step, and the folder is flushed. Where the
-// file system has no hard links, the original is renamed to its backup name
-// and the new file takes its name after, with a moment in between where the
-// name stands empty.
+// the disk. Then the backup name gets the original: as a second name (a
+// hard link, which fails when the backup name is taken), or, where the file
+// system has no hard links, as a flushed copy under a temporary name that is
+// then renamed to the backup name without replacing anything. The folder is
+// flushed, so that the backup is on the disk before anything else changes
+// names. Then the new file is renamed over the original's name in one step,
+// and the folder is flushed again.
+//
+// A run holds a lock on the original and on each file it creates until it
+// is done with them: another run refuses a file that is held, and clears
+// away only temporary files that no run holds.
 #pragma once
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -26,9 +33,11 @@ struct Staged {
   std::string temporary;                         // where the new bytes are
   std::unique_ptr<platform::InputFile> input;    // open and locked until the commit
   std::unique_ptr<platform::OutputFile> output;  // open until flushed
-  // The backup name is a second name of the original already: an earlier run
-  // was interrupted between making it and putting the new file in place.
+  // The backup holds the original already: an earlier run was interrupted
+  // after making it.
   bool resumed = false;
+  // What this run put under the backup name, while it may take it back.
+  std::optional<platform::FileIdentity> backupMade;
 };
 
 // The temporary name of path's new file: short, whatever the length of
@@ -36,13 +45,21 @@ struct Staged {
 // while a name is taken by something that cannot be cleared away.
 std::string TemporaryPath(const std::string& path, int attempt);
 
+// Whether path is its own backup name, as the folder compares names: the
+// file itself would be overwritten by its backup.
+bool IsOwnBackup(platform::Files& files, const std::string& path, const std::string& backup);
+
 // Clears away the temporary files that interrupted runs left beside a file.
 // Lists each folder once, however many of its files are converted.
 class Leftovers {
  public:
-  // Only while holding path's lock: then no other run of it is under way,
-  // and whatever temporary file of it there is was left behind.
-  void RemoveFor(platform::Files& files, const std::string& path);
+  // Only while holding path's lock. False when another run holds a
+  // temporary file of path: that run is converting it right now.
+  bool RemoveFor(platform::Files& files, const std::string& path);
+
+  // Whether a temporary file of path is there now, changing nothing: with
+  // path locked by someone else, another run is converting it.
+  static bool AnyFor(platform::Files& files, const std::string& path);
 
  private:
   // folder -> the names in it that may be temporary files
@@ -56,18 +73,28 @@ void CreateTemporary(platform::Files& files, Staged& staged);
 // on paths that failed already, and a leftover is cleared by the next run.
 void Abandon(platform::Files& files, Staged& staged);
 
-// Puts the flushed, closed new file in place of the original and the
-// original under its backup name. Throws KvoError with a message that says
-// what is on the disk afterwards.
-void Commit(platform::Files& files, Staged& staged);
+// The first step of the commit, once the new file is flushed and closed:
+// the backup name holds the original. Throws KvoError; then nothing has
+// changed but the temporary file is gone.
+void MakeBackup(platform::Files& files, Staged& staged);
 
-// The folder flush that makes a commit durable; one per folder suffices for
-// all the files committed in it. Throws KvoError.
+// The second step, once the backup is on the disk: the new file takes the
+// original's name. Throws KvoError with a message that says what is on the
+// disk afterwards.
+void PutInPlace(platform::Files& files, Staged& staged);
+
+// Undoes MakeBackup and abandons the new file: for a commit stopped between
+// its steps. Quiet, like Abandon.
+void RollBack(platform::Files& files, Staged& staged);
+
+// The folder flush that makes a step durable; one per folder suffices for
+// all the files of a group in it. Throws KvoError.
 void SyncFolder(platform::Files& files, const std::string& folder);
 
-// Whether Commit would be allowed to go ahead, without changing anything:
-// the backup name free (or the second name of an interrupted run), and the
-// folder able to take both new names. Throws KvoError.
-void CheckCommittable(platform::Files& files, const Staged& staged);
+// Whether the commit would be allowed to go ahead, without changing
+// anything: the backup name free (or holding the original already), the
+// folder able to take both new names, and room for a new file of newSize
+// bytes. Throws KvoError.
+void CheckCommittable(platform::Files& files, const Staged& staged, std::uint64_t newSize);
 
 }  // namespace kvo

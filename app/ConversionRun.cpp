@@ -1,8 +1,10 @@
 #include "ConversionRun.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <new>
+#include <span>
 
 #include "Commit.h"
 #include "Container.h"
@@ -65,10 +67,52 @@ std::string MessageOf(const std::exception_ptr& error) {
   }
 }
 
-void Settle(FileResult& result, Outcome outcome, std::string message) {
+// The reason behind the message: the system's words, or which file is in
+// the way.
+std::string DetailOf(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const KvoError& e) {
+    return e.detail();
+  } catch (const FileError& e) {
+    return e.what();
+  } catch (...) {
+    return {};
+  }
+}
+
+void Settle(FileResult& result, Outcome outcome, std::string message, std::string detail = {}) {
   result.outcome = outcome;
   result.message = std::move(message);
+  result.detail = std::move(detail);
   result.openProblem.reset();
+}
+
+// Whether the original still holds the bytes and the place it had when it
+// was opened: a file cut short meanwhile reads as incomplete.
+bool ChangedSince(Files& files, const std::string& path, const platform::InputFile& in) {
+  try {
+    const auto now = files.IdentityOf(path);
+    return !now || *now != in.Identity();
+  } catch (const FileError&) {
+    return false;
+  }
+}
+
+// Whether a and b hold the same bytes, each read from its start.
+bool SameBytes(platform::InputFile& a, platform::InputFile& b) {
+  if (a.Identity().size != b.Identity().size) return false;
+  a.Rewind();
+  b.Rewind();
+  std::vector<std::uint8_t> x(std::size_t{1} << 20), y(x.size());
+  for (;;) {
+    const std::size_t n = ReadFully(a, x);
+    if (ReadFully(b, std::span(y).first(n)) != n ||
+        !std::equal(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin())) {
+      return false;
+    }
+    if (n < x.size()) return b.Remaining() == 0;
+  }
 }
 
 // One file of a run, from its name to its new bytes beside it (or to the
@@ -87,18 +131,37 @@ class Preparation {
       // A link is followed: the file it points to is converted in its own
       // folder, and the link then points at the new file.
       path = files_.Resolve(chosen);
+      // A file has one backup name; the backup itself is never converted.
+      if (IsOwnBackup(files_, path, BackupPath(path))) {
+        Settle(result, Outcome::Failed, ErrorBoxText(kBackupFailedText), kOwnBackupDetail);
+        return;
+      }
+      // Each file once, however many names lead to it.
+      if (const auto id = files_.IdentityOf(path)) {
+        const auto seen = seen_.find({id->device, id->index});
+        if (seen != seen_.end()) {
+          Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + seen->second);
+          return;
+        }
+      }
       in = files_.OpenRead(path);
     } catch (const FileError& e) {
       Settle(result, Outcome::WrongVersion, kWrongVersionText);
       result.openProblem = e.problem();
+      if (e.problem() == platform::Problem::Locked && Leftovers::AnyFor(files_, path)) {
+        result.detail = kBusyDetail;  // held by another run of this tool
+      }
       return;
     }
+    seen_.emplace(std::pair{in->Identity().device, in->Identity().index}, chosen);
 
     Header header{};
     std::size_t got = 0;
     try {
       got = ReadFully(*in, header);
-    } catch (const FileError&) {
+    } catch (const FileError& e) {
+      Settle(result, Outcome::Failed, ErrorBoxText(kReadFailedText), e.what());
+      return;
     }
     if (got != header.size() || !CheckHeader0(header)) {
       const bool converted = got == header.size() && header == kHeader;
@@ -107,64 +170,99 @@ class Preparation {
       return;
     }
 
-    TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
-    const Counts counts = ReadWhole(*in, tables);
-
-    staged = Staged{path, BackupPath(path), {}, std::move(in), nullptr, false};
+    staged = Staged{path, BackupPath(path), {}, std::move(in), nullptr, false, {}};
+    // Only temporary files that no run holds are cleared away; one that is
+    // held means another run is converting this file right now.
+    if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
+      throw KvoError(kBackupFailedText, kBusyDetail);
+    }
     // The backup name is checked first, to spare the work, and again by the
     // link or rename, which never replaces a file.
     if (const auto backup = IdentityOf(staged.backup)) {
-      // A second name of this very file: an earlier run was interrupted
-      // just before the new file took the name. This run finishes its job.
-      if (!backup->SameFile(staged.input->Identity())) throw KvoError(kBackupFailedText);
-      staged.resumed = true;
+      // The original under its backup name already: an earlier run was
+      // interrupted before the new file took the name. This run finishes
+      // its job.
+      staged.resumed = backup->SameFile(staged.input->Identity()) || HoldsOriginal(staged);
+      if (!staged.resumed)
+        throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
     }
+
+    TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
+    const Counts counts = ReadWhole(staged, tables);
+    // The format ends with its last block; whatever follows is not carried
+    // over, and stays in the backup.
+    const std::uint64_t extra = staged.input->Remaining();
     ConvertTables(tables, counts);
     if (options_.checkOnly) {
-      CheckCommittable(files_, staged);
+      CheckCommittable(files_, staged, ConvertedSize(counts));
       staged = {};
-      Settle(result, Outcome::Convertible, kConvertibleText);
+      Settle(result, Outcome::Convertible, kConvertibleText,
+             extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(BackupPath(path)), true) : "");
       return;
     }
 
-    leftovers_.RemoveFor(files_, staged.path);
     CreateTemporary(files_, staged);
     try {
       WriteDataFile(*staged.output, tables, counts);
       staged.output->Complete(*staged.input);
-    } catch (const FileError&) {
+    } catch (const FileError& e) {
       Abandon(files_, staged);
-      throw KvoError(kOutputFailedText);
+      throw KvoError(kOutputFailedText, e.what());
     } catch (...) {
       Abandon(files_, staged);
       throw;
     }
     // Settled once its group is committed.
-    Settle(result, Outcome::Converted, kSuccessText);
+    Settle(result, Outcome::Converted, kSuccessText,
+           extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(staged.backup), false) : "");
   }
 
  private:
-  static Counts ReadWhole(platform::InputFile& in, TableSets& tables) {
+  Counts ReadWhole(Staged& staged, TableSets& tables) {
     ClearTables(tables);
     try {
-      return ReadDataFile0(in, tables);
-    } catch (const FileError&) {
-      // The system could not give us the whole file.
-      throw KvoError(kIncompleteText);
+      return ReadDataFile0(*staged.input, tables);
+    } catch (const FileError& e) {
+      // The system could not give us the whole file: not the file's fault.
+      throw KvoError(kReadFailedText, e.what());
+    } catch (const KvoError&) {
+      // Cut short by another program while it was read?
+      if (ChangedSince(files_, staged.path, *staged.input)) throw KvoError(kChangedText);
+      throw;
     }
+  }
+
+  // Whether the backup is a copy of the original, made by an interrupted run
+  // on a file system without hard links. Leaves the original read up to the
+  // end of its header again.
+  bool HoldsOriginal(Staged& staged) {
+    bool same = false;
+    try {
+      auto backup = files_.OpenRead(staged.backup);
+      same = SameBytes(*staged.input, *backup);
+      backup->Close();
+      staged.input->Rewind();
+      Header header{};
+      ReadFully(*staged.input, header);
+    } catch (const FileError& e) {
+      throw KvoError(kBackupFailedText, e.what());
+    }
+    return same;
   }
 
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path) {
     try {
       return files_.IdentityOf(path);
-    } catch (const FileError&) {
-      throw KvoError(kBackupFailedText);
+    } catch (const FileError& e) {
+      throw KvoError(kBackupFailedText, e.what());
     }
   }
 
   Files& files_;
   const RunOptions& options_;
   Leftovers& leftovers_;
+  // device and index of each file opened in this run -> the name it was chosen by
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_;
 };
 
 struct Member {
@@ -172,41 +270,82 @@ struct Member {
   Staged staged;
 };
 
-void Fail(FileResult& result, const std::string& message) {
-  Settle(result, Outcome::Failed, ErrorBoxText(message));
+void Fail(FileResult& result, const std::string& message, std::string detail = {}) {
+  Settle(result, Outcome::Failed, ErrorBoxText(message), std::move(detail));
 }
 
-// Flushes a group's new files together, puts each in place, then flushes
-// each folder once. Settles the results of those that fail.
+void Fail(FileResult& result, const KvoError& e) {
+  Fail(result, e.what(), e.detail());
+}
+
+// Flushes a group's new files together, then gives every original its
+// backup, flushes each folder once, puts each new file in place and flushes
+// each folder once more. Settles the results of those that fail. A signal
+// that came before the backups rolls the whole group back.
 void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+  if (group.empty()) return;
   std::vector<platform::OutputFile*> outputs;
   for (Member& m : group) outputs.push_back(m.staged.output.get());
   try {
-    if (!outputs.empty()) files.SyncFiles(outputs);
+    files.SyncFiles(outputs);
     for (Member& m : group) m.staged.output->Close();
-  } catch (const FileError&) {
+  } catch (const FileError& e) {
     for (Member& m : group) {
       Abandon(files, m.staged);
-      Fail(results[m.index], kOutputFailedText);
+      Fail(results[m.index], kOutputFailedText, e.what());
     }
     return;
   }
-  // Each folder once, after all of its files.
-  std::map<std::string, std::vector<std::size_t>> folders;
+  for (Member& m : group) m.staged.output.reset();
+  if (platform::InterruptSignal() != 0) {
+    for (Member& m : group) {
+      Abandon(files, m.staged);
+      Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
+    }
+    return;
+  }
+
+  // folder -> its members still on their way
+  std::map<std::string, std::vector<Member*>> folders;
   for (Member& m : group) {
-    m.staged.output.reset();
     try {
-      Commit(files, m.staged);
-      folders[platform::FolderOf(m.staged.path)].push_back(m.index);
+      MakeBackup(files, m.staged);
+      folders[platform::FolderOf(m.staged.path)].push_back(&m);
     } catch (const KvoError& e) {
-      Fail(results[m.index], e.what());
+      Fail(results[m.index], e);
     }
   }
-  for (const auto& [folder, members] : folders) {
+  // Every backup is on the disk before any new file takes a name: a power
+  // cut must never leave the new file in place without its backup.
+  for (auto it = folders.begin(); it != folders.end();) {
+    try {
+      SyncFolder(files, it->first);
+      ++it;
+    } catch (const KvoError& e) {
+      for (Member* m : it->second) {
+        RollBack(files, m->staged);
+        Fail(results[m->index], kBackupFailedText, e.detail());
+      }
+      it = folders.erase(it);
+    }
+  }
+  for (auto& [folder, members] : folders) {
+    std::vector<Member*> placed;
+    for (Member* m : members) {
+      try {
+        PutInPlace(files, m->staged);
+        placed.push_back(m);
+      } catch (const KvoError& e) {
+        Fail(results[m->index], e);
+      }
+    }
+    if (placed.empty()) continue;
     try {
       SyncFolder(files, folder);
     } catch (const KvoError& e) {
-      for (const std::size_t i : members) Fail(results[i], e.what());
+      for (Member* m : placed) {
+        Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(e.what()), e.detail());
+      }
     }
   }
 }
@@ -222,10 +361,10 @@ void ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool
     return;
   }
   const FileResult& result = results.front();
-  if (result.outcome == Outcome::Failed) {
-    ui.ShowError(result.message);
+  if (result.outcome == Outcome::Failed || result.outcome == Outcome::Unconfirmed) {
+    ui.ShowError(BoxText(result));
   } else if (result.outcome != Outcome::Interrupted && result.outcome != Outcome::NotReached) {
-    ui.ShowInformation(result.message);
+    ui.ShowInformation(BoxText(result));
   }
 }
 
@@ -267,7 +406,8 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
         stopped = true;
         break;
       } catch (...) {
-        Fail(results[next], MessageOf(std::current_exception()));
+        Fail(results[next], MessageOf(std::current_exception()),
+             DetailOf(std::current_exception()));
       }
       if (staged.output) {
         bytes += staged.input->Identity().size;
@@ -275,15 +415,8 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
       }
       ++next;
     }
-    if (platform::InterruptSignal() != 0) {
-      // Nothing of this group has changed its name: all of it rolls back.
-      for (Member& m : group) {
-        Abandon(files, m.staged);
-        Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
-      }
-      group.clear();
-    }
-    // Cancelled: the files begun are finished, the rest is not begun.
+    // Cancelled: the files begun are finished, the rest is not begun. A
+    // signal rolls back what has not changed names yet.
     CommitGroup(files, group, results);
     for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
   }

@@ -18,6 +18,8 @@ const char* ProblemText(platform::Problem problem) {
       return "von einem anderen Programm gesperrt";
     case platform::Problem::NotRegular:
       return "keine gewöhnliche Datei";
+    case platform::Problem::TooLong:
+      return "Name oder Pfad zu lang";
     case platform::Problem::Other:
       break;
   }
@@ -27,7 +29,14 @@ const char* ProblemText(platform::Problem problem) {
 namespace {
 
 bool Good(const FileResult& r) {
-  return r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
+  return r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible ||
+         r.outcome == Outcome::Unconfirmed;
+}
+
+// Not converted, and no failure either.
+bool LeftAlone(const FileResult& r) {
+  return r.outcome == Outcome::AlreadyConverted || r.outcome == Outcome::NotReached ||
+         r.outcome == Outcome::SameFile;
 }
 
 // "1 Datei", "3 Dateien".
@@ -38,17 +47,42 @@ std::string Files(std::size_t n) {
 }  // namespace
 
 std::string Explained(const FileResult& r) {
+  if (!r.detail.empty()) return r.message + " (" + r.detail + ")";
   if (!r.openProblem) return r.message;
   return r.message + " (" + ProblemText(*r.openProblem) + ")";
 }
 
+std::string BoxText(const FileResult& r) {
+  return r.detail.empty() ? r.message : r.message + "\n" + r.detail;
+}
+
+std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly) {
+  const std::string count = std::to_string(bytes) + (bytes == 1 ? " Byte" : " Bytes");
+  return checkOnly ? count + " hinter dem letzten Block würden nicht übernommen; sie blieben in " +
+                         backup + " erhalten."
+                   : count + " hinter dem letzten Block wurden nicht übernommen; sie stehen " +
+                         "weiterhin in " + backup + ".";
+}
+
+std::string NoRoomDetail(std::uint64_t needed, std::uint64_t free) {
+  return "zu wenig Platz auf der Platte: " + std::to_string(needed) + " Bytes nötig, " +
+         std::to_string(free) + " frei";
+}
+
+std::string BackupExistsDetail(const std::string& backup) {
+  return backup + " gibt es schon";
+}
+
 std::string SummaryText(const std::vector<FileResult>& results) {
-  std::size_t converted = 0, already = 0, notBegun = 0, failed = 0;
+  std::size_t converted = 0, unconfirmed = 0, already = 0, same = 0, notBegun = 0, failed = 0;
   for (const FileResult& r : results) {
     if (Good(r)) {
       ++converted;
+      if (r.outcome == Outcome::Unconfirmed) ++unconfirmed;
     } else if (r.outcome == Outcome::AlreadyConverted) {
       ++already;
+    } else if (r.outcome == Outcome::SameFile) {
+      ++same;
     } else if (r.outcome == Outcome::NotReached) {
       ++notBegun;
     } else {
@@ -61,8 +95,16 @@ std::string SummaryText(const std::vector<FileResult>& results) {
   if (already > 0) {
     text += "\n" + Files(already) + (already == 1 ? " war" : " waren") + " schon auf Version 1.1.";
   }
+  if (same > 0) {
+    text += "\n" + Files(same) + (same == 1 ? " war" : " waren") +
+            " nur ein weiterer Name einer schon umgesetzten Datei.";
+  }
   if (notBegun > 0) {
     text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
+  }
+  if (unconfirmed > 0) {
+    text += "\n" + Files(unconfirmed) + " davon " + (unconfirmed == 1 ? "ist" : "sind") +
+            " vielleicht nicht sicher auf der Platte:";
   }
   if (failed > 0) text += "\n" + Files(failed) + " nicht umgesetzt:";
   return text;
@@ -71,9 +113,7 @@ std::string SummaryText(const std::vector<FileResult>& results) {
 std::string FailureList(const std::vector<FileResult>& results) {
   std::string list;
   for (const FileResult& r : results) {
-    if (Good(r) || r.outcome == Outcome::AlreadyConverted || r.outcome == Outcome::NotReached) {
-      continue;
-    }
+    if ((Good(r) && r.outcome != Outcome::Unconfirmed) || LeftAlone(r)) continue;
     list += r.path + ": " + Explained(r) + "\n";
   }
   return list;

@@ -1,6 +1,7 @@
 // The tool's own texts, and the rules that shape what the user reads.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,15 +26,33 @@ inline constexpr const char* kFolderNotSyncedText =
 inline constexpr const char* kInterruptedText = "Abgebrochen, die Datei ist unverändert.";
 inline constexpr const char* kNothingFoundText = "Keine Datei mit der Endung .dat gefunden";
 inline constexpr const char* kAlreadyConvertedText = "Schon auf Version 1.1, nichts zu tun";
+// The system reported an error while the file was read: not the file's fault.
+inline constexpr const char* kReadFailedText = "Die Datei lässt sich nicht lesen";
+// A second name of a file this run has dealt with already.
+inline constexpr const char* kSameFileText = "Dieselbe Datei wie";
+// Why a file was left alone, behind the message.
+inline constexpr const char* kOwnBackupDetail =
+    "das ist selbst eine Sicherung (Endung .old); sie bleibt, wie sie ist";
+inline constexpr const char* kBusyDetail =
+    "die Datei wird gerade von einem anderen Kvo-Umsetzer umgesetzt";
+
+// The second line of a conversion that left bytes behind the last block out.
+std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly);
+// Too little room on the disk for the new file.
+std::string NoRoomDetail(std::uint64_t needed, std::uint64_t free);
+// "NAME.old gibt es schon".
+std::string BackupExistsDetail(const std::string& backup);
 
 // The summary of a run of several files: how many were converted, already at
 // version 1.1, not converted and not begun, in lines.
 std::string SummaryText(const std::vector<FileResult>& results);
 // One line for each file not converted: its name and why.
 std::string FailureList(const std::vector<FileResult>& results);
-// What a file's line says: its message, and for a file that could not be
-// opened, why.
+// What a file's line says: its message, and behind it in brackets why (the
+// detail, or why it could not be opened).
 std::string Explained(const FileResult& result);
+// What a file's own box says: its message, and the detail as a second line.
+std::string BoxText(const FileResult& result);
 
 // Why a file could not be opened, for the command line; the window says
 // "Falsche Dateiversion" alone.

@@ -20,6 +20,9 @@ enum class Outcome {
                      // unless it is untouched under its name
   Interrupted,       // rolled back: a signal came while it was converted
   NotReached,        // not begun: the run was cancelled or stopped before it
+  SameFile,          // another name of a file dealt with earlier in the run
+  Unconfirmed,       // converted, but the system would not confirm that the
+                     // folder's new names are on the disk
 };
 
 // How one file ended.
@@ -28,6 +31,7 @@ struct FileResult {
   bool inFolder = false;  // found in a folder that was named, not named itself
   Outcome outcome = Outcome::NotReached;
   std::string message;  // what its box says; an error's is ready to show
+  std::string detail;   // why, or what else the user should know; may be empty
   // Why it could not be opened, where that was the reason it was refused.
   std::optional<platform::Problem> openProblem;
 };

@@ -55,16 +55,23 @@ class CommandLineUi final : public kvo::UserInterface {
     if (r.outcome == Outcome::NotReached) return;
     ShowProgress("");
     const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
-    // In a folder that was named, a file converted before is no failure.
+    // In a folder that was named, a file converted before is no failure;
+    // nor is a second name of a file this run dealt with.
     const bool already = r.inFolder && r.outcome == Outcome::AlreadyConverted;
-    (ok ? good_ : already ? already_ : bad_) += 1;
-    (ok || already ? std::cout : std::cerr)
+    const bool same = r.outcome == Outcome::SameFile;
+    // Converted, but not confirmed on the disk: counted as converted, and
+    // still a failure.
+    const bool unconfirmed = r.outcome == Outcome::Unconfirmed;
+    (ok || unconfirmed ? good_ : already ? already_ : same ? same_ : bad_) += 1;
+    if (unconfirmed) ++bad_;
+    (ok || already || same ? std::cout : std::cerr)
         << r.path << ": " << (already ? kvo::kAlreadyConvertedText : kvo::Explained(r))
         << std::endl;
   }
 
   int good() const { return good_; }
   int already() const { return already_; }
+  int same() const { return same_; }
   int bad() const { return bad_; }
 
  private:
@@ -80,7 +87,7 @@ class CommandLineUi final : public kvo::UserInterface {
   const bool terminal_ = kvo::platform::ErrorIsTerminal();
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::size_t shown_ = 0;
-  int good_ = 0, already_ = 0, bad_ = 0;
+  int good_ = 0, already_ = 0, same_ = 0, bad_ = 0;
 };
 
 int Usage(const std::string& problem) {
@@ -130,8 +137,15 @@ int main(int argc, char** argv) {
     std::cout << "Zusammenfassung: " << ui.good()
               << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ");
     if (ui.already() > 0) std::cout << ui.already() << " schon auf Version 1.1, ";
+    if (ui.same() > 0) std::cout << ui.same() << " doppelt genannt, ";
     std::cout << ui.bad() << (options.checkOnly ? " nicht umsetzbar" : " nicht umgesetzt")
               << std::endl;
+  }
+  // What could not be said is a failure of its own: a script must not read
+  // silence as success.
+  if (!(std::cout << std::flush) || std::fflush(stdout) != 0) {
+    std::cerr << "kvo-umsetzer-cli: die Ausgabe ließ sich nicht schreiben" << std::endl;
+    return 2;
   }
   return ui.bad() == 0 ? 0 : 1;
 }

@@ -13,7 +13,14 @@ inline constexpr const char* kWrongVersionText = "Falsche Dateiversion";
 
 class KvoError : public std::runtime_error {
  public:
-  explicit KvoError(const std::string& userMessage) : std::runtime_error(userMessage) {}
+  // detail: why, in a second line or behind the message (the system's reason,
+  // which file is in the way).
+  explicit KvoError(const std::string& userMessage, std::string detail = {})
+      : std::runtime_error(userMessage), detail_(std::move(detail)) {}
+  const std::string& detail() const { return detail_; }
+
+ private:
+  std::string detail_;
 };
 
 // A file that is not a version 1.0 file. Kept apart from KvoError because the

@@ -191,8 +191,8 @@ TEST(Run, TheNextRunClearsWhatAnInterruptedOneLeft) {
 }
 
 // Each failure while the new file is made or put in place: the original is
-// (back) under its name, nothing else is left, and the user is told. Without
-// hard links the original is renamed and has to be brought back.
+// (back) under its name, nothing else is left, and the user is told why.
+// Without hard links the backup is a copy, made and flushed first.
 TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
   const std::string backupFailed = "error: Kann Backup Datei nicht erzeugen.";
   const std::string outputFailed = "error: Kann neue Datei nicht erzeugen.";
@@ -207,8 +207,11 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
       {"write", 1, outputFailed},        {"write", 7, outputFailed},
       {"complete", 1, outputFailed},     {"fsync", 1, outputFailed},
       {"close", 1, outputFailed},        {"link", 1, backupFailed},  // the backup name
-      {"replace", 1, outputFailed},  // the new file over the original's name
-      {"rename", 1, backupFailed, true}, {"rename", 2, outputFailed, true},
+      {"fsyncdir", 1, backupFailed},      // the backup not sure to be on the disk
+      {"replace", 1, outputFailed},       // the new file over the original's name
+      {"create", 2, backupFailed, true},  // the backup's copy
+      {"times", 1, backupFailed, true},  {"fsync", 2, backupFailed, true},
+      {"rename", 1, backupFailed, true}, {"replace", 1, outputFailed, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.call << " " << c.nth << (c.noHardLinks ? " (FAT)" : ""));
@@ -221,30 +224,36 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
     Attempt run(dir, "a.dat", files);
     EXPECT_EQ(run.outcome, Outcome::Failed);
     EXPECT_EQ(run.ui.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(run.ui.details, std::vector<std::string>{std::string("injected failure: ") + c.call});
     EXPECT_EQ(dir.Names(), Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), v10);
   }
 }
 
-TEST(Run, SaysWhereBothFilesAreWhenTheOriginalCannotBeBroughtBack) {
-  test::TempDir dir;
-  const auto v10 = SampleFile(10);
-  dir.Put("a.dat", v10);
-  // Without hard links. Renames: backup, new file into place (fails),
-  // backup back (fails).
-  test::FaultyFiles files(2);
-  files.only = "rename";
-  files.failFrom = true;
-  files.noHardLinks = true;
-  Attempt run(dir, "a.dat", files);
-  ASSERT_EQ(run.ui.messages.size(), 1u);
-  const std::string temporary = TemporaryPath(dir.Path("a.dat"), 0);
-  EXPECT_EQ(run.ui.messages[0],
-            "error: Kann neue Datei nicht erzeugen. Die alte Datei liegt weiterhin unter " +
-                dir.Path("a.old") + ", die neue unter " + temporary + ".");
-  EXPECT_EQ(dir.Names(), (Names{"a.old", platform::NameOf(temporary)}));
-  EXPECT_EQ(dir.Get("a.old"), v10);
-  EXPECT_EQ(dir.Get(platform::NameOf(temporary)), Expected(v10));
+// When the new file cannot take the name and the backup cannot be taken
+// back either, the backup still holds the original, and the next run
+// finishes the job.
+TEST(Run, ABackupThatCannotBeTakenBackIsFinishedByTheNextRun) {
+  for (const bool noHardLinks : {false, true}) {
+    SCOPED_TRACE(noHardLinks ? "FAT" : "hard links");
+    test::TempDir dir;
+    const auto v10 = SampleFile(10);
+    dir.Put("a.dat", v10);
+    test::FaultyFiles files(1);
+    files.only = "replace";
+    files.failFrom = true;
+    files.noHardLinks = noHardLinks;
+    files.before = [&](long, const std::string&) { files.only = ""; };  // then everything fails
+    Attempt run(dir, "a.dat", files);
+    EXPECT_EQ(run.outcome, Outcome::Failed);
+    EXPECT_EQ(dir.Get("a.dat"), v10);
+    EXPECT_EQ(dir.Get("a.old"), v10);
+    Attempt again(dir, "a.dat");
+    EXPECT_EQ(again.outcome, Outcome::Converted);
+    EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
+    EXPECT_EQ(dir.Get("a.dat"), Expected(v10));
+    EXPECT_EQ(dir.Get("a.old"), v10);
+  }
 }
 
 const std::string kNotSynced = std::string("error: ") + kFolderNotSyncedText + ".";

@@ -209,7 +209,7 @@ TEST_F(Win32Window, TheButtonRunsAConversionAndGetsTheFocusBack) {
       {"click", "", L""},
       {"space", "a.dat", platform::Wide(kSuccessText)},
       {"enter", "a.dat", L"Falsche Dateiversion"},
-      {"click", "c.dat", L"Kann Backup Datei nicht erzeugen."},
+      {"click", "c.dat", L"Kann Backup Datei nicht erzeugen.\nc.old gibt es schon"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(testing::Message() << step.press << " " << step.chosen);
@@ -274,7 +274,8 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
       user.boxes[1],
       platform::Wide("1 Datei umgesetzt, die alten haben nun die Endung .old.\r\n"
                      "2 Dateien nicht umgesetzt:\r\n" +
-                     dir.Path("Ordner\\c.dat") + ": Kann Backup Datei nicht erzeugen.\r\n" +
+                     dir.Path("Ordner\\c.dat") +
+                     ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\r\n" +
                      dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
   EXPECT_TRUE(dir.Has("Ordner/b.old"));
   EXPECT_EQ(::GetFocus(), form->BitBtn1);

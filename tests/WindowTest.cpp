@@ -226,7 +226,8 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
                 kSuccessText,
                 "1 Datei umgesetzt, die alten haben nun die Endung .old.\n"
                 "2 Dateien nicht umgesetzt:\n" +
-                    dir.Path("Ordner/c.dat") + ": Kann Backup Datei nicht erzeugen.\n" +
+                    dir.Path("Ordner/c.dat") +
+                    ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\n" +
                     dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n"}));
   EXPECT_TRUE(dir.Has("a.old"));
   EXPECT_TRUE(dir.Has("Ordner/b.old"));

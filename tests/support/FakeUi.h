@@ -17,8 +17,9 @@ class FakeUi : public UserInterface {
   explicit FakeUi(std::optional<std::string> choice = std::nullopt) : choice(std::move(choice)) {}
 
   std::optional<std::string> ChooseFile() override { return choice; }
-  void ShowInformation(const std::string& text) override { Shown("info: " + text); }
-  void ShowError(const std::string& text) override { Shown("error: " + text); }
+  // A box's first line goes to messages, its second (the reason) to details.
+  void ShowInformation(const std::string& text) override { Box("info: ", text); }
+  void ShowError(const std::string& text) override { Box("error: ", text); }
   void ShowSummary(const std::vector<FileResult>& results) override {
     Shown("summary: " + SummaryText(results) + "\n" + FailureList(results));
   }
@@ -32,12 +33,18 @@ class FakeUi : public UserInterface {
 
   std::optional<std::string> choice;
   std::vector<std::string> messages;
+  std::vector<std::string> details;   // "" for a box of one line
   std::vector<std::size_t> progress;  // done, as each file began
   std::size_t cancelAfter = SIZE_MAX;
   int waiting = 0;
   bool waitingDuringMessage = false;
 
  private:
+  void Box(const std::string& kind, const std::string& text) {
+    const std::size_t end = text.find('\n');
+    details.push_back(end == std::string::npos ? "" : text.substr(end + 1));
+    Shown(kind + text.substr(0, end));
+  }
   void Shown(std::string text) {
     waitingDuringMessage = waitingDuringMessage || waiting != 0;
     messages.push_back(std::move(text));

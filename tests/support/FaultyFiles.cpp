@@ -17,6 +17,10 @@ class FaultyInput final : public platform::InputFile {
     files_.Call("close");
     real_->Close();
   }
+  void Rewind() override {
+    files_.Call("rewind");
+    real_->Rewind();
+  }
   const platform::FileIdentity& Identity() const override { return real_->Identity(); }
   const platform::InputFile& real() const { return *real_; }
 
@@ -36,6 +40,10 @@ class FaultyOutput final : public platform::OutputFile {
   void Complete(const platform::InputFile& from) override {
     files_.Call("complete");
     real_->Complete(static_cast<const FaultyInput&>(from).real());
+  }
+  void KeepTimes(const platform::InputFile& from) override {
+    files_.Call("times");
+    real_->KeepTimes(static_cast<const FaultyInput&>(from).real());
   }
   void Close() override {
     files_.Call("close");
@@ -95,6 +103,11 @@ void FaultyFiles::RenameReplace(const std::string& from, const std::string& to) 
 void FaultyFiles::Remove(const std::string& path) {
   Call("remove");
   real_.Remove(path);
+}
+
+bool FaultyFiles::RemoveUnlessHeld(const std::string& path) {
+  Call("remove");
+  return real_.RemoveUnlessHeld(path);
 }
 
 void FaultyFiles::SyncFolder(const std::string& folder) {

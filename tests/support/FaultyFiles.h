@@ -1,6 +1,7 @@
 // The system's files, with one chosen call made to fail: counts every call of
 // the file layer that changes or reads the disk (open, read, create, write,
-// complete, fsync, close, link, rename, replace, remove, fsyncdir) and fails
+// complete, times, rewind, fsync, close, link, rename, replace, remove,
+// fsyncdir) and fails
 // the k-th as the system would. A hook sees each counted call first.
 #pragma once
 
@@ -25,6 +26,8 @@ class FaultyFiles : public platform::Files {
   void RenameNoReplace(const std::string& from, const std::string& to) override;
   void RenameReplace(const std::string& from, const std::string& to) override;
   void Remove(const std::string& path) override;
+  bool RemoveUnlessHeld(const std::string& path) override;
+  bool RenamesOpenFiles() const override { return real_.RenamesOpenFiles(); }
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
     return real_.IdentityOf(path);
   }
@@ -32,6 +35,9 @@ class FaultyFiles : public platform::Files {
     return real_.List(folder);
   }
   void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
+  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
+    return real_.FreeBytes(folder);
+  }
   void SyncFolder(const std::string& folder) override;
   std::size_t OpenFilesAllowed() override {
     return openFilesAllowed != 0 ? openFilesAllowed : real_.OpenFilesAllowed();
