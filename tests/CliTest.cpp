@@ -109,6 +109,14 @@ TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
   const Result again = Cli(dir, "b.dat a.dat");
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.err, "a.dat: Falsche Dateiversion\n");
+  // A file named twice is converted once; the second name is no failure.
+  dir.Put("c.dat", Good(8));
+  const Result twice = Cli(dir, "c.dat c.dat");
+  EXPECT_EQ(twice.status, 0);
+  EXPECT_EQ(twice.out,
+            "c.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
+            "c.dat: Dieselbe Datei wie c.dat\n"
+            "Zusammenfassung: 1 umgesetzt, 1 doppelt genannt, 0 nicht umgesetzt\n");
 }
 
 TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
@@ -154,6 +162,9 @@ TEST(Cli, CheckSaysWhatTheRunWillDo) {
        backupFailed},
       // No extension: the backup name is four bytes longer than a name can be.
       {"backup name too long", std::string(252, 'n'), [](const test::TempDir&) {}, backupFailed},
+      // A backup picked by mistake is not converted over itself.
+      {"a backup", "a.old", [](const test::TempDir&) {}, backupFailed},
+      {"a backup with no name before .old", ".old", [](const test::TempDir&) {}, backupFailed},
       {"a hundred leftovers of interrupted runs", "a.dat",
        [](const test::TempDir& d) {
          for (int i = 0; i < 100; ++i)

@@ -214,10 +214,16 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
 // by SIGKILL or a power cut: every file's name holds its complete original
 // or its complete new file, a backup holds the original, and a rerun
 // finishes the job and leaves no temporary file. The files go in one group,
-// and in groups of one.
+// and in groups of one; with hard links, and without (the backup a copy).
 TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
-  for (const std::size_t openFilesAllowed : {0u, 18u}) {
-    SCOPED_TRACE(testing::Message() << "open files allowed: " << openFilesAllowed);
+  struct Scheme {
+    std::size_t openFilesAllowed;
+    bool noHardLinks;
+  };
+  for (const auto [openFilesAllowed, noHardLinks] :
+       {Scheme{0, false}, Scheme{18, false}, Scheme{0, true}, Scheme{18, true}}) {
+    SCOPED_TRACE(testing::Message() << "open files allowed: " << openFilesAllowed
+                                    << (noHardLinks ? ", no hard links" : ""));
     const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat"};
     std::map<std::string, std::vector<std::uint8_t>> v10, v11;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -237,6 +243,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
       test::TempDir probe;
       test::FaultyFiles counter;
       counter.openFilesAllowed = openFilesAllowed;
+      counter.noHardLinks = noHardLinks;
       test::FakeUi ui;
       ConvertFiles(ui, counter, fill(probe));
       calls = counter.calls();
@@ -251,6 +258,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
       if (child == 0) {
         test::FaultyFiles files;
         files.openFilesAllowed = openFilesAllowed;
+        files.noHardLinks = noHardLinks;
         files.before = [k](long call, const std::string&) {
           if (call == k) ::_exit(0);
         };
@@ -289,10 +297,63 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
       }
       EXPECT_EQ(dir.Names(), expected) << "rerun after call " << k;
     }
-    std::printf("ended at each of %ld calls, files found:", calls);
+    std::printf("%s, groups of %s: ended at each of %ld calls, files found:",
+                noHardLinks ? "no hard links" : "hard links", openFilesAllowed ? "one" : "all",
+                calls);
     for (const auto& [state, count] : seen) std::printf(" %s %d,", state.c_str(), count);
     std::printf("\n");
     EXPECT_GT(seen["original under both names"], 0);
+  }
+}
+
+// Two runs on the same file, the second started at each file-system call
+// of the first in turn: the file is converted once, its backup holds the
+// original, the other run says why it did nothing (at version 1.1 already,
+// or held, and then by a run of this tool wherever its temporary file
+// shows it), and nothing else is left.
+TEST(Crash, ASecondRunAtAnyCallOfTheFirstLosesNothing) {
+  const auto v10 = test::SmallFile(20);
+  const auto v11 = Expected(v10);
+  for (const bool noHardLinks : {false, true}) {
+    auto run = [&](const std::string& path, platform::Files& files) {
+      test::FakeUi ui;
+      auto tables = std::make_unique<TableSets>();  // each its own, as two processes
+      return ConvertFiles(ui, files, {{path}}, {.tables = tables.get()}).front();
+    };
+    long calls = 0;
+    {
+      test::TempDir probe;
+      probe.Put("a.dat", v10);
+      test::FaultyFiles counter;
+      counter.noHardLinks = noHardLinks;
+      run(probe.Path("a.dat"), counter);
+      calls = counter.calls();
+    }
+    int busy = 0;
+    for (long k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(testing::Message()
+                   << "second run at call " << k << (noHardLinks ? ", no hard links" : ""));
+      test::TempDir dir;
+      dir.Put("a.dat", v10);
+      FileResult second;
+      test::FaultyFiles files;
+      files.noHardLinks = noHardLinks;
+      files.before = [&](long call, const std::string&) {
+        if (call == k) second = run(dir.Path("a.dat"), platform::SystemFiles());
+      };
+      const FileResult first = run(dir.Path("a.dat"), files);
+      EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
+      EXPECT_EQ(dir.Get("a.dat"), v11);
+      EXPECT_EQ(dir.Get("a.old"), v10);
+      ASSERT_NE(first.outcome == Outcome::Converted, second.outcome == Outcome::Converted)
+          << first.message << " / " << second.message;
+      const FileResult& other = first.outcome == Outcome::Converted ? second : first;
+      if (other.outcome != Outcome::AlreadyConverted) {
+        EXPECT_EQ(other.openProblem, platform::Problem::Locked) << other.message;
+        busy += other.detail == kBusyDetail;
+      }
+    }
+    EXPECT_GT(busy, 0);
   }
 }
 

@@ -196,6 +196,7 @@ TEST(Run, TheNextRunClearsWhatAnInterruptedOneLeft) {
 TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
   const std::string backupFailed = "error: Kann Backup Datei nicht erzeugen.";
   const std::string outputFailed = "error: Kann neue Datei nicht erzeugen.";
+  const std::string readFailed = "error: Die Datei lässt sich nicht lesen.";
   struct Case {
     const char* call;
     long nth;
@@ -228,6 +229,30 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
     EXPECT_EQ(dir.Names(), Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), v10);
   }
+}
+
+// Bytes behind the last block are not carried over, and the user is told
+// how many and that the backup keeps them; --check says so beforehand.
+TEST(Run, BytesBehindTheLastBlockAreReported) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(13);
+  auto longer = v10;
+  for (const char c : std::string("0123456789ABCDEFGHIJ")) longer.push_back(c);
+  dir.Put("a.dat", longer);
+  test::FakeUi checkUi;
+  const auto check = ConvertFiles(checkUi, platform::SystemFiles(), {{dir.Path("a.dat")}},
+                                  RunOptions{.checkOnly = true});
+  EXPECT_EQ(check.front().detail,
+            "20 Bytes hinter dem letzten Block würden nicht übernommen; sie blieben in a.old "
+            "erhalten.");
+  Attempt run(dir, "a.dat");
+  EXPECT_EQ(run.outcome, Outcome::Converted);
+  EXPECT_EQ(run.ui.messages, std::vector<std::string>{kSuccess});
+  EXPECT_EQ(run.ui.details,
+            std::vector<std::string>{"20 Bytes hinter dem letzten Block wurden nicht übernommen; "
+                                     "sie stehen weiterhin in a.old."});
+  EXPECT_EQ(dir.Get("a.dat"), Expected(v10));
+  EXPECT_EQ(dir.Get("a.old"), longer);
 }
 
 // When the new file cannot take the name and the backup cannot be taken

@@ -82,6 +82,16 @@ TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
   EXPECT_EQ(kept, v10);
 }
 
+// Output that cannot be written is a failure, not silent success.
+TEST(SystemErrors, OutputThatCannotBeWrittenIsAnError) {
+  test::TempDir dir;
+  dir.Put("a.dat", File(3, 100'000));
+  const auto r = test::RunCommand(dir.Path(""), std::string("(") + KVO_CLI + " a.dat >/dev/full)");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "kvo-umsetzer-cli: die Ausgabe ließ sich nicht schreiben\n");
+  EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));  // the file itself is converted
+}
+
 // A file-size limit is an ordinary write failure: that file stays as it was,
 // nothing temporary is left, and the next file is converted.
 TEST(SystemLimits, AFileSizeLimitFailsOneFileAndTheBatchGoesOn) {
@@ -124,28 +134,44 @@ TEST(SystemLimits, ASmallStackOrTightMemoryNeverCrashes) {
   EXPECT_EQ(dir.Get("a.old"), v10);
 }
 
-// SIGINT, SIGTERM and SIGHUP arriving while the first file is written: that
-// file is rolled back, the rest is not started, and the exit status says
-// which signal it was. strace delivers each as the new file's bytes are
-// complete (its fchmod, a call nothing else makes; a sanitizer's runtime
-// may write before main).
+// SIGINT, SIGTERM and SIGHUP arriving while the first file is written or
+// while the new files are flushed: every file not yet in place is rolled
+// back, the rest is not started, and the exit status says which signal it
+// was. strace delivers each at a call nothing else makes (a sanitizer's
+// runtime may write before main): the new file's fchmod once its bytes are
+// complete, the flush of one file (fsync) or of a group (syncfs).
 TEST(Signals, AnInterruptRollsTheFileBackAndStopsTheBatch) {
   if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
   const auto a = File(8, 300'000);
   const auto b = File(9, 300'000);
-  for (const auto& [name, number] :
-       {std::pair{"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}}) {
-    SCOPED_TRACE(name);
+  const std::string rolledBack = ": Abgebrochen, die Datei ist unverändert.\n";
+  struct Case {
+    const char* signal;
+    int number;
+    const char* call;
+    const char* files;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"INT", SIGINT, "fchmod", "a.dat b.dat", "a.dat" + rolledBack},
+      {"TERM", SIGTERM, "fchmod", "a.dat b.dat", "a.dat" + rolledBack},
+      {"HUP", SIGHUP, "fchmod", "a.dat b.dat", "a.dat" + rolledBack},
+      {"TERM", SIGTERM, "fsync", "a.dat", "a.dat" + rolledBack},
+      {"INT", SIGINT, "syncfs", "a.dat b.dat", "a.dat" + rolledBack + "b.dat" + rolledBack},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.signal << " at " << c.call);
     test::TempDir dir;
     dir.Put("a.dat", a);
     dir.Put("b.dat", b);
     const auto r = test::RunCommand(
         // LeakSanitizer cannot work under strace.
-        dir.Path(""), std::string("ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=fchmod "
-                                  "-e inject=fchmod:signal=") +
-                          name + ":when=1 " + KVO_CLI + " a.dat b.dat");
-    EXPECT_EQ(r.status, 128 + number);
-    EXPECT_EQ(r.err, "a.dat: Abgebrochen, die Datei ist unverändert.\nAbgebrochen.\n");
+        dir.Path(""), std::string("ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=") +
+                          c.call + " -e inject=" + c.call + ":signal=" + c.signal + ":when=1 " +
+                          KVO_CLI + " " + c.files);
+    EXPECT_EQ(r.status, 128 + c.number);
+    EXPECT_EQ(r.err, c.err + "Abgebrochen.\n");
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(dir.Names(), (Names{"a.dat", "b.dat"}));
     EXPECT_EQ(dir.Get("a.dat"), a);
     EXPECT_EQ(dir.Get("b.dat"), b);
