@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "Container.h"
 #include "support/Command.h"
@@ -132,6 +133,47 @@ TEST(SystemLimits, ASmallStackOrTightMemoryNeverCrashes) {
   const auto small = Cli(dir, "a.dat", "ulimit -s 128; ");
   EXPECT_EQ(small.status, 0) << small.err;
   EXPECT_EQ(dir.Get("a.old"), v10);
+}
+
+// What the power-loss model counts on, asked of the kernel: the new files
+// flushed before the backups are made, the folder flushed once the backups
+// exist and before any new file takes a name, and once more after. strace
+// records the calls that succeeded, in order.
+TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+  struct Case {
+    const char* files;
+    std::string calls;
+  };
+  const Case cases[] = {
+      {"a.dat", "fsync link fsync rename fsync"},
+      {"a.dat b.dat", "syncfs link link fsync rename rename fsync"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.files);
+    test::TempDir dir, log;
+    dir.Put("a.dat", File(10, 100'000));
+    dir.Put("b.dat", File(11, 100'000));
+    const auto r = test::RunCommand(
+        dir.Path(""),
+        "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o " + log.Path("trace") +
+            " -e trace=fsync,fdatasync,syncfs,link,linkat,rename,renameat,renameat2 " + KVO_CLI +
+            " " + c.files);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string calls;
+    const auto bytes = log.Get("trace");
+    std::istringstream trace(std::string(bytes.begin(), bytes.end()));
+    for (std::string line; std::getline(trace, line);) {
+      const std::size_t open = line.find('(');
+      if (open == std::string::npos || !line.ends_with("= 0")) continue;
+      std::string name = line.substr(0, open);
+      name = name.substr(name.find_last_of(' ') + 1);
+      if (name.starts_with("link")) name = "link";
+      if (name.starts_with("rename")) name = "rename";
+      calls += (calls.empty() ? "" : " ") + name;
+    }
+    EXPECT_EQ(calls, c.calls);
+  }
 }
 
 // SIGINT, SIGTERM and SIGHUP arriving while the first file is written or

@@ -1,0 +1,237 @@
+#include "PowerLoss.h"
+
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+
+#include "Paths.h"
+#include "TempDir.h"
+
+namespace kvo::test {
+
+namespace {
+
+class RecordingOutput final : public platform::OutputFile {
+ public:
+  RecordingOutput(std::unique_ptr<platform::OutputFile> real, RecordingFiles& files, int inode)
+      : real_(std::move(real)), files_(files), inode_(inode) {}
+  void Write(std::span<const std::uint8_t> bytes) override {
+    real_->Write(bytes);
+    files_.Add({DiskOp::Write, inode_, {}, {}, {bytes.begin(), bytes.end()}});
+  }
+  void Complete(const platform::InputFile& from) override { real_->Complete(from); }
+  void KeepTimes(const platform::InputFile& from) override { real_->KeepTimes(from); }
+  void Close() override { real_->Close(); }
+  platform::OutputFile* real() { return real_.get(); }
+  int inode() const { return inode_; }
+
+ private:
+  std::unique_ptr<platform::OutputFile> real_;
+  RecordingFiles& files_;
+  int inode_;
+};
+
+// An inode's bytes: all that was written, and how much of it is durable.
+struct Data {
+  std::vector<std::uint8_t> bytes;
+  std::size_t durable = 0;
+};
+
+void Apply(const DiskOp& op, std::map<std::string, int>& names) {
+  switch (op.kind) {
+    case DiskOp::Create:
+      names[op.from] = op.inode;
+      break;
+    case DiskOp::Link:
+      names[op.to] = op.inode;
+      break;
+    case DiskOp::Rename:
+      names[op.to] = op.inode;
+      if (names.count(op.from) && names[op.from] == op.inode) names.erase(op.from);
+      break;
+    case DiskOp::Remove:
+      if (names.count(op.from) && names[op.from] == op.inode) names.erase(op.from);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+RecordingFiles::RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start,
+                               platform::Files& real)
+    : real_(real), start_(std::move(start)) {
+  for (const auto& [name, bytes] : start_) names_[name] = NewInode();
+}
+
+int RecordingFiles::InodeOf(const std::string& path) const {
+  const auto it = names_.find(platform::NameOf(path));
+  if (it == names_.end()) throw std::logic_error("no such name in the model: " + path);
+  return it->second;
+}
+
+std::unique_ptr<platform::OutputFile> RecordingFiles::CreateNew(const std::string& path) {
+  auto real = real_.CreateNew(path);
+  const int inode = NewInode();
+  names_[platform::NameOf(path)] = inode;
+  Add({DiskOp::Create, inode, platform::NameOf(path), {}, {}});
+  return std::make_unique<RecordingOutput>(std::move(real), *this, inode);
+}
+
+void RecordingFiles::SyncFiles(std::span<platform::OutputFile* const> files) {
+  std::vector<platform::OutputFile*> real;
+  for (platform::OutputFile* f : files) real.push_back(static_cast<RecordingOutput*>(f)->real());
+  real_.SyncFiles(real);
+  // As the POSIX layer does: one file its own flush, several the file system's.
+  if (files.size() == 1) {
+    Add({DiskOp::SyncFile, static_cast<RecordingOutput*>(files[0])->inode(), {}, {}, {}});
+  } else {
+    Add({DiskOp::SyncAll, 0, {}, {}, {}});
+  }
+}
+
+void RecordingFiles::Moved(const std::string& from, const std::string& to) {
+  const int inode = InodeOf(from);
+  names_[platform::NameOf(to)] = inode;
+  names_.erase(platform::NameOf(from));
+  Add({DiskOp::Rename, inode, platform::NameOf(from), platform::NameOf(to), {}});
+}
+
+bool RecordingFiles::LinkNoReplace(const std::string& from, const std::string& to) {
+  if (!real_.LinkNoReplace(from, to)) return false;
+  const int inode = InodeOf(from);
+  names_[platform::NameOf(to)] = inode;
+  Add({DiskOp::Link, inode, platform::NameOf(from), platform::NameOf(to), {}});
+  return true;
+}
+
+void RecordingFiles::RenameNoReplace(const std::string& from, const std::string& to) {
+  real_.RenameNoReplace(from, to);
+  Moved(from, to);
+}
+
+void RecordingFiles::RenameReplace(const std::string& from, const std::string& to) {
+  real_.RenameReplace(from, to);
+  Moved(from, to);
+}
+
+void RecordingFiles::Remove(const std::string& path) {
+  real_.Remove(path);
+  Add({DiskOp::Remove, InodeOf(path), platform::NameOf(path), {}, {}});
+  names_.erase(platform::NameOf(path));
+}
+
+bool RecordingFiles::RemoveUnlessHeld(const std::string& path) {
+  const bool known = names_.count(platform::NameOf(path)) != 0;
+  if (!real_.RemoveUnlessHeld(path)) return false;
+  if (known) {
+    Add({DiskOp::Remove, InodeOf(path), platform::NameOf(path), {}, {}});
+    names_.erase(platform::NameOf(path));
+  }
+  return true;
+}
+
+void RecordingFiles::SyncFolder(const std::string& folder) {
+  real_.SyncFolder(folder);
+  Add({DiskOp::SyncFolder, 0, {}, {}, {}});
+}
+
+std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model) {
+  std::map<int, Data> data;
+  std::map<std::string, int> durable;
+  int inode = 0;
+  for (const auto& [name, bytes] : run.start()) {
+    durable[name] = ++inode;
+    data[inode] = {bytes, bytes.size()};
+  }
+  std::vector<const DiskOp*> pending;  // name changes since the last folder flush
+  for (std::size_t i = 0; i < done; ++i) {
+    const DiskOp& op = run.ops()[i];
+    switch (op.kind) {
+      case DiskOp::Write:
+        data[op.inode].bytes.insert(data[op.inode].bytes.end(), op.bytes.begin(), op.bytes.end());
+        break;
+      case DiskOp::SyncFile:
+        data[op.inode].durable = data[op.inode].bytes.size();
+        break;
+      case DiskOp::SyncAll:
+      case DiskOp::SyncFolder:
+        if (op.kind == DiskOp::SyncAll) {
+          for (auto& [n, d] : data) d.durable = d.bytes.size();
+        }
+        for (const DiskOp* p : pending) Apply(*p, durable);
+        pending.clear();
+        break;
+      default:
+        pending.push_back(&op);
+        break;
+    }
+  }
+  if (pending.size() > 16) throw std::logic_error("too many unflushed name changes to model");
+
+  // Which subsets of the pending name changes survive, each kept in order.
+  std::vector<std::vector<const DiskOp*>> survivors;
+  if (model == Persistence::InOrder) {
+    for (std::size_t n = 0; n <= pending.size(); ++n) {
+      survivors.emplace_back(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+  } else {
+    for (unsigned mask = 0; mask < (1u << pending.size()); ++mask) {
+      auto& kept = survivors.emplace_back();
+      for (std::size_t i = 0; i < pending.size(); ++i) {
+        if (mask & (1u << i)) kept.push_back(pending[i]);
+      }
+    }
+  }
+  bool unflushed = false;
+  for (const auto& [n, d] : data) unflushed = unflushed || d.durable < d.bytes.size();
+  enum Fate { None, Half, Zeros, All };
+  const std::vector<Fate> fates =
+      unflushed ? std::vector{None, Half, Zeros, All} : std::vector{All};
+
+  std::set<std::pair<std::map<std::string, std::vector<std::uint8_t>>, std::map<std::string, int>>>
+      seen;
+  std::vector<DiskState> states;
+  for (const auto& kept : survivors) {
+    std::map<std::string, int> names = durable;
+    for (const DiskOp* op : kept) Apply(*op, names);
+    for (const Fate fate : fates) {
+      DiskState state;
+      for (const auto& [name, node] : names) {
+        const Data& d = data[node];
+        const std::size_t lost = d.bytes.size() - d.durable;
+        std::vector<std::uint8_t> bytes(d.bytes.begin(),
+                                        d.bytes.begin() + static_cast<std::ptrdiff_t>(d.durable));
+        if (fate == Half) {
+          bytes.insert(bytes.end(), d.bytes.begin() + static_cast<std::ptrdiff_t>(d.durable),
+                       d.bytes.begin() + static_cast<std::ptrdiff_t>(d.durable + lost / 2));
+        } else if (fate == Zeros) {
+          bytes.resize(d.bytes.size(), 0);
+        } else if (fate == All) {
+          bytes = d.bytes;
+        }
+        state.files[name] = std::move(bytes);
+        state.inode[name] = node;
+      }
+      if (seen.insert({state.files, state.inode}).second) states.push_back(std::move(state));
+    }
+  }
+  return states;
+}
+
+void Materialize(const DiskState& state, const TempDir& folder) {
+  std::map<int, std::string> first;  // inode -> the name it was written under
+  for (const auto& [name, bytes] : state.files) {
+    const int node = state.inode.at(name);
+    if (const auto it = first.find(node); it != first.end()) {
+      std::filesystem::create_hard_link(FromUtf8(folder.Path(it->second)),
+                                        FromUtf8(folder.Path(name)));
+    } else {
+      folder.Put(name, bytes);
+      first[node] = name;
+    }
+  }
+}
+
+}  // namespace kvo::test

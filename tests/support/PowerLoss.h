@@ -1,0 +1,98 @@
+// What a power cut can leave of a run, after each of its file-system calls:
+// a file layer that records every call that changes the disk, and a model
+// of one folder that rebuilds the states a power loss may leave, in the
+// manner of ALICE (OSDI 2014) and SQLite's test6.c.
+//
+// Data written to a file is durable once the file is flushed (or the whole
+// file system is). Names made, renamed or removed are durable once their
+// folder is flushed (or the whole file system is); until then they survive
+// in order, a prefix of them, or, in the pessimistic model, any subset.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Files.h"
+#include "TempDir.h"
+
+namespace kvo::test {
+
+// One call that changes the disk. Names are the folder's entries; inode
+// numbers are the model's own.
+struct DiskOp {
+  enum Kind { Create, Write, SyncFile, SyncAll, Link, Rename, Remove, SyncFolder } kind;
+  int inode = 0;
+  std::string from, to;  // names: Create and Remove use from
+  std::vector<std::uint8_t> bytes;
+};
+
+// Passes every call on to real and records those that change the disk.
+// Handles one folder, which holds the files start (name -> bytes) when the
+// run begins.
+class RecordingFiles final : public platform::Files {
+ public:
+  RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start, platform::Files& real);
+
+  std::string Resolve(const std::string& path) override { return real_.Resolve(path); }
+  std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override {
+    return real_.OpenRead(path);
+  }
+  std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
+  void SyncFiles(std::span<platform::OutputFile* const> files) override;
+  bool LinkNoReplace(const std::string& from, const std::string& to) override;
+  void RenameNoReplace(const std::string& from, const std::string& to) override;
+  void RenameReplace(const std::string& from, const std::string& to) override;
+  void Remove(const std::string& path) override;
+  bool RemoveUnlessHeld(const std::string& path) override;
+  bool RenamesOpenFiles() const override { return real_.RenamesOpenFiles(); }
+  std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
+    return real_.IdentityOf(path);
+  }
+  std::vector<platform::FolderEntry> List(const std::string& folder) override {
+    return real_.List(folder);
+  }
+  void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
+  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
+    return real_.FreeBytes(folder);
+  }
+  void SyncFolder(const std::string& folder) override;
+  std::size_t OpenFilesAllowed() override { return real_.OpenFilesAllowed(); }
+
+  // The folder as it was at the start: name -> bytes, all durable.
+  const std::map<std::string, std::vector<std::uint8_t>>& start() const { return start_; }
+  const std::vector<DiskOp>& ops() const { return ops_; }
+  void Add(DiskOp op) { ops_.push_back(std::move(op)); }
+  int InodeOf(const std::string& path) const;
+  int NewInode() { return ++inodes_; }
+
+ private:
+  void Moved(const std::string& from, const std::string& to);
+
+  platform::Files& real_;
+  std::map<std::string, std::vector<std::uint8_t>> start_;
+  std::map<std::string, int> names_;  // as the run sees them now
+  std::vector<DiskOp> ops_;
+  int inodes_ = 0;
+};
+
+// A folder a power cut may leave: name -> bytes, and which names are one
+// file (hard links of one inode share a group number).
+struct DiskState {
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  std::map<std::string, int> inode;
+};
+
+enum class Persistence { InOrder, AnySubset };
+
+// Every state a power cut right after the first `done` recorded calls may
+// leave, under the model given. Unflushed data is none, half, zeros or all
+// of what was written.
+std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model);
+
+// Puts a state into an empty folder, hard links as hard links.
+void Materialize(const DiskState& state, const TempDir& folder);
+
+}  // namespace kvo::test
