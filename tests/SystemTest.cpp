@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -81,6 +82,31 @@ TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
   EXPECT_TRUE(r.err.ends_with(": No space left on device)\n")) << r.err;
   EXPECT_EQ(names, Names{"a.dat"});
   EXPECT_EQ(kept, v10);
+}
+
+// Permissions that are not mode bits come along: the access list (its mask
+// is no reason to widen the group's bits) and the extended attributes.
+TEST(SystemErrors, TheNewFileKeepsTheOriginalsAclAndAttributes) {
+  if (std::system("setfacl --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs acl";
+  test::TempDir dir;
+  dir.Put("a.dat", File(4, 100'000));
+  const std::string path = dir.Path("a.dat");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  if (std::system(("setfacl -m u:1234:rw " + path).c_str()) != 0 ||
+      ::setxattr(path.c_str(), "user.kommentar", "Nord", 4, 0) != 0) {
+    GTEST_SKIP() << "no access lists or extended attributes here";
+  }
+  auto permissions = [&] {
+    const auto acl = test::RunCommand(dir.Path(""), "getfacl --omit-header a.dat");
+    char comment[16] = {};
+    const ssize_t n = ::getxattr(path.c_str(), "user.kommentar", comment, sizeof comment);
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return acl.out + std::string(comment, n > 0 ? n : 0) + std::to_string(st.st_mode & 07777);
+  };
+  const std::string before = permissions();
+  ASSERT_EQ(Cli(dir, "a.dat").status, 0);
+  EXPECT_EQ(permissions(), before);
 }
 
 // Output that cannot be written is a failure, not silent success.
