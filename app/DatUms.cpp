@@ -2,19 +2,27 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "ConversionRun.h"
+#include "FileList.h"
 #include "Interrupts.h"
 #include "Messages.h"
+#include "Placement.h"
 
 namespace kvo {
 
@@ -55,6 +63,15 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text) {
 }
 
 }  // namespace
+
+bool UseGermanQtTexts(QCoreApplication& app) {
+  static QTranslator translator;  // lives as long as the application
+  if (!translator.load("qtbase_de", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    return false;
+  }
+  app.installTranslator(&translator);
+  return true;
+}
 
 void TForm1::FitFont() {
   // "MS Sans Serif", 11 pixels high, as designed. Where it is missing its
@@ -121,7 +138,13 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   setAcceptDrops(true);
   resize(268, 97);
-  move(379, 601);
+  // Moved just enough to fit where the screen's work area is smaller; the
+  // title bar above the client area counts too.
+  const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  const QRect work = screen()->availableGeometry();
+  const Rect place = FitInto({379, 601 - titleBar, 268, 97 + titleBar},
+                             {work.x(), work.y(), work.width(), work.height()});
+  move(place.left, place.top + titleBar);
   BitBtn1->setFocus();
   FormCreate();
 }
@@ -129,7 +152,12 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
 TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
-  dlgOpen->setDirectory(QCoreApplication::applicationDirPath());
+  const auto utf8 = [](const QString& path) { return QFile::encodeName(path).toStdString(); };
+  QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (!QFileInfo(documents).isDir()) documents = QDir::homePath();
+  const std::string folder = DialogStartFolder(files_, utf8(QCoreApplication::applicationDirPath()),
+                                               {"/usr", "/opt"}, utf8(documents));
+  dlgOpen->setDirectory(QFile::decodeName(folder.c_str()));
 }
 
 template <class Work>

@@ -2,6 +2,7 @@
 // version to which.
 #pragma once
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -18,6 +19,11 @@
 #include "UserInterface.h"
 
 namespace kvo {
+
+// Qt's own texts (the file dialog's buttons and labels) in German, as every
+// other text of the tool, whatever the user's language. False where Qt's
+// German translations are not installed.
+bool UseGermanQtTexts(QCoreApplication& app);
 
 class TForm1 : public QWidget {
  public:

@@ -61,4 +61,31 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
   return out;
 }
 
+std::string DialogStartFolder(platform::Files& files, const std::string& programFolder,
+                              const std::vector<std::string>& systemFolders,
+                              const std::string& documents) {
+  // Compared as Windows compares names, which does no harm elsewhere.
+  const auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  const std::string program = lower(programFolder);
+  bool installed = false;
+  for (const std::string& system : systemFolders) {
+    const std::string folder = lower(system);
+    installed = installed || (!folder.empty() && program.starts_with(folder) &&
+                              (program.size() == folder.size() ||
+                               platform::IsSeparator(program[folder.size()]) ||
+                               platform::IsSeparator(folder.back())));
+  }
+  if (!installed) {
+    try {
+      files.CheckCreatable(platform::JoinPath(programFolder, "Neu.dat"));
+    } catch (const platform::FileError&) {
+      installed = true;
+    }
+  }
+  return installed && !documents.empty() ? documents : programFolder;
+}
+
 }  // namespace kvo

@@ -20,4 +20,12 @@ struct FileToConvert {
 std::vector<FileToConvert> FilesToConvert(platform::Files& files,
                                           const std::vector<std::string>& named);
 
+// Where the file dialog opens first: the program's own folder, as it always
+// did, where the program sits among the user's files (a portable copy);
+// where it is installed in one of the system's folders, or in a folder the
+// user may not write, the user's documents.
+std::string DialogStartFolder(platform::Files& files, const std::string& programFolder,
+                              const std::vector<std::string>& systemFolders,
+                              const std::string& documents);
+
 }  // namespace kvo

@@ -14,6 +14,7 @@ int main(int argc, char* argv[]) {
   }
   kvo::platform::InstallInterruptHandling();
   QApplication app(argc, argv);
+  kvo::UseGermanQtTexts(app);
   QGuiApplication::setDesktopFileName("de.kvoumsetzer.KvoUmsetzer");
   kvo::TForm1 form;
   form.show();

@@ -20,27 +20,33 @@ if(WIN32)
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_MUI_ICON ${KVO_ICO})
   set(CPACK_NSIS_MUI_UNIICON ${KVO_ICO})
-  set(CPACK_NSIS_INSTALLED_ICON_NAME kvo-umsetzer.exe)
-  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
-  # A 64-bit installer for the 64-bit programs, in Unicode.
-  set(CPACK_NSIS_DEFINES "Unicode true\nTarget amd64-unicode")
-  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_UNINSTALL_NAME Deinstallieren)
-  # The Start menu: the window, and the guide.
-  set(CPACK_PACKAGE_EXECUTABLES kvo-umsetzer Kvo-Umsetzer)
-  set(CPACK_NSIS_MENU_LINKS Anleitung.html "Kvo-Umsetzer Anleitung")
+  # Our own installer script, in German, with the programs in the install
+  # folder itself: CPack's own puts Start-menu links into bin\.
+  list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/nsis)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_PACKAGE_DESCRIPTION
-      "Kvo-Umsetzer bringt die Datendateien (*.dat) eines Stellwerk-Simulators
-von Version 1.0 (30.12.2007) auf Version 1.1 (20.10.2009). Die alte Datei
-bleibt unverändert mit der Endung .old erhalten. Ein kleines Fenster nimmt
-einzelne Dateien, gezogene Dateien und ganze Ordner; kvo-umsetzer-cli tut
-dasselbe auf der Befehlszeile.")
+  # Qt finds no screen without its platform plugins, and the file dialog
+  # speaks German only with Qt's translations: both are needed, not merely
+  # recommended.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
+  # Debian's descriptions are English; the German text follows.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+      "convert signal-box simulator data files from version 1.0 to 1.1")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "Kvo-Umsetzer converts the data files (*.dat) of a railway signal-box
+simulator from version 1.0 (30.12.2007) to version 1.1 (20.10.2009). The
+original stays untouched under the same name with the ending .old. A small
+window takes single files, dropped files and whole folders;
+kvo-umsetzer-cli does the same on the command line. Both speak German.
+.
+Kvo-Umsetzer bringt die Datendateien (*.dat) eines Stellwerk-Simulators
+von Version 1.0 auf Version 1.1. Die alte Datei bleibt unverändert mit der
+Endung .old erhalten.")
 endif()
 
 include(CPack)

@@ -58,6 +58,28 @@ TEST(Batch, FoldersGiveEveryDatFileBeneathInAStableOrder) {
   EXPECT_EQ(found, expected);
 }
 
+// The dialog opens in the program's folder where the program is a copy among
+// the user's files, else in the user's documents.
+TEST(Batch, TheDialogStartsWhereTheUserKeepsFiles) {
+  test::TempDir dir;
+  const std::string program = dir.Path("Spiel");
+  std::filesystem::create_directory(test::FromUtf8(program));
+  struct Case {
+    std::vector<std::string> systemFolders;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{}, program},                          // a portable copy
+      {{"/usr", dir.Path("")}, "Dokumente"},  // installed
+      {{dir.Path("SPIEL")}, "Dokumente"},     // as Windows compares names
+      {{dir.Path("Spi")}, program},           // a name that only starts alike
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DialogStartFolder(platform::SystemFiles(), program, c.systemFolders, "Dokumente"),
+              c.expected);
+  }
+}
+
 // Several files: one summary box, the files converted, those at version 1.1
 // counted apart, the rest listed with their messages; and the new files
 // flushed together, as is each folder: once for the backups and once for the

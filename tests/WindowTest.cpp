@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QMessageBox>
 #include <QMimeData>
@@ -19,6 +20,7 @@
 #include "DatUms.h"
 #include "Errors.h"
 #include "Messages.h"
+#include "Placement.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/TempDir.h"
@@ -67,6 +69,37 @@ TEST(Window, IsLaidOutAsDesigned) {
   EXPECT_EQ(form.focusWidget(), form.BitBtn1);
   EXPECT_EQ(form.Label1->focusPolicy(), Qt::NoFocus);
   EXPECT_EQ(form.Label2->focusPolicy(), Qt::NoFocus);
+}
+
+// On a screen too small for the designed place, the window moves just enough
+// to show whole, title bar first; elsewhere it stays where it was designed.
+TEST(Window, OpensWhereItFitsTheScreen) {
+  struct Case {
+    Rect area, expected;
+  };
+  const Rect designed{379, 571, 276, 131};  // frame and title bar included
+  const Case cases[] = {
+      {{0, 0, 1920, 1040}, designed},
+      {{0, 0, 1024, 600}, {379, 469, 276, 131}},
+      {{0, 0, 600, 400}, {324, 269, 276, 131}},
+      {{0, 0, 200, 100}, {0, 0, 276, 131}},            // smaller than the window
+      {{1920, 0, 1280, 1024}, {1920, 571, 276, 131}},  // a second screen to the right
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.area.width << "x" << c.area.height);
+    EXPECT_EQ(FitInto(designed, c.area), c.expected);
+  }
+}
+
+// Qt's own dialog speaks German, as the rest of the tool does.
+TEST(Window, TheFileDialogIsGerman) {
+  TForm1 form(nullptr);
+  auto* buttons = form.dlgOpen->findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  QStringList texts;
+  for (const QAbstractButton* b : buttons->buttons()) texts << b->text().remove('&');
+  EXPECT_TRUE(texts.contains("Öffnen")) << texts.join(", ").toStdString();
+  EXPECT_TRUE(texts.contains("Abbrechen")) << texts.join(", ").toStdString();
 }
 
 TEST(Window, OpenDialogOffersDatFilesFromTheProgramsFolder) {
@@ -327,6 +360,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM",
           qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
+  kvo::UseGermanQtTexts(app);  // as the program does
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

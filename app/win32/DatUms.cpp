@@ -2,13 +2,16 @@
 
 // windows.h first
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cwchar>
 #include <utility>
 
 #include "ConversionRun.h"
+#include "FileList.h"
 #include "Files.h"
 #include "Messages.h"
+#include "Placement.h"
 #include "Utf8.h"
 
 namespace kvo::win32 {
@@ -133,7 +136,16 @@ TForm1::TForm1(HINSTANCE instance) {
   const UINT dpi = DpiOf(window_);
   const Scale scale{dpi};
   const SIZE frame = FrameFor({scale(kClient.cx), scale(kClient.cy)}, dpi);
-  ::SetWindowPos(window_, nullptr, scale(kPosition.x), scale(kPosition.y), frame.cx, frame.cy,
+  // Moved just enough to fit where the screen's work area is smaller.
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  Rect place{scale(kPosition.x), scale(kPosition.y), frame.cx, frame.cy};
+  const POINT corner{place.left, place.top};
+  if (::GetMonitorInfoW(::MonitorFromPoint(corner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    place = FitInto(place, {work.left, work.top, work.right - work.left, work.bottom - work.top});
+  }
+  ::SetWindowPos(window_, nullptr, place.left, place.top, frame.cx, frame.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   ApplyDpi(dpi);
   ::DragAcceptFiles(window_, TRUE);
@@ -150,7 +162,16 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormCreate() {
-  ui_->SetStartFolder(FolderOf(ExecutablePath()));
+  auto known = [](REFKNOWNFOLDERID id) {
+    PWSTR path = nullptr;
+    std::string folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(id, 0, nullptr, &path))) folder = platform::Utf8(path);
+    ::CoTaskMemFree(path);
+    return folder;
+  };
+  ui_->SetStartFolder(platform::Wide(DialogStartFolder(
+      platform::SystemFiles(), platform::Utf8(FolderOf(ExecutablePath())),
+      {known(FOLDERID_ProgramFiles), known(FOLDERID_ProgramFilesX86)}, known(FOLDERID_Documents))));
 }
 
 void TForm1::ApplyDpi(UINT dpi) {
