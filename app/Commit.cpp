@@ -95,6 +95,12 @@ void CheckUnchanged(Files& files, Staged& staged) {
   }
 }
 
+// Why a new name could not be made, in words a user can act on where the
+// system's reason is a plain one.
+std::string CreateReason(const FileError& e) {
+  return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail : e.what();
+}
+
 // Creates a file beside path under a temporary name with the given ending,
 // trying the next number while a name is taken by something that is not
 // ours to clear away.
@@ -111,7 +117,7 @@ std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::stri
       // Otherwise nothing new can be named in this folder, and so neither
       // can a backup.
       const bool taken = files.IdentityOf(chosen).has_value();
-      if (!taken || attempt + 1 == kAttempts) throw KvoError(kBackupFailedText, e.what());
+      if (!taken || attempt + 1 == kAttempts) throw KvoError(kBackupFailedText, CreateReason(e));
     }
   }
 }
@@ -301,7 +307,7 @@ void CheckCommittable(Files& files, const Staged& staged, std::uint64_t newSize)
     if (!staged.resumed) files.CheckCreatable(staged.backup);
     files.CheckCreatable(TemporaryPath(staged.path, 0));
   } catch (const FileError& e) {
-    throw KvoError(kBackupFailedText, e.what());
+    throw KvoError(kBackupFailedText, CreateReason(e));
   }
   const auto free = files.FreeBytes(platform::FolderOf(staged.path));
   if (free && *free < newSize) {

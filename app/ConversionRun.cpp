@@ -166,7 +166,7 @@ class Preparation {
     if (got != header.size() || !CheckHeader0(header)) {
       const bool converted = got == header.size() && header == kHeader;
       Settle(result, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion,
-             kWrongVersionText);
+             kWrongVersionText, converted ? kAlreadyConvertedDetail : "");
       return;
     }
 

@@ -53,7 +53,9 @@ std::string Explained(const FileResult& r) {
 }
 
 std::string BoxText(const FileResult& r) {
-  return r.detail.empty() ? r.message : r.message + "\n" + r.detail;
+  if (!r.detail.empty()) return r.message + "\n" + r.detail;
+  if (r.openProblem) return r.message + "\n" + ProblemText(*r.openProblem);
+  return r.message;
 }
 
 std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly) {
@@ -90,7 +92,10 @@ std::string SummaryText(const std::vector<FileResult>& results) {
     }
   }
   std::string text = Files(converted) + " umgesetzt";
-  if (converted > 0) text += ", die alten haben nun die Endung .old";
+  if (converted > 0) {
+    text += converted == 1 ? ", die alte hat nun die Endung .old"
+                           : ", die alten haben nun die Endung .old";
+  }
   text += ".";
   if (already > 0) {
     text += "\n" + Files(already) + (already == 1 ? " war" : " waren") + " schon auf Version 1.1.";

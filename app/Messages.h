@@ -33,6 +33,9 @@ inline constexpr const char* kSameFileText = "Dieselbe Datei wie";
 // Why a file was left alone, behind the message.
 inline constexpr const char* kOwnBackupDetail =
     "das ist selbst eine Sicherung (Endung .old); sie bleibt, wie sie ist";
+inline constexpr const char* kAlreadyConvertedDetail = "die Datei hat schon Version 1.1";
+inline constexpr const char* kFolderNotWritableDetail =
+    "in diesem Ordner darf keine Datei angelegt werden";
 inline constexpr const char* kBusyDetail =
     "die Datei wird gerade von einem anderen Kvo-Umsetzer umgesetzt";
 
@@ -51,7 +54,8 @@ std::string FailureList(const std::vector<FileResult>& results);
 // What a file's line says: its message, and behind it in brackets why (the
 // detail, or why it could not be opened).
 std::string Explained(const FileResult& result);
-// What a file's own box says: its message, and the detail as a second line.
+// What a file's own box says: its message, and as a second line why (the
+// detail, or why it could not be opened).
 std::string BoxText(const FileResult& result);
 
 // Why a file could not be opened, for the command line; the window says

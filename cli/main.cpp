@@ -17,18 +17,20 @@ namespace {
 
 constexpr const char* kUsage =
     "Aufruf: kvo-umsetzer-cli [--check] DATEI|ORDNER...\n"
-    "Setzt Datendateien von Version 1.0 (30.12.2007) auf Version 1.1 (20.10.2009) um.\n"
-    "Die alte Datei bleibt mit der Endung .old erhalten. Aus einem Ordner werden alle\n"
-    "Dateien mit der Endung .dat umgesetzt, auch die in seinen Unterordnern.\n"
+    "Setzt Datendateien von Version 1.0 (30.12.2007) auf Version 1.1 (20.10.2009)\n"
+    "um. Die alte Datei bleibt mit der Endung .old erhalten. Aus einem Ordner werden\n"
+    "alle Dateien mit der Endung .dat umgesetzt, auch die in seinen Unterordnern.\n"
     "\n"
-    "  --check    nur prüfen und sagen, was geschähe; nichts auf der Platte ändern\n"
-    "  --help     diese Hilfe zeigen\n"
-    "  --version  die Version zeigen\n"
+    "  --check     nur prüfen und sagen, was geschähe; nichts auf der Platte ändern\n"
+    "  -h, --help  diese Hilfe zeigen\n"
+    "  --version   die Version zeigen\n"
     "\n"
-    "Rückgabewert: 0, wenn jede Datei umgesetzt wurde (mit --check: umgesetzt werden\n"
-    "kann) oder, in einem Ordner, schon auf Version 1.1 war, 1, wenn eine nicht, 2 bei einem "
-    "falschen Aufruf, 128 und mehr nach einem\n"
-    "Abbruch (Strg+C: 130).\n";
+    "Rückgabewert:\n"
+    "  0    jede Datei umgesetzt (mit --check: umsetzbar); in einem Ordner darf eine\n"
+    "       auch schon Version 1.1 haben\n"
+    "  1    eine Datei nicht umgesetzt\n"
+    "  2    falscher Aufruf, oder die Ausgabe ließ sich nicht schreiben\n"
+    "  128+ abgebrochen (Strg+C: 130); jede Datei ist unverändert oder umgesetzt\n";
 
 // Prints one line per file as the run settles it, and on a terminal a line
 // that says how far a long run is.
@@ -75,13 +77,31 @@ class CommandLineUi final : public kvo::UserInterface {
   int bad() const { return bad_; }
 
  private:
-  // Replaces the progress line, or takes it away.
-  void ShowProgress(const std::string& line) {
+  // Replaces the progress line, or takes it away. It must fit the terminal:
+  // a wrapped line cannot be taken back. Long paths lose their start.
+  void ShowProgress(std::string line) {
     if (line.empty() && shown_ == 0) return;
+    const std::size_t width = kvo::platform::TerminalColumns();
+    if (width > 4 && Columns(line) >= width) {
+      std::size_t cut = 0;
+      while (Columns(line.substr(cut)) + 3 >= width) {
+        do ++cut;
+        while (cut < line.size() && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80);
+      }
+      line = "..." + line.substr(cut);
+    }
     std::cerr << '\r' << line;
-    if (line.size() < shown_) std::cerr << std::string(shown_ - line.size(), ' ') << '\r' << line;
+    const std::size_t columns = Columns(line);
+    if (columns < shown_) std::cerr << std::string(shown_ - columns, ' ') << '\r' << line;
     std::cerr << std::flush;
-    shown_ = line.size();
+    shown_ = columns;
+  }
+
+  // Characters, not bytes: what a UTF-8 terminal shows.
+  static std::size_t Columns(const std::string& s) {
+    std::size_t n = 0;
+    for (const char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
   }
 
   const bool terminal_ = kvo::platform::ErrorIsTerminal();
@@ -109,7 +129,7 @@ int main(int argc, char** argv) {
     const std::string_view arg = args[i];
     if (!optionsEnd && arg == "--") {
       optionsEnd = true;
-    } else if (!optionsEnd && arg == "--help") {
+    } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
       std::cout << kUsage;
       return 0;
     } else if (!optionsEnd && arg == "--version") {
@@ -126,14 +146,14 @@ int main(int argc, char** argv) {
   if (files.empty()) return Usage("keine Datei angegeben");
 
   CommandLineUi ui;
-  const auto results =
-      kvo::ConvertFiles(ui, kvo::platform::SystemFiles(),
-                        kvo::FilesToConvert(kvo::platform::SystemFiles(), files), options);
+  const auto list = kvo::FilesToConvert(kvo::platform::SystemFiles(), files);
+  if (list.empty()) std::cout << kvo::kNothingFoundText << std::endl;  // as the window says
+  const auto results = kvo::ConvertFiles(ui, kvo::platform::SystemFiles(), list, options);
   if (const int signal = kvo::platform::InterruptSignal()) {
     std::cerr << "Abgebrochen." << std::endl;
     return 128 + signal;
   }
-  if (results.size() != 1 || results.front().inFolder) {
+  if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
     std::cout << "Zusammenfassung: " << ui.good()
               << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ");
     if (ui.already() > 0) std::cout << ui.already() << " schon auf Version 1.1, ";

@@ -5,6 +5,7 @@
 // windows.h first
 #include <shellapi.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -50,6 +51,12 @@ bool ErrorIsTerminal() {
   return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+std::size_t TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 #else
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -60,6 +67,12 @@ void PrepareConsole() {}
 
 bool ErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) != 0;
+}
+
+std::size_t TerminalColumns() {
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 #endif

@@ -2,6 +2,7 @@
 // Windows wants UTF-16.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,5 +21,7 @@ void PrepareConsole();
 
 // Whether the error output goes to a terminal a person watches.
 bool ErrorIsTerminal();
+// How many columns the terminal of standard error has; 0 when unknown.
+std::size_t TerminalColumns();
 
 }  // namespace kvo::platform

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 
 #include "Commit.h"
 #include "Container.h"
@@ -67,7 +68,7 @@ TEST(Cli, ConvertsTheGoodFilesOfAMixedBatchAndReportsTheRest) {
             "gut.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
             "Zusammenfassung: 1 umgesetzt, 3 nicht umgesetzt\n");
   EXPECT_EQ(r.err,
-            "neu.dat: Falsche Dateiversion\n"
+            "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
             "kurz.dat: Datei ist unvollständig.\n"
             "belegt.dat: Kann Backup Datei nicht erzeugen. (belegt.old gibt es schon)\n");
   auto after = Snapshot(dir);
@@ -88,7 +89,7 @@ TEST(Cli, CheckChangesNothingOnDisk) {
             "gut.dat: Datei kann umgesetzt werden, die alte Datei bekäme die Endung .old\n"
             "Zusammenfassung: 1 umsetzbar, 3 nicht umsetzbar\n");
   EXPECT_EQ(r.err,
-            "neu.dat: Falsche Dateiversion\n"
+            "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
             "kurz.dat: Datei ist unvollständig.\n"
             "belegt.dat: Kann Backup Datei nicht erzeugen. (belegt.old gibt es schon)\n");
   EXPECT_EQ(Snapshot(dir), before);
@@ -108,7 +109,7 @@ TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
   // a.dat is a version 1.1 file now.
   const Result again = Cli(dir, "b.dat a.dat");
   EXPECT_EQ(again.status, 1);
-  EXPECT_EQ(again.err, "a.dat: Falsche Dateiversion\n");
+  EXPECT_EQ(again.err, "a.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n");
   // A file named twice is converted once; the second name is no failure.
   dir.Put("c.dat", Good(8));
   const Result twice = Cli(dir, "c.dat c.dat");
@@ -144,7 +145,7 @@ TEST(Cli, SaysWhyAFileCouldNotBeOpened) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "fehlt.dat: Falsche Dateiversion (Datei nicht gefunden)\n"
-            "neu.dat: Falsche Dateiversion\n");
+            "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n");
 }
 
 // --check applies every test a run makes before it changes anything, so it
@@ -255,16 +256,29 @@ TEST(Cli, UsageErrorsAndHelp) {
       {"--check", 2, "", "kvo-umsetzer-cli: keine Datei angegeben\n"},
       {"--schnell a.dat", 2, "", "kvo-umsetzer-cli: unbekannte Option --schnell\n"},
       {"--help", 0, "Aufruf: kvo-umsetzer-cli [--check] DATEI|ORDNER...\n", ""},
+      {"-h", 0, "Aufruf: kvo-umsetzer-cli [--check] DATEI|ORDNER...\n", ""},
       {"--version", 0, "kvo-umsetzer-cli ", ""},
+      // An empty folder says what the window says.
+      {"leer", 0, "Keine Datei mit der Endung .dat gefunden\n", ""},
   };
+  std::filesystem::create_directory(test::FromUtf8(dir.Path("leer")));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
     const Result r = Cli(dir, c.args);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out.substr(0, c.outStart.size()), c.outStart);
     EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
+    // Every line fits a terminal of 80 columns.
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_LT(
+          std::count_if(line.begin(), line.end(),
+                        [](char ch) { return (static_cast<unsigned char>(ch) & 0xC0) != 0x80; }),
+          80)
+          << line;
+    }
   }
-  EXPECT_TRUE(dir.Names().empty());
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"leer"});
 }
 
 }  // namespace

@@ -208,7 +208,7 @@ TEST_F(Win32Window, TheButtonRunsAConversionAndGetsTheFocusBack) {
   const Step steps[] = {
       {"click", "", L""},
       {"space", "a.dat", platform::Wide(kSuccessText)},
-      {"enter", "a.dat", L"Falsche Dateiversion"},
+      {"enter", "a.dat", L"Falsche Dateiversion\ndie Datei hat schon Version 1.1"},
       {"click", "c.dat", L"Kann Backup Datei nicht erzeugen.\nc.old gibt es schon"},
   };
   for (const Step& step : steps) {
@@ -272,7 +272,7 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
   EXPECT_EQ(user.boxes[0], platform::Wide(kSuccessText));
   EXPECT_EQ(
       user.boxes[1],
-      platform::Wide("1 Datei umgesetzt, die alten haben nun die Endung .old.\r\n"
+      platform::Wide("1 Datei umgesetzt, die alte hat nun die Endung .old.\r\n"
                      "2 Dateien nicht umgesetzt:\r\n" +
                      dir.Path("Ordner\\c.dat") +
                      ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\r\n" +

@@ -257,7 +257,7 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
   EXPECT_EQ(boxes.seen,
             (std::vector<std::string>{
                 kSuccessText,
-                "1 Datei umgesetzt, die alten haben nun die Endung .old.\n"
+                "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
                 "2 Dateien nicht umgesetzt:\n" +
                     dir.Path("Ordner/c.dat") +
                     ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\n" +
@@ -289,7 +289,7 @@ TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
   RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
   ASSERT_EQ(boxes.seen.size(), 1u);
   EXPECT_EQ(boxes.seen[0],
-            "1 Datei umgesetzt, die alten haben nun die Endung .old.\n"
+            "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
             "2 Dateien nicht begonnen, weil abgebrochen wurde.");
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "a.old", "b.dat", "c.dat"}));
   EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);
@@ -313,7 +313,7 @@ TEST(Window, KeysPressTheButtonAndItKeepsTheFocus) {
   const Step steps[] = {
       {Qt::Key_Space, "", {}},
       {Qt::Key_Return, "a.dat", {kSuccessText}},
-      {Qt::Key_Enter, "a.dat", {kWrongVersionText}},
+      {Qt::Key_Enter, "a.dat", {std::string(kWrongVersionText) + "\n" + kAlreadyConvertedDetail}},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.chosen);

@@ -165,8 +165,8 @@ void Win32UserInterface::ShowSummary(const std::vector<FileResult>& results) {
   Child(box, L"STATIC", text, SS_LEFT | SS_NOPREFIX, textPlace, kSummaryText, font_);
   if (listHeight > 0) {
     Child(box, L"EDIT", failures,
-          WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL,
-          listPlace, kSummaryList, font_);
+          // Long lines wrap: a cut reason reads wrong.
+          WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY, listPlace, kSummaryList, font_);
   }
   const HWND ok =
       Child(box, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, buttonPlace, IDOK, font_);
