@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -280,6 +282,40 @@ TEST(Cli, UsageErrorsAndHelp) {
   }
   EXPECT_EQ(dir.Names(), std::set<std::string>{"leer"});
 }
+
+#ifndef _WIN32
+
+// The guide promises every message the program can show, with what to do:
+// each text the program keeps as a message constant must stand in it.
+TEST(Guide, ExplainsEveryMessage) {
+  auto read = [](const std::string& path) {
+    std::ifstream in(std::string(KVO_SOURCE_DIR) + "/" + path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string guide = read("doc/Anleitung.html");
+  ASSERT_FALSE(guide.empty());
+  int messages = 0;
+  for (const char* source : {"app/Messages.h", "format/Errors.h"}) {
+    const std::string code = read(source);
+    // inline constexpr const char* kName = "text" "more text";
+    for (std::size_t at = code.find("constexpr const char* k"); at != std::string::npos;
+         at = code.find("constexpr const char* k", at + 1)) {
+      std::string text;
+      std::size_t pos = code.find('=', at) + 1;
+      const std::size_t end = code.find(';', pos);
+      while ((pos = code.find('"', pos)) < end) {
+        const std::size_t close = code.find('"', pos + 1);
+        text += code.substr(pos + 1, close - pos - 1);
+        pos = close + 1;
+      }
+      ++messages;
+      EXPECT_NE(guide.find(text), std::string::npos) << "not in the guide: " << text;
+    }
+  }
+  EXPECT_GT(messages, 15);
+}
+
+#endif
 
 }  // namespace
 }  // namespace kvo
