@@ -115,12 +115,63 @@ bool SameBytes(platform::InputFile& a, platform::InputFile& b) {
   }
 }
 
+// The user cancelled while a file was read or written: it rolls back.
+struct Cancelled {};
+
+// Counts the bytes of one file as they are read and written, tells the user
+// every few megabytes, and stops there when asked to: until the file is
+// complete, nothing of the user's has changed.
+class Meter {
+ public:
+  Meter(UserInterface& ui, std::uint64_t total) : ui_(ui), total_(total) {}
+  void Add(std::size_t bytes) {
+    done_ += bytes;
+    if (done_ - told_ < kStep) return;
+    told_ = done_;
+    ui_.FileProgress(std::min(done_, total_), total_);
+    if (ui_.CancelRequested()) throw Cancelled{};
+  }
+
+ private:
+  static constexpr std::uint64_t kStep = std::uint64_t{4} << 20;
+  UserInterface& ui_;
+  std::uint64_t total_, done_ = 0, told_ = 0;
+};
+
+class MeteredSource final : public ByteSource {
+ public:
+  MeteredSource(ByteSource& in, Meter& meter) : in_(in), meter_(meter) {}
+  std::size_t Read(std::span<std::uint8_t> out) override {
+    const std::size_t n = in_.Read(out);
+    meter_.Add(n);
+    return n;
+  }
+  std::uint64_t Remaining() const override { return in_.Remaining(); }
+
+ private:
+  ByteSource& in_;
+  Meter& meter_;
+};
+
+class MeteredSink final : public ByteSink {
+ public:
+  MeteredSink(ByteSink& out, Meter& meter) : out_(out), meter_(meter) {}
+  void Write(std::span<const std::uint8_t> bytes) override {
+    out_.Write(bytes);
+    meter_.Add(bytes.size());
+  }
+
+ private:
+  ByteSink& out_;
+  Meter& meter_;
+};
+
 // One file of a run, from its name to its new bytes beside it (or to the
 // reason it goes no further).
 class Preparation {
  public:
-  Preparation(Files& files, const RunOptions& options, Leftovers& leftovers)
-      : files_(files), options_(options), leftovers_(leftovers) {}
+  Preparation(UserInterface& ui, Files& files, const RunOptions& options, Leftovers& leftovers)
+      : ui_(ui), files_(files), options_(options), leftovers_(leftovers) {}
 
   // Settles result, or leaves the file staged for its group's commit.
   void Prepare(FileResult& result, Staged& staged) {
@@ -188,7 +239,9 @@ class Preparation {
     }
 
     TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
-    const Counts counts = ReadWhole(staged, tables);
+    // Read once and written once, the new file about as long as the old.
+    Meter meter(ui_, 2 * staged.input->Identity().size);
+    const Counts counts = ReadWhole(staged, tables, meter);
     // The format ends with its last block; whatever follows is not carried
     // over, and stays in the backup.
     const std::uint64_t extra = staged.input->Remaining();
@@ -203,7 +256,8 @@ class Preparation {
 
     CreateTemporary(files_, staged);
     try {
-      WriteDataFile(*staged.output, tables, counts);
+      MeteredSink out(*staged.output, meter);
+      WriteDataFile(out, tables, counts);
       staged.output->Complete(*staged.input);
     } catch (const FileError& e) {
       Abandon(files_, staged);
@@ -218,10 +272,11 @@ class Preparation {
   }
 
  private:
-  Counts ReadWhole(Staged& staged, TableSets& tables) {
+  Counts ReadWhole(Staged& staged, TableSets& tables, Meter& meter) {
     ClearTables(tables);
     try {
-      return ReadDataFile0(*staged.input, tables);
+      MeteredSource in(*staged.input, meter);
+      return ReadDataFile0(in, tables);
     } catch (const FileError& e) {
       // The system could not give us the whole file: not the file's fault.
       throw KvoError(kReadFailedText, e.what());
@@ -258,6 +313,7 @@ class Preparation {
     }
   }
 
+  UserInterface& ui_;
   Files& files_;
   const RunOptions& options_;
   Leftovers& leftovers_;
@@ -381,7 +437,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     r.inFolder = f.inFolder;
   }
   Leftovers leftovers;
-  Preparation preparation(files, options, leftovers);
+  Preparation preparation(ui, files, options, leftovers);
   const std::size_t total = list.size();
   const std::size_t groupFiles = GroupFiles(files);
 
@@ -392,7 +448,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     std::uint64_t bytes = 0;
     const std::size_t first = next;
     while (next < total && group.size() < groupFiles && bytes < kGroupBytes) {
-      if (total > 1) ui.Progress(next, total, list[next].path);
+      ui.Progress(next, total, list[next].path);
       if (platform::InterruptSignal() != 0 || ui.CancelRequested()) {
         stopped = true;
         break;
@@ -402,6 +458,10 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
         preparation.Prepare(results[next], staged);
       } catch (const platform::Interrupted&) {
         // The file at hand rolled itself back.
+        Settle(results[next++], Outcome::Interrupted, kInterruptedText);
+        stopped = true;
+        break;
+      } catch (const Cancelled&) {
         Settle(results[next++], Outcome::Interrupted, kInterruptedText);
         stopped = true;
         break;
@@ -420,7 +480,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     CommitGroup(files, group, results);
     for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
   }
-  if (total > 1) ui.Progress(next, total, "");
+  ui.Progress(next, total, "");
   return results;
 }
 

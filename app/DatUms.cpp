@@ -238,9 +238,24 @@ void QtUserInterface::Progress(std::size_t done, std::size_t total, const std::s
   if (done == 0) sinceStart_.start();
   if (current.empty()) {
     delete progress_;
+    sinceStart_.invalidate();
     return;
   }
-  // Shown only for work of more than about a second.
+  done_ = done;
+  total_ = total;
+  permille_ = 0;
+  current_ = QFileInfo(QFile::decodeName(current.c_str())).fileName();
+  ShowProgress();
+}
+
+void QtUserInterface::FileProgress(std::uint64_t done, std::uint64_t total) {
+  permille_ = total == 0 ? 0 : static_cast<int>(done * 1000 / total);
+  ShowProgress();
+}
+
+void QtUserInterface::ShowProgress() {
+  // Shown only for work of more than about a second, by files and within a
+  // large file by its bytes.
   if (!progress_ && sinceStart_.isValid() && sinceStart_.elapsed() >= progressAfterMs) {
     progress_ = new QProgressDialog(window_);
     progress_->setWindowTitle(Title());
@@ -249,18 +264,16 @@ void QtUserInterface::Progress(std::size_t done, std::size_t total, const std::s
     progress_->setMinimumDuration(0);
     progress_->setAutoClose(false);
     progress_->setAutoReset(false);
-    progress_->setRange(0, static_cast<int>(total));
     progress_->show();
   }
   if (progress_) {
-    progress_->setValue(static_cast<int>(done));
-    progress_->setLabelText(QString("Datei %1 von %2: %3")
-                                .arg(done + 1)
-                                .arg(total)
-                                .arg(QFileInfo(QFile::decodeName(current.c_str())).fileName()));
+    progress_->setRange(0, static_cast<int>(total_ * 1000));
+    progress_->setValue(static_cast<int>(done_ * 1000) + permille_);
+    progress_->setLabelText(
+        QString("Datei %1 von %2: %3").arg(done_ + 1).arg(total_).arg(current_));
   }
-  // The cancel button must be heard; before it shows, the window takes no
-  // input.
+  // The window repaints, and the cancel button must be heard; before it
+  // shows, the window takes no input.
   QCoreApplication::processEvents(progress_ ? QEventLoop::AllEvents
                                             : QEventLoop::ExcludeUserInputEvents);
 }

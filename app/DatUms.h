@@ -72,6 +72,7 @@ class QtUserInterface final : public UserInterface {
   void BeginWait() override;
   void EndWait() override;
   void Progress(std::size_t done, std::size_t total, const std::string& current) override;
+  void FileProgress(std::uint64_t done, std::uint64_t total) override;
   bool CancelRequested() override;
 
   // Work that lasts longer than this shows its progress.
@@ -80,8 +81,13 @@ class QtUserInterface final : public UserInterface {
  private:
   QWidget* window_;
   QFileDialog* dialog_;
+  void ShowProgress();
+
   QElapsedTimer sinceStart_;
   QPointer<QProgressDialog> progress_;
+  std::size_t done_ = 0, total_ = 1;  // files
+  int permille_ = 0;                  // of the file at hand
+  QString current_;
 };
 
 }  // namespace kvo

@@ -2,6 +2,7 @@
 // line or a test.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,7 +54,11 @@ class UserInterface {
   // total are settled.
   virtual void Progress(std::size_t /*done*/, std::size_t /*total*/,
                         const std::string& /*current*/) {}
-  // Whether the user asked to stop: the run stops before the next file.
+  // Within the file begun last: done of total bytes read and written. Comes
+  // every few megabytes, so that a long file shows its progress too.
+  virtual void FileProgress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
+  // Whether the user asked to stop: the run stops before the next file, or
+  // rolls back the file at hand while nothing of it has changed yet.
   virtual bool CancelRequested() { return false; }
   // Each file's outcome once it is settled, in the order of the files.
   virtual void FileDone(const FileResult&) {}

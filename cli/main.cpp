@@ -45,11 +45,19 @@ class CommandLineUi final : public kvo::UserInterface {
   void EndWait() override {}
 
   void Progress(std::size_t done, std::size_t total, const std::string& current) override {
+    line_ = current.empty() ? ""
+                            : "Datei " + std::to_string(done + 1) + " von " +
+                                  std::to_string(total) + ": " + current;
     if (!terminal_) return;
     if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
-    ShowProgress(current.empty() ? ""
-                                 : "Datei " + std::to_string(done + 1) + " von " +
-                                       std::to_string(total) + ": " + current);
+    ShowProgress(line_);
+  }
+
+  // A large file: how far into it, in percent.
+  void FileProgress(std::uint64_t done, std::uint64_t total) override {
+    if (!terminal_ || line_.empty()) return;
+    if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
+    ShowProgress(line_ + " (" + std::to_string(total == 0 ? 0 : done * 100 / total) + " %)");
   }
 
   void FileDone(const kvo::FileResult& r) override {
@@ -107,6 +115,7 @@ class CommandLineUi final : public kvo::UserInterface {
   const bool terminal_ = kvo::platform::ErrorIsTerminal();
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::size_t shown_ = 0;
+  std::string line_;  // the file at hand
   int good_ = 0, already_ = 0, same_ = 0, bad_ = 0;
 };
 

@@ -278,7 +278,7 @@ TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
   std::function<void()> cancelWhenShown = [&] {
     // Once the first file is done.
     auto* progress = form.findChild<QProgressDialog*>();
-    if (progress && progress->isVisible() && progress->value() == 1) {
+    if (progress && progress->isVisible() && progress->value() == 1000) {
       progress->cancel();
     } else {
       QTimer::singleShot(0, &form, cancelWhenShown);
@@ -292,6 +292,37 @@ TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
             "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
             "2 Dateien nicht begonnen, weil abgebrochen wurde.");
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "a.old", "b.dat", "c.dat"}));
+  EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);
+}
+
+// One large file shows its progress by bytes too, and cancelling it while it
+// is read or written leaves it untouched, without a box.
+TEST(Window, OneLargeFileShowsItsProgressAndCancelsUntouched) {
+  test::TempDir dir;
+  const auto big = test::SizedFile(3, 24'000'000).Bytes();
+  dir.Put("gross.dat", big);
+  TForm1 form(nullptr);
+  QtUserInterface ui(&form, form.dlgOpen);
+  ui.progressAfterMs = 0;
+  int seen = 0;  // how far into the file the dialog showed, in thousandths
+  std::function<void()> cancelWithinTheFile = [&] {
+    auto* progress = form.findChild<QProgressDialog*>();
+    if (progress && progress->isVisible() && progress->value() > 0) {
+      seen = progress->value();
+      progress->cancel();
+    } else {
+      QTimer::singleShot(0, &form, cancelWithinTheFile);
+    }
+  };
+  QTimer::singleShot(0, &form, cancelWithinTheFile);
+  BoxReader boxes;
+  const auto results = RunConversion(ui, platform::SystemFiles(), {dir.Path("gross.dat")});
+  EXPECT_GT(seen, 0);
+  EXPECT_LT(seen, 1000);
+  EXPECT_EQ(results.front().outcome, Outcome::Interrupted);
+  EXPECT_TRUE(boxes.seen.empty());
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"gross.dat"});
+  EXPECT_EQ(dir.Get("gross.dat"), big);
   EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);
 }
 

@@ -204,9 +204,23 @@ void Win32UserInterface::Progress(std::size_t done, std::size_t total, const std
     EndProgress();
     return;
   }
+  done_ = done;
+  total_ = total;
+  permille_ = 0;
+  current_ = platform::Wide(current);
+  ShowProgress();
+}
+
+void Win32UserInterface::FileProgress(std::uint64_t done, std::uint64_t total) {
+  permille_ = total == 0 ? 0 : static_cast<int>(done * 1000 / total);
+  ShowProgress();
+}
+
+void Win32UserInterface::ShowProgress() {
   if (progress_ == nullptr && std::chrono::steady_clock::now() - started_ >= progressAfter) {
-    // Shown only for work of more than about a second; the window waits
-    // meanwhile, as under a dialog.
+    // Shown only for work of more than about a second, by files and within
+    // a large file by its bytes; the window waits meanwhile, as under a
+    // dialog.
     static const bool controls = [] {
       INITCOMMONCONTROLSEX init{sizeof init, ICC_PROGRESS_CLASS};
       return ::InitCommonControlsEx(&init) != FALSE;
@@ -221,9 +235,8 @@ void Win32UserInterface::Progress(std::size_t done, std::size_t total, const std
     Child(progress_, L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS,
           {margin, y, width - margin, y + scale_(16)}, kProgressText, font_);
     y += scale_(16) + margin / 2;
-    const HWND bar = Child(progress_, PROGRESS_CLASSW, L"", 0,
-                           {margin, y, width - margin, y + scale_(18)}, kProgressBar, font_);
-    ::SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(total));
+    Child(progress_, PROGRESS_CLASSW, L"", 0, {margin, y, width - margin, y + scale_(18)},
+          kProgressBar, font_);
     y += scale_(18) + margin;
     Child(progress_, L"BUTTON", L"Abbrechen", WS_TABSTOP | BS_PUSHBUTTON,
           {(width - scale_(88)) / 2, y, (width + scale_(88)) / 2, y + scale_(25)}, IDCANCEL, font_);
@@ -231,13 +244,23 @@ void Win32UserInterface::Progress(std::size_t done, std::size_t total, const std
     ::ShowWindow(progress_, SW_SHOW);
     ::SetFocus(::GetDlgItem(progress_, IDCANCEL));
   }
-  if (progress_ == nullptr) return;
-  const std::wstring line = L"Datei " + std::to_wstring(done + 1) + L" von " +
-                            std::to_wstring(total) + L": " + platform::Wide(current);
-  ::SetDlgItemTextW(progress_, kProgressText, line.c_str());
-  ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETPOS, done, 0);
-  // The cancel button must be heard.
+  if (progress_ != nullptr) {
+    const std::wstring line = L"Datei " + std::to_wstring(done_ + 1) + L" von " +
+                              std::to_wstring(total_) + L": " + current_;
+    ::SetDlgItemTextW(progress_, kProgressText, line.c_str());
+    ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETRANGE32, 0,
+                          static_cast<LPARAM>(total_ * 1000));
+    ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETPOS, done_ * 1000 + permille_, 0);
+  }
+  // The window repaints; before the progress shows, input waits for after
+  // the run, and once it shows the cancel button must be heard.
   MSG message;
+  if (progress_ == nullptr) {
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
+      ::DispatchMessageW(&message);
+    }
+    return;
+  }
   while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       ::PostQuitMessage(static_cast<int>(message.wParam));

@@ -26,7 +26,7 @@ class Win32UserInterface final : public UserInterface {
  public:
   explicit Win32UserInterface(HWND window) : window_(window) {}
 
-  // FormCreate: the dialog starts in the program's folder.
+  // FormCreate: where the dialog starts.
   void SetStartFolder(std::wstring folder) { startFolder_ = std::move(folder); }
   void SetScale(Scale scale) { scale_ = scale; }
   void SetFont(HFONT font) { font_ = font; }
@@ -38,6 +38,7 @@ class Win32UserInterface final : public UserInterface {
   void BeginWait() override;
   void EndWait() override;
   void Progress(std::size_t done, std::size_t total, const std::string& current) override;
+  void FileProgress(std::uint64_t done, std::uint64_t total) override;
   bool CancelRequested() override { return cancelled_; }
   void RequestCancel() { cancelled_ = true; }
 
@@ -46,6 +47,7 @@ class Win32UserInterface final : public UserInterface {
   std::chrono::milliseconds progressAfter{1000};
 
  private:
+  void ShowProgress();
   void EndProgress();
 
   HWND window_;
@@ -57,6 +59,9 @@ class Win32UserInterface final : public UserInterface {
   std::chrono::steady_clock::time_point started_;
   HWND progress_ = nullptr;
   bool cancelled_ = false;
+  std::size_t done_ = 0, total_ = 1;  // files
+  int permille_ = 0;                  // of the file at hand
+  std::wstring current_;
 };
 
 class TForm1 {
