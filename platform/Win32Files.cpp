@@ -3,6 +3,8 @@
 // code page and paths beyond 260 characters work.
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -121,7 +123,8 @@ class Win32Input final : public InputFile {
         remaining_(identity_.size),
         created_(info.ftCreationTime),
         accessed_(info.ftLastAccessTime),
-        written_(info.ftLastWriteTime) {}
+        written_(info.ftLastWriteTime),
+        attributes_(info.dwFileAttributes) {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     DWORD got = 0;
@@ -142,6 +145,8 @@ class Win32Input final : public InputFile {
   const FILETIME* created() const { return &created_; }
   const FILETIME* accessed() const { return &accessed_; }
   const FILETIME* written() const { return &written_; }
+  HANDLE handle() const { return h_.get(); }
+  DWORD attributes() const { return attributes_; }
 
  private:
   Handle h_;
@@ -149,6 +154,7 @@ class Win32Input final : public InputFile {
   FileIdentity identity_;
   std::uint64_t remaining_;
   FILETIME created_, accessed_, written_;
+  DWORD attributes_;
 };
 
 class Win32Output final : public OutputFile {
@@ -166,8 +172,39 @@ class Win32Output final : public OutputFile {
       bytes = bytes.subspan(done);
     }
   }
-  // The new file keeps the access rules it inherits from its folder.
-  void Complete(const InputFile&) override {}
+  // The new file takes the original's access rules (its own entries, and
+  // whether it inherits its folder's) and attributes, as ReplaceFileW keeps
+  // them.
+  void Complete(const InputFile& from) override {
+    const auto& original = static_cast<const Win32Input&>(from);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(original.handle(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+      SECURITY_DESCRIPTOR_CONTROL control = 0;
+      DWORD revision = 0;
+      ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+      const SECURITY_INFORMATION what =
+          DACL_SECURITY_INFORMATION |
+          ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                              : UNPROTECTED_DACL_SECURITY_INFORMATION);
+      const DWORD set =
+          ::SetSecurityInfo(h_.get(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+      ::LocalFree(descriptor);
+      if (set != ERROR_SUCCESS) {
+        ::SetLastError(set);
+        Fail("SetSecurityInfo", path_);
+      }
+    }
+    constexpr DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = original.attributes() & kept;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(h_.get(), FileBasicInfo, &basic, sizeof basic)) {
+      Fail("SetFileInformationByHandle", path_);
+    }
+  }
   void KeepTimes(const InputFile& from) override {
     const auto& original = static_cast<const Win32Input&>(from);
     if (!::SetFileTime(h_.get(), original.created(), original.accessed(), original.written())) {
@@ -223,7 +260,7 @@ class Win32Files final : public Files {
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
-    Handle h(::CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    Handle h(::CreateFileW(Long(path).c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid()) Fail("CreateFileW", path);
     return std::make_unique<Win32Output>(std::move(h), path);

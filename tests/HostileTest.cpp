@@ -9,7 +9,11 @@
 #include <map>
 #include <memory>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include "Utf8.h"
+#else
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -129,6 +133,23 @@ TEST(Hostile, TheNewFileKeepsTheOriginalsPermissionsAndOwner) {
     EXPECT_EQ(now.st_uid, c.giveAway ? 65534u : ::geteuid());
     EXPECT_EQ(now.st_gid, c.giveAway ? 65534u : ::getegid());
   }
+}
+
+#endif
+
+#ifdef _WIN32
+
+// The new file keeps the original's attributes (and its access rules, which
+// Wine does not keep apart from the folder's).
+TEST(Hostile, TheNewFileKeepsTheOriginalsAttributes) {
+  test::TempDir dir;
+  dir.Put("a.dat", test::SmallFile(1));
+  const std::wstring path = platform::Wide(dir.Path("a.dat"));
+  constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+  ASSERT_TRUE(::SetFileAttributesW(path.c_str(), kept));
+  ASSERT_EQ(ConvertOne(dir.Path("a.dat")).outcome, Outcome::Converted);
+  EXPECT_EQ(::GetFileAttributesW(path.c_str()) & kept, kept);
+  EXPECT_EQ(dir.Get("a.old"), test::SmallFile(1));
 }
 
 #endif
