@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "Files.h"
+#include "ForwardingFiles.h"
 
 namespace kvo::test {
 
-class FaultyFiles : public platform::Files {
+class FaultyFiles : public ForwardingFiles {
  public:
   explicit FaultyFiles(long failAt = 0, platform::Files& real = platform::SystemFiles())
-      : failAt_(failAt), real_(real) {}
+      : ForwardingFiles(real), failAt_(failAt) {}
 
-  std::string Resolve(const std::string& path) override { return real_.Resolve(path); }
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override;
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
   void SyncFiles(std::span<platform::OutputFile* const> files) override;
@@ -27,17 +27,6 @@ class FaultyFiles : public platform::Files {
   void RenameReplace(const std::string& from, const std::string& to) override;
   void Remove(const std::string& path) override;
   bool RemoveUnlessHeld(const std::string& path) override;
-  bool RenamesOpenFiles() const override { return real_.RenamesOpenFiles(); }
-  std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
-    return real_.IdentityOf(path);
-  }
-  std::vector<platform::FolderEntry> List(const std::string& folder) override {
-    return real_.List(folder);
-  }
-  void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
-  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
-    return real_.FreeBytes(folder);
-  }
   void SyncFolder(const std::string& folder) override;
   std::size_t OpenFilesAllowed() override {
     return openFilesAllowed != 0 ? openFilesAllowed : real_.OpenFilesAllowed();
@@ -60,7 +49,6 @@ class FaultyFiles : public platform::Files {
 
  private:
   long failAt_;
-  platform::Files& real_;
   long calls_ = 0;
   std::vector<std::string> log_;
 };

@@ -61,7 +61,7 @@ void Apply(const DiskOp& op, std::map<std::string, int>& names) {
 
 RecordingFiles::RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start,
                                platform::Files& real)
-    : real_(real), start_(std::move(start)) {
+    : ForwardingFiles(real), start_(std::move(start)) {
   for (const auto& [name, bytes] : start_) names_[name] = NewInode();
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "ForwardingFiles.h"
 #include "TempDir.h"
 
 namespace kvo::test {
@@ -32,14 +33,10 @@ struct DiskOp {
 // Passes every call on to real and records those that change the disk.
 // Handles one folder, which holds the files start (name -> bytes) when the
 // run begins.
-class RecordingFiles final : public platform::Files {
+class RecordingFiles final : public ForwardingFiles {
  public:
   RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start, platform::Files& real);
 
-  std::string Resolve(const std::string& path) override { return real_.Resolve(path); }
-  std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override {
-    return real_.OpenRead(path);
-  }
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
   void SyncFiles(std::span<platform::OutputFile* const> files) override;
   bool LinkNoReplace(const std::string& from, const std::string& to) override;
@@ -47,19 +44,7 @@ class RecordingFiles final : public platform::Files {
   void RenameReplace(const std::string& from, const std::string& to) override;
   void Remove(const std::string& path) override;
   bool RemoveUnlessHeld(const std::string& path) override;
-  bool RenamesOpenFiles() const override { return real_.RenamesOpenFiles(); }
-  std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
-    return real_.IdentityOf(path);
-  }
-  std::vector<platform::FolderEntry> List(const std::string& folder) override {
-    return real_.List(folder);
-  }
-  void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
-  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
-    return real_.FreeBytes(folder);
-  }
   void SyncFolder(const std::string& folder) override;
-  std::size_t OpenFilesAllowed() override { return real_.OpenFilesAllowed(); }
 
   // The folder as it was at the start: name -> bytes, all durable.
   const std::map<std::string, std::vector<std::uint8_t>>& start() const { return start_; }
@@ -71,7 +56,6 @@ class RecordingFiles final : public platform::Files {
  private:
   void Moved(const std::string& from, const std::string& to);
 
-  platform::Files& real_;
   std::map<std::string, std::vector<std::uint8_t>> start_;
   std::map<std::string, int> names_;  // as the run sees them now
   std::vector<DiskOp> ops_;
