@@ -101,16 +101,22 @@ std::string CreateReason(const FileError& e) {
   return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail : e.what();
 }
 
+// A short name beside path, tied to path's name: the prefix, the name's tag,
+// the attempt's number after the first, and the ending.
+std::string BesidePath(const std::string& path, int attempt, std::string_view ending) {
+  return platform::JoinPath(platform::FolderOf(path),
+                            std::string(kTemporaryPrefix) + NameTag(platform::NameOf(path)) +
+                                (attempt == 0 ? "" : "-" + std::to_string(attempt)) +
+                                std::string(ending));
+}
+
 // Creates a file beside path under a temporary name with the given ending,
 // trying the next number while a name is taken by something that is not
 // ours to clear away.
 std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::string& path,
                                                    std::string_view ending, std::string& chosen) {
   for (int attempt = 0;; ++attempt) {
-    chosen = platform::JoinPath(platform::FolderOf(path),
-                                std::string(kTemporaryPrefix) + NameTag(platform::NameOf(path)) +
-                                    (attempt == 0 ? "" : "-" + std::to_string(attempt)) +
-                                    std::string(ending));
+    chosen = BesidePath(path, attempt, ending);
     try {
       return files.CreateNew(chosen);
     } catch (const FileError& e) {
@@ -158,10 +164,7 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged) {
 }  // namespace
 
 std::string TemporaryPath(const std::string& path, int attempt) {
-  return platform::JoinPath(platform::FolderOf(path),
-                            std::string(kTemporaryPrefix) + NameTag(platform::NameOf(path)) +
-                                (attempt == 0 ? "" : "-" + std::to_string(attempt)) +
-                                std::string(kTemporaryEnding));
+  return BesidePath(path, attempt, kTemporaryEnding);
 }
 
 bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {
