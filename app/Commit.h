@@ -28,6 +28,8 @@ namespace kvo {
 
 // A converted file written beside its original, not yet in its place.
 struct Staged {
+  // The original's folder, followed wherever it is moved during the run.
+  std::unique_ptr<platform::FolderHold> folder;
   std::string path;                              // the original, links followed
   std::string backup;                            // path with the ending .old
   std::string temporary;                         // where the new bytes are

@@ -177,11 +177,13 @@ class Preparation {
   void Prepare(FileResult& result, Staged& staged) {
     const std::string& chosen = result.path;
     std::unique_ptr<platform::InputFile> in;
+    std::unique_ptr<platform::FolderHold> folder;
     std::string path;
     try {
       // A link is followed: the file it points to is converted in its own
       // folder, and the link then points at the new file.
       path = files_.Resolve(chosen);
+      folder = files_.HoldFolder(platform::FolderOf(path));
       // A file has one backup name; the backup itself is never converted.
       if (IsOwnBackup(files_, path, BackupPath(path))) {
         Settle(result, Outcome::Failed, ErrorBoxText(kBackupFailedText), kOwnBackupDetail);
@@ -221,7 +223,8 @@ class Preparation {
       return;
     }
 
-    staged = Staged{path, BackupPath(path), {}, std::move(in), nullptr, false, {}};
+    staged =
+        Staged{std::move(folder), path, BackupPath(path), {}, std::move(in), nullptr, false, {}};
     // Only temporary files that no run holds are cleared away; one that is
     // held means another run is converting this file right now.
     if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {

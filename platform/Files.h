@@ -66,6 +66,12 @@ class OutputFile : public ByteSink {
   virtual void Close() = 0;
 };
 
+// A folder kept open by the run while it works in it.
+class FolderHold {
+ public:
+  virtual ~FolderHold() = default;
+};
+
 struct FolderEntry {
   std::string name;
   bool folder = false;  // a real folder, not a link to one
@@ -74,6 +80,10 @@ struct FolderEntry {
 class Files {
  public:
   virtual ~Files() = default;
+  // While the hold lives, every call on a name in this folder works in the
+  // folder that was opened here, even when it is renamed or moved meanwhile:
+  // the run follows it instead of losing track of its files.
+  virtual std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) = 0;
   // The full path of the file that path names, links followed.
   virtual std::string Resolve(const std::string& path) = 0;
   // Opens an existing regular file for reading, locked against every other

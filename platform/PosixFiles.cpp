@@ -15,6 +15,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
@@ -220,8 +222,37 @@ class PosixOutput final : public OutputFile {
   std::string path_;
 };
 
+// A folder's key among the held ones: "a/" and "a" are the same folder.
+std::string FolderKey(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// A name as the calls take it: relative to a held folder's descriptor, or
+// the path itself.
+struct At {
+  int folder;
+  std::string name;
+  const char* c_str() const { return name.c_str(); }
+};
+
 class PosixFiles final : public Files {
  public:
+  std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) override {
+    const std::string key = FolderKey(folder);
+    std::lock_guard lock(mutex_);
+    auto it = held_.find(key);
+    if (it == held_.end()) {
+      // Without read access the folder cannot be opened: its names are used
+      // as they are, as before.
+      const int fd = ::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) return std::make_unique<FolderHold>();
+      it = held_.emplace(key, Held{fd, 0}).first;
+    }
+    ++it->second.holds;
+    return std::make_unique<Hold>(*this, key);
+  }
+
   std::string Resolve(const std::string& path) override {
     // Only a link needs following; a folder on the way that is a link leads
     // to the same folder either way.
@@ -239,9 +270,11 @@ class PosixFiles final : public Files {
     // Opening a device or a pipe can block or have effects of its own: look
     // before opening, and again at what was opened.
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) Fail("stat", path);
+    const At at = Locate(path);
+    if (::fstatat(at.folder, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat", path);
     if (!S_ISREG(st.st_mode)) NotRegular(path);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+    Fd fd(
+        ::openat(at.folder, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     if (fd.get() < 0) Fail("open", path);
     if (::fstat(fd.get(), &st) != 0) Fail("stat", path);
     if (!S_ISREG(st.st_mode)) NotRegular(path);
@@ -261,7 +294,9 @@ class PosixFiles final : public Files {
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
     // 0600: nobody else reads the new bytes before they have the original's
     // permissions.
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const At at = Locate(path);
+    Fd fd(::openat(at.folder, at.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                   0600));
     if (fd.get() < 0) Fail("create", path);
     // Held like an original: another run sees it is in use, not left over.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
@@ -283,7 +318,8 @@ class PosixFiles final : public Files {
   }
 
   bool LinkNoReplace(const std::string& from, const std::string& to) override {
-    if (::link(from.c_str(), to.c_str()) == 0) return true;
+    const At a = Locate(from), b = Locate(to);
+    if (::linkat(a.folder, a.c_str(), b.folder, b.c_str(), 0) == 0) return true;
     switch (errno) {
       case EPERM:  // FAT and exFAT; also where hard links to others' files are barred
       case EOPNOTSUPP:
@@ -296,36 +332,41 @@ class PosixFiles final : public Files {
   }
 
   void RenameNoReplace(const std::string& from, const std::string& to) override {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    const At a = Locate(from), b = Locate(to);
+    if (::renameat2(a.folder, a.c_str(), b.folder, b.c_str(), RENAME_NOREPLACE) == 0) return;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) Fail("rename", from);
     // The filesystem knows no RENAME_NOREPLACE. A hard link fails just the
     // same when the new name exists; then the old name goes.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      if (::unlink(from.c_str()) != 0) Fail("unlink", from);
+    if (::linkat(a.folder, a.c_str(), b.folder, b.c_str(), 0) == 0) {
+      if (::unlinkat(a.folder, a.c_str(), 0) != 0) Fail("unlink", from);
       return;
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) Fail("link", from);
     // No hard links either (exFAT through FUSE): look, then rename. Only
     // another program creating the name in between could be replaced.
     struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) {
+    if (::fstatat(b.folder, b.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       errno = EEXIST;
       Fail("rename", from);
     }
     if (errno != ENOENT) Fail("stat", to);
-    if (::rename(from.c_str(), to.c_str()) != 0) Fail("rename", from);
+    if (::renameat(a.folder, a.c_str(), b.folder, b.c_str()) != 0) Fail("rename", from);
   }
 
   void RenameReplace(const std::string& from, const std::string& to) override {
-    if (::rename(from.c_str(), to.c_str()) != 0) Fail("rename", from);
+    const At a = Locate(from), b = Locate(to);
+    if (::renameat(a.folder, a.c_str(), b.folder, b.c_str()) != 0) Fail("rename", from);
   }
 
   void Remove(const std::string& path) override {
-    if (::unlink(path.c_str()) != 0) Fail("unlink", path);
+    const At at = Locate(path);
+    if (::unlinkat(at.folder, at.c_str(), 0) != 0) Fail("unlink", path);
   }
 
   bool RemoveUnlessHeld(const std::string& path) override {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+    const At at = Locate(path);
+    Fd fd(
+        ::openat(at.folder, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     if (fd.get() < 0) {
       if (errno == ENOENT) return true;
       Fail("open", path);
@@ -344,14 +385,22 @@ class PosixFiles final : public Files {
 
   std::optional<FileIdentity> IdentityOf(const std::string& path) override {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) return IdentityFrom(st);
+    const At at = Locate(path);
+    if (::fstatat(at.folder, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return IdentityFrom(st);
     if (errno == ENOENT) return std::nullopt;
     Fail("stat", path);
   }
 
   std::vector<FolderEntry> List(const std::string& folder) override {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) Fail("opendir", folder);
+    const int held = HeldFolder(folder);
+    const int fd = held >= 0 ? ::openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) Fail("opendir", folder);
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+      ::close(fd);
+      Fail("opendir", folder);
+    }
     std::vector<FolderEntry> entries;
     errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
@@ -360,7 +409,8 @@ class PosixFiles final : public Files {
       bool isFolder = entry->d_type == DT_DIR;
       if (entry->d_type == DT_UNKNOWN) {
         struct stat st {};
-        isFolder = ::lstat(JoinPath(folder, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        isFolder = ::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISDIR(st.st_mode);
       }
       entries.push_back({name, isFolder});
     }
@@ -401,6 +451,10 @@ class PosixFiles final : public Files {
   }
 
   void SyncFolder(const std::string& folder) override {
+    if (const int held = HeldFolder(folder); held >= 0) {
+      if (::fsync(held) != 0) Fail("fsync", folder);
+      return;
+    }
     Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) Fail("open", folder);
     if (::fsync(fd.get()) != 0) Fail("fsync", folder);
@@ -417,6 +471,44 @@ class PosixFiles final : public Files {
     }
     return static_cast<std::size_t>(limit.rlim_cur);
   }
+
+ private:
+  struct Held {
+    int fd;
+    int holds;
+  };
+  class Hold final : public FolderHold {
+   public:
+    Hold(PosixFiles& files, std::string key) : files_(files), key_(std::move(key)) {}
+    ~Hold() override { files_.Release(key_); }
+
+   private:
+    PosixFiles& files_;
+    std::string key_;
+  };
+
+  void Release(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    const auto it = held_.find(key);
+    if (it == held_.end() || --it->second.holds > 0) return;
+    ::close(it->second.fd);  // only read
+    held_.erase(it);
+  }
+
+  int HeldFolder(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    const auto it = held_.find(FolderKey(folder));
+    return it == held_.end() ? -1 : it->second.fd;
+  }
+
+  At Locate(const std::string& path) {
+    const std::string name = NameOf(path);
+    const int held = name.empty() ? -1 : HeldFolder(FolderOf(path));
+    return held >= 0 ? At{held, name} : At{AT_FDCWD, path};
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, Held> held_;  // folder -> its descriptor
 };
 
 }  // namespace

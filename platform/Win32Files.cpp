@@ -223,6 +223,19 @@ class Win32Output final : public OutputFile {
 
 class Win32Files final : public Files {
  public:
+  // A folder opened without sharing delete access cannot be renamed or
+  // moved until it is closed: the run's names stay true. Where it cannot be
+  // opened so, the names are used as they are.
+  std::unique_ptr<FolderHold> HoldFolder(const std::string& folder) override {
+    struct Held final : FolderHold {
+      explicit Held(Handle h) : handle(std::move(h)) {}
+      Handle handle;
+    };
+    Handle h(::CreateFileW(Long(folder).c_str(), FILE_LIST_DIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return std::make_unique<Held>(std::move(h));
+  }
   std::string Resolve(const std::string& path) override {
     const std::wstring name = Long(path);
     const DWORD attributes = ::GetFileAttributesW(name.c_str());

@@ -135,6 +135,40 @@ TEST(Hostile, TheNewFileKeepsTheOriginalsPermissionsAndOwner) {
   }
 }
 
+// The folder renamed while the run works in it, at each kind of call: the
+// run follows it, converts the file there and leaves nothing behind.
+TEST(Hostile, AFolderMovedDuringTheRunIsFollowed) {
+  const auto v10 = test::SmallFile(2);
+  for (const bool links : {true, false}) {
+    for (const std::string kind :
+         {"open", "create", "fsync", "link", "rename", "replace", "fsyncdir"}) {
+      SCOPED_TRACE(kind + (links ? "" : ", no hard links"));
+      test::TempDir dir;
+      fs::create_directory(dir.Path("in"));
+      dir.Put("in/a.dat", v10);
+      test::FaultyFiles files;
+      files.noHardLinks = !links;
+      bool moved = false;
+      files.before = [&](long, const std::string& what) {
+        if (what != kind || moved) return;
+        fs::rename(dir.Path("in"), dir.Path("moved"));
+        moved = true;
+      };
+      const FileResult r = ConvertOne(dir.Path("in/a.dat"), files);
+      if (!moved) continue;  // no call of this kind without hard links
+      EXPECT_EQ(r.outcome, Outcome::Converted) << r.message;
+      EXPECT_EQ(dir.Names(), Names{"moved"});
+      std::set<std::string> names;
+      for (const auto& e : fs::directory_iterator(dir.Path("moved"))) {
+        names.insert(e.path().filename().string());
+      }
+      EXPECT_EQ(names, (Names{"a.dat", "a.old"}));
+      EXPECT_EQ(dir.Get("moved/a.dat"), Expected(v10));
+      EXPECT_EQ(dir.Get("moved/a.old"), v10);
+    }
+  }
+}
+
 #endif
 
 #ifdef _WIN32

@@ -12,6 +12,9 @@ class ForwardingFiles : public platform::Files {
  public:
   explicit ForwardingFiles(platform::Files& real) : real_(real) {}
 
+  std::unique_ptr<platform::FolderHold> HoldFolder(const std::string& folder) override {
+    return real_.HoldFolder(folder);
+  }
   std::string Resolve(const std::string& path) override { return real_.Resolve(path); }
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override {
     return real_.OpenRead(path);
