@@ -297,6 +297,29 @@ void PutInPlace(Files& files, Staged& staged) {
   ReleaseInput(staged);
 }
 
+void PutBack(Files& files, Staged& staged) {
+  const platform::FileIdentity file = staged.input->Identity();
+  const platform::FileIdentity backup = staged.restoring->Identity();
+  // Windows renames no open file: there the locks go just before.
+  if (!files.RenamesOpenFiles()) {
+    ReleaseInput(staged);
+    staged.restoring.reset();  // only read: its close cannot lose anything
+  }
+  try {
+    // Both still the very files that were compared.
+    const auto fileNow = files.IdentityOf(staged.path);
+    const auto backupNow = files.IdentityOf(staged.backup);
+    if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
+      throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
+    }
+    files.RenameReplace(staged.backup, staged.path);
+  } catch (const FileError& e) {
+    throw KvoError(kNotUndoneText, e.what());
+  }
+  ReleaseInput(staged);
+  staged.restoring.reset();
+}
+
 void SyncFolder(Files& files, const std::string& folder) {
   try {
     files.SyncFolder(folder);

@@ -40,6 +40,8 @@ struct Staged {
   bool resumed = false;
   // What this run put under the backup name, while it may take it back.
   std::optional<platform::FileIdentity> backupMade;
+  // Undo: the backup, open and locked, that is to take the name back.
+  std::unique_ptr<platform::InputFile> restoring;
 };
 
 // The temporary name of path's new file: short, whatever the length of
@@ -88,6 +90,12 @@ void PutInPlace(platform::Files& files, Staged& staged);
 // Undoes MakeBackup and abandons the new file: for a commit stopped between
 // its steps. Quiet, like Abandon.
 void RollBack(platform::Files& files, Staged& staged);
+
+// Undo's one step: once the file and its backup are checked to be the very
+// files that were compared, the backup is renamed over the file's name, so
+// that the name holds the one or the other at every moment. Throws KvoError;
+// then nothing has changed.
+void PutBack(platform::Files& files, Staged& staged);
 
 // The folder flush that makes a step durable; one per folder suffices for
 // all the files of a group in it. Throws KvoError.

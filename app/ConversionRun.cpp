@@ -12,6 +12,7 @@
 #include "Interrupts.h"
 #include "Messages.h"
 #include "Paths.h"
+#include "Standing.h"
 
 namespace kvo {
 
@@ -99,22 +100,6 @@ bool ChangedSince(Files& files, const std::string& path, const platform::InputFi
   }
 }
 
-// Whether a and b hold the same bytes, each read from its start.
-bool SameBytes(platform::InputFile& a, platform::InputFile& b) {
-  if (a.Identity().size != b.Identity().size) return false;
-  a.Rewind();
-  b.Rewind();
-  std::vector<std::uint8_t> x(std::size_t{1} << 20), y(x.size());
-  for (;;) {
-    const std::size_t n = ReadFully(a, x);
-    if (ReadFully(b, std::span(y).first(n)) != n ||
-        !std::equal(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin())) {
-      return false;
-    }
-    if (n < x.size()) return b.Remaining() == 0;
-  }
-}
-
 // The user cancelled while a file was read or written: it rolls back.
 struct Cancelled {};
 
@@ -175,6 +160,7 @@ class Preparation {
 
   // Settles result, or leaves the file staged for its group's commit.
   void Prepare(FileResult& result, Staged& staged) {
+    result.operation = options_.operation;
     const std::string& chosen = result.path;
     std::unique_ptr<platform::InputFile> in;
     std::unique_ptr<platform::FolderHold> folder;
@@ -186,7 +172,15 @@ class Preparation {
       folder = files_.HoldFolder(platform::FolderOf(path));
       // A file has one backup name; the backup itself is never converted.
       if (IsOwnBackup(files_, path, BackupPath(path))) {
-        Settle(result, Outcome::Failed, ErrorBoxText(kBackupFailedText), kOwnBackupDetail);
+        if (options_.operation == Operation::Status || options_.operation == Operation::Verify) {
+          Settle(result, Outcome::Examined, kIsBackupText);
+          result.standing = Standing::Backup;
+        } else {
+          Settle(result, Outcome::Failed,
+                 ErrorBoxText(options_.operation == Operation::Undo ? kNotUndoneText
+                                                                    : kBackupFailedText),
+                 kOwnBackupDetail);
+        }
         return;
       }
       // Each file once, however many names lead to it.
@@ -199,6 +193,11 @@ class Preparation {
       }
       in = files_.OpenRead(path);
     } catch (const FileError& e) {
+      if (options_.operation != Operation::Convert) {
+        // Missing, or not to be opened: Examine says which.
+        Look(result, staged, path, std::move(folder));
+        return;
+      }
       Settle(result, Outcome::WrongVersion, kWrongVersionText);
       result.openProblem = e.problem();
       if (e.problem() == platform::Problem::Locked && Leftovers::AnyFor(files_, path)) {
@@ -207,6 +206,11 @@ class Preparation {
       return;
     }
     seen_.emplace(std::pair{in->Identity().device, in->Identity().index}, chosen);
+    if (options_.operation != Operation::Convert) {
+      in.reset();  // looked at afresh, with its backup
+      Look(result, staged, path, std::move(folder));
+      return;
+    }
 
     Header header{};
     std::size_t got = 0;
@@ -223,8 +227,8 @@ class Preparation {
       return;
     }
 
-    staged =
-        Staged{std::move(folder), path, BackupPath(path), {}, std::move(in), nullptr, false, {}};
+    staged = Staged{
+        std::move(folder), path, BackupPath(path), {}, std::move(in), nullptr, false, {}, {}};
     // Only temporary files that no run holds are cleared away; one that is
     // held means another run is converting this file right now.
     if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
@@ -275,6 +279,49 @@ class Preparation {
   }
 
  private:
+  // Status, verify and undo: where the file stands, and for undo the
+  // original staged to take its name back.
+  void Look(FileResult& result, Staged& staged, const std::string& path,
+            std::unique_ptr<platform::FolderHold> folder) {
+    const std::string backup = BackupPath(path);
+    TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
+    Finding found = Examine(files_, path, backup, tables);
+    result.standing = found.standing;
+    if (options_.operation != Operation::Undo) {
+      Settle(result, Outcome::Examined, StandingText(found.standing, options_.operation),
+             std::move(found.detail));
+      return;
+    }
+    switch (found.standing) {
+      case Standing::Converted:
+        staged = {};
+        staged.folder = std::move(folder);
+        staged.path = path;
+        staged.backup = backup;
+        staged.input = std::move(found.file);
+        staged.restoring = std::move(found.backup);
+        Settle(result, Outcome::Undone, kUndoneText);  // once its group is through
+        return;
+      case Standing::ToConvert:
+      case Standing::Interrupted:  // the original is under its name
+        Settle(result, Outcome::Examined, kNothingToUndoText);
+        return;
+      case Standing::Changed:
+        Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+               std::string(kChangedSinceDetail) + found.detail);
+        return;
+      case Standing::NoBackup:
+        Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+               platform::NameOf(backup) + " fehlt");
+        return;
+      default:
+        Settle(
+            result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+            found.detail.empty() ? StandingText(found.standing, options_.operation) : found.detail);
+        return;
+    }
+  }
+
   Counts ReadWhole(Staged& staged, TableSets& tables, Meter& meter) {
     ClearTables(tables);
     try {
@@ -341,8 +388,39 @@ void Fail(FileResult& result, const KvoError& e) {
 // backup, flushes each folder once, puts each new file in place and flushes
 // each folder once more. Settles the results of those that fail. A signal
 // that came before the backups rolls the whole group back.
+// Undo's commit: each original back under its name, each folder flushed
+// once. A signal that came before stops the whole group unchanged.
+void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+  if (platform::InterruptSignal() != 0) {
+    for (Member& m : group) Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
+    return;
+  }
+  std::map<std::string, std::vector<Member*>> folders;
+  for (Member& m : group) {
+    try {
+      PutBack(files, m.staged);
+      folders[platform::FolderOf(m.staged.path)].push_back(&m);
+    } catch (const KvoError& e) {
+      Fail(results[m.index], e);
+    }
+  }
+  for (auto& [folder, members] : folders) {
+    try {
+      files.SyncFolder(folder);
+    } catch (const FileError& e) {
+      for (Member* m : members) {
+        Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(kUndoNotSyncedText), e.what());
+      }
+    }
+  }
+}
+
 void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
   if (group.empty()) return;
+  if (group.front().staged.restoring) {
+    RestoreGroup(files, group, results);
+    return;
+  }
   std::vector<platform::OutputFile*> outputs;
   for (Member& m : group) outputs.push_back(m.staged.output.get());
   try {
@@ -409,15 +487,27 @@ void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResul
   }
 }
 
-// The box at the end of a run: one file's own, or the summary of several.
-void ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool single) {
+// The files a run converted: what its undo puts back.
+std::vector<FileToConvert> ConvertedIn(const std::vector<FileResult>& results) {
+  std::vector<FileToConvert> converted;
+  for (const FileResult& r : results) {
+    if (r.operation == Operation::Convert &&
+        (r.outcome == Outcome::Converted || r.outcome == Outcome::Unconfirmed)) {
+      converted.push_back({r.path, r.inFolder});
+    }
+  }
+  return converted;
+}
+
+// The box at the end of a run: one file's own, or the summary of several,
+// which offers to undo a conversion. True when the user chose that.
+bool ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool single) {
   if (!single) {
     if (results.empty()) {
       ui.ShowInformation(kNothingFoundText);
-    } else {
-      ui.ShowSummary(results);
+      return false;
     }
-    return;
+    return ui.ShowSummary(results, !ConvertedIn(results).empty());
   }
   const FileResult& result = results.front();
   if (result.outcome == Outcome::Failed || result.outcome == Outcome::Unconfirmed) {
@@ -425,6 +515,7 @@ void ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool
   } else if (result.outcome != Outcome::Interrupted && result.outcome != Outcome::NotReached) {
     ui.ShowInformation(BoxText(result));
   }
+  return false;
 }
 
 }  // namespace
@@ -458,7 +549,13 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
       }
       Staged staged;
       try {
-        preparation.Prepare(results[next], staged);
+        if (list[next].backupAlone) {
+          Settle(results[next], Outcome::Examined, kBackupAloneText);
+          results[next].operation = options.operation;
+          results[next].standing = Standing::BackupAlone;
+        } else {
+          preparation.Prepare(results[next], staged);
+        }
       } catch (const platform::Interrupted&) {
         // The file at hand rolled itself back.
         Settle(results[next++], Outcome::Interrupted, kInterruptedText);
@@ -472,7 +569,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
         Fail(results[next], MessageOf(std::current_exception()),
              DetailOf(std::current_exception()));
       }
-      if (staged.output) {
+      if (staged.output || staged.restoring) {
         bytes += staged.input->Identity().size;
         group.push_back({next, std::move(staged)});
       }
@@ -520,7 +617,16 @@ std::vector<FileResult> RunConversion(UserInterface& ui, Files& files,
   const auto list = FilesToConvert(files, named);
   const auto results = ConvertFiles(ui, files, list, options);
   wait.End();
-  ShowOutcome(ui, results, list.size() == 1 && !list.front().inFolder);
+  if (ShowOutcome(ui, results, list.size() == 1 && !list.front().inFolder)) {
+    // Exactly the files this run converted, each only while it is still
+    // exactly what the run made of its backup.
+    WaitCursor undoing(ui);
+    RunOptions undo = options;
+    undo.operation = Operation::Undo;
+    const auto undone = ConvertFiles(ui, files, ConvertedIn(results), undo);
+    undoing.End();
+    ui.ShowSummary(undone, false);
+  }
   return results;
 }
 

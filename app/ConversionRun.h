@@ -17,6 +17,8 @@ struct RunOptions {
   // Read and check the file and convert it in memory, but change nothing on
   // disk: says whether a real run would succeed.
   bool checkOnly = false;
+  // Convert, or say where each file stands, verify, or undo.
+  Operation operation = Operation::Convert;
   // The tables to work in; the process's own when null.
   TableSets* tables = nullptr;
 };

@@ -2,19 +2,32 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
+#include "Messages.h"
 #include "Paths.h"
 
 namespace kvo {
 
 namespace {
 
-bool IsDataFile(const std::string& name) {
-  constexpr std::string_view kEnding = ".dat";
-  if (name.size() <= kEnding.size()) return false;
+bool EndsWith(const std::string& name, std::string_view ending) {
+  if (name.size() <= ending.size()) return false;
   return std::equal(
-      kEnding.begin(), kEnding.end(), name.end() - kEnding.size(),
+      ending.begin(), ending.end(), name.end() - static_cast<std::ptrdiff_t>(ending.size()),
       [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+bool IsDataFile(const std::string& name) {
+  return EndsWith(name, ".dat");
+}
+
+// A name as the folder compares it: Windows ignores case.
+std::string Compared(std::string name) {
+#ifdef _WIN32
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+#endif
+  return name;
 }
 
 // Nothing when path is no folder that can be listed.
@@ -31,13 +44,24 @@ std::optional<std::vector<platform::FolderEntry>> Listing(platform::Files& files
 }
 
 void Walk(platform::Files& files, const std::string& folder,
-          const std::vector<platform::FolderEntry>& entries, std::vector<FileToConvert>& out) {
+          const std::vector<platform::FolderEntry>& entries, bool backupsAlone,
+          std::vector<FileToConvert>& out) {
+  // The backup names the data files here claim.
+  std::set<std::string> claimed;
+  for (const platform::FolderEntry& entry : entries) {
+    if (backupsAlone && !entry.folder && IsDataFile(entry.name)) {
+      claimed.insert(Compared(BackupPath(entry.name)));
+    }
+  }
   for (const platform::FolderEntry& entry : entries) {
     const std::string path = platform::JoinPath(folder, entry.name);
     if (!entry.folder) {
       if (IsDataFile(entry.name)) out.push_back({path, true});
+      if (backupsAlone && EndsWith(entry.name, ".old") && !claimed.contains(Compared(entry.name))) {
+        out.push_back({path, true, true});
+      }
     } else if (const auto inner = Listing(files, path)) {
-      Walk(files, path, *inner, out);
+      Walk(files, path, *inner, backupsAlone, out);
     } else {
       // A folder that cannot be read: the run reports it rather than
       // passing it over in silence.
@@ -49,11 +73,12 @@ void Walk(platform::Files& files, const std::string& folder,
 }  // namespace
 
 std::vector<FileToConvert> FilesToConvert(platform::Files& files,
-                                          const std::vector<std::string>& named) {
+                                          const std::vector<std::string>& named,
+                                          bool backupsAlone) {
   std::vector<FileToConvert> out;
   for (const std::string& path : named) {
     if (const auto entries = Listing(files, path)) {
-      Walk(files, path, *entries, out);
+      Walk(files, path, *entries, backupsAlone, out);
     } else {
       out.push_back({path, false});
     }

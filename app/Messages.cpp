@@ -1,6 +1,7 @@
 #include "Messages.h"
 
 #include <cctype>
+#include <utility>
 
 #include "Paths.h"
 
@@ -30,13 +31,13 @@ namespace {
 
 bool Good(const FileResult& r) {
   return r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible ||
-         r.outcome == Outcome::Unconfirmed;
+         r.outcome == Outcome::Unconfirmed || r.outcome == Outcome::Undone;
 }
 
 // Not converted, and no failure either.
 bool LeftAlone(const FileResult& r) {
   return r.outcome == Outcome::AlreadyConverted || r.outcome == Outcome::NotReached ||
-         r.outcome == Outcome::SameFile;
+         r.outcome == Outcome::SameFile || r.outcome == Outcome::Examined;
 }
 
 // "1 Datei", "3 Dateien".
@@ -71,11 +72,118 @@ std::string NoRoomDetail(std::uint64_t needed, std::uint64_t free) {
          std::to_string(free) + " frei";
 }
 
+std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t record, char ended,
+                             const std::string& backup) {
+  const std::string byte = "Byte " + std::to_string(offset + 1);
+  if (ended == 'f')
+    return "die Datei endet vor " + byte + ", die Umsetzung von " + backup + " nicht";
+  if (ended == 'c') return "die Datei ist länger als die Umsetzung von " + backup + ", ab " + byte;
+  std::string where =
+      block == 0    ? "im Kopf"
+      : record == 0 ? "in Block " + std::to_string(block) + ", Anzahl der Sätze"
+                    : "in Block " + std::to_string(block) + ", Satz " + std::to_string(record);
+  return "anders als die Umsetzung von " + backup + " ab " + byte + ", " + where;
+}
+
+const char* StandingText(Standing standing, Operation operation) {
+  const bool verify = operation == Operation::Verify;
+  switch (standing) {
+    case Standing::ToConvert:
+      return kToConvertText;
+    case Standing::Converted:
+      return verify ? kVerifiedText : kUnchangedText;
+    case Standing::Changed:
+      return verify ? kNotVerifiedText : kChangedSinceText;
+    case Standing::NoBackup:
+      return kNoBackupText;
+    case Standing::BackupAlone:
+      return kBackupAloneText;
+    case Standing::Backup:
+      return kIsBackupText;
+    case Standing::Interrupted:
+      return kInterruptedRunText;
+    case Standing::Damaged:
+      break;
+  }
+  return kDamagedText;
+}
+
+bool IsProblem(const FileResult& r) {
+  if (r.outcome == Outcome::Unconfirmed) return true;
+  if (r.outcome != Outcome::Examined || r.operation == Operation::Undo) {
+    return !Good(r) && !LeftAlone(r);
+  }
+  switch (*r.standing) {
+    case Standing::Damaged:
+    case Standing::Interrupted:
+      return true;
+    case Standing::Changed:
+      return r.operation == Operation::Verify;
+    default:
+      return false;
+  }
+}
+
+std::string CountsLine(const std::vector<FileResult>& results, Operation operation) {
+  // In the order a user reads a folder's story: to do, done, changed since,
+  // then what needs a look.
+  const bool verify = operation == Operation::Verify;
+  const std::pair<Standing, const char*> standings[] = {
+      {Standing::ToConvert, "noch umzusetzen"},
+      {Standing::Converted, verify ? "stimmen" : "umgesetzt und unverändert"},
+      {Standing::Changed, verify ? "stimmen nicht" : "seit dem Umsetzen verändert"},
+      {Standing::NoBackup, "ohne Sicherung"},
+      {Standing::BackupAlone, "ohne Datei"},  // counts backups
+      {Standing::Backup, ""},                 // counts backups
+      {Standing::Interrupted, "unterbrochen"},
+      {Standing::Damaged, "beschädigt oder nicht lesbar"},
+  };
+  std::string line;
+  const auto add = [&](std::size_t n, const std::string& what, bool always = false) {
+    if (n == 0 && !always) return;
+    line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+  };
+  if (operation == Operation::Undo) {
+    std::size_t undone = 0, original = 0, failed = 0;
+    for (const FileResult& r : results) {
+      const bool done = r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
+      (done ? undone : IsProblem(r) ? failed : original) += 1;
+    }
+    add(undone, "rückgängig gemacht", true);
+    add(original, "schon auf Version 1.0");
+    add(failed, "nicht rückgängig gemacht", true);
+    return line;
+  }
+  for (const auto& [standing, what] : standings) {
+    std::size_t n = 0;
+    for (const FileResult& r : results) n += r.standing == standing;
+    const bool backups = standing == Standing::BackupAlone || standing == Standing::Backup;
+    add(n,
+        backups ? std::string(n == 1 ? "Sicherung" : "Sicherungen") + (*what ? " " : "") + what
+                : what,
+        standing == Standing::Damaged);
+  }
+  return line;
+}
+
 std::string BackupExistsDetail(const std::string& backup) {
   return backup + " gibt es schon";
 }
 
 std::string SummaryText(const std::vector<FileResult>& results) {
+  if (!results.empty() && results.front().operation == Operation::Undo) {
+    std::size_t undone = 0, failed = 0;
+    for (const FileResult& r : results) {
+      undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
+      failed += IsProblem(r);
+    }
+    std::string text = Files(undone) + " rückgängig gemacht" +
+                       (undone == 0   ? "."
+                        : undone == 1 ? ", sie hat wieder Version 1.0."
+                                      : ", sie haben wieder Version 1.0.");
+    if (failed > 0) text += "\n" + Files(failed) + " nicht rückgängig gemacht:";
+    return text;
+  }
   std::size_t converted = 0, unconfirmed = 0, already = 0, same = 0, notBegun = 0, failed = 0;
   for (const FileResult& r : results) {
     if (Good(r)) {

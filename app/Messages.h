@@ -30,6 +30,28 @@ inline constexpr const char* kAlreadyConvertedText = "Schon auf Version 1.1, nic
 inline constexpr const char* kReadFailedText = "Die Datei lässt sich nicht lesen";
 // A second name of a file this run has dealt with already.
 inline constexpr const char* kSameFileText = "Dieselbe Datei wie";
+// Where a file stands (status), and what verify and undo say.
+inline constexpr const char* kToConvertText = "Version 1.0, noch umzusetzen";
+inline constexpr const char* kUnchangedText = "Version 1.1, umgesetzt und seitdem unverändert";
+inline constexpr const char* kChangedSinceText = "Version 1.1, seit dem Umsetzen verändert";
+inline constexpr const char* kNoBackupText = "Version 1.1, ohne Sicherung";
+inline constexpr const char* kBackupAloneText = "Sicherung ohne ihre Datei";
+inline constexpr const char* kIsBackupText = "Eine Sicherung (Endung .old)";
+inline constexpr const char* kInterruptedRunText =
+    "Ein Lauf wurde unterbrochen, der nächste setzt die Datei fertig um";
+inline constexpr const char* kDamagedText = "Beschädigt oder nicht lesbar";
+inline constexpr const char* kVerifiedText = "stimmt";
+inline constexpr const char* kNotVerifiedText = "stimmt nicht";
+inline constexpr const char* kUndoneText = "Rückgängig gemacht, die Datei hat wieder Version 1.0";
+inline constexpr const char* kNotUndoneText = "Nicht rückgängig gemacht";
+inline constexpr const char* kNothingToUndoText =
+    "Schon auf Version 1.0, nichts rückgängig zu machen";
+inline constexpr const char* kUndoButtonText = "Rückgängig machen";
+inline constexpr const char* kUndoNotSyncedText =
+    "Rückgängig gemacht, doch der Ordner konnte nicht sicher gespeichert werden";
+inline constexpr const char* kChangedSinceDetail = "seit dem Umsetzen verändert: ";
+inline constexpr const char* kChangedWhileUndoneDetail =
+    "die Datei oder ihre Sicherung wurde während des Rückgängigmachens verändert";
 // Why a file was left alone, behind the message.
 inline constexpr const char* kOwnBackupDetail =
     "das ist selbst eine Sicherung (Endung .old); sie bleibt, wie sie ist";
@@ -43,12 +65,28 @@ inline constexpr const char* kBusyDetail =
 std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly);
 // Too little room on the disk for the new file.
 std::string NoRoomDetail(std::uint64_t needed, std::uint64_t free);
+// Where a version 1.1 file first differs from the conversion of its backup:
+// offset is its first differing byte, place where that lies; ended tells
+// which of the two ended there, if one did ('f' the file, 'c' the
+// conversion).
+std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t record, char ended,
+                             const std::string& backup);
 // "NAME.old gibt es schon".
 std::string BackupExistsDetail(const std::string& backup);
 
 // The summary of a run of several files: how many were converted, already at
 // version 1.1, not converted and not begun, in lines.
 std::string SummaryText(const std::vector<FileResult>& results);
+// What status (or verify) says of a file that stands so.
+const char* StandingText(Standing standing, Operation operation);
+// Whether a file's outcome makes the run a failure: not converted, not
+// undone, or (status and verify) found damaged, interrupted or, for verify,
+// changed.
+bool IsProblem(const FileResult& result);
+// The command line's summary of a run of status, verify or undo: the counts,
+// in one line.
+std::string CountsLine(const std::vector<FileResult>& results, Operation operation);
+
 // One line for each file not converted: its name and why.
 std::string FailureList(const std::vector<FileResult>& results);
 // What a file's line says: its message, and behind it in brackets why (the

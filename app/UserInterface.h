@@ -24,6 +24,29 @@ enum class Outcome {
   SameFile,          // another name of a file dealt with earlier in the run
   Unconfirmed,       // converted, but the system would not confirm that the
                      // folder's new names are on the disk
+  Examined,          // status or verify: looked at, nothing changed
+  Undone,            // the original is back under its name
+};
+
+// What a run does to each file.
+enum class Operation {
+  Convert,
+  Status,  // says where each file stands
+  Verify,  // as status, and a converted file that differs from the
+           // conversion of its backup is a failure
+  Undo,    // puts each original back where the file is its exact conversion
+};
+
+// Where a data file stands, as status and verify find it.
+enum class Standing {
+  ToConvert,    // version 1.0
+  Converted,    // version 1.1, exactly the conversion of its backup
+  Changed,      // version 1.1, differs from the conversion of its backup
+  NoBackup,     // version 1.1 without a backup
+  BackupAlone,  // a backup whose data file is not there
+  Backup,       // a backup named itself
+  Interrupted,  // a conversion ended midway; the next run finishes it
+  Damaged,      // neither version, cut short, or not to be read
 };
 
 // How one file ended.
@@ -35,6 +58,8 @@ struct FileResult {
   std::string detail;   // why, or what else the user should know; may be empty
   // Why it could not be opened, where that was the reason it was refused.
   std::optional<platform::Problem> openProblem;
+  Operation operation = Operation::Convert;
+  std::optional<Standing> standing;  // where status, verify or undo found it
 };
 
 class UserInterface {
@@ -48,8 +73,9 @@ class UserInterface {
   virtual void ShowError(const std::string& text) = 0;
   virtual void BeginWait() = 0;
   virtual void EndWait() = 0;
-  // The outcomes of a run of several files, in one box.
-  virtual void ShowSummary(const std::vector<FileResult>& results) = 0;
+  // The outcomes of a run of several files, in one box. With offerUndo the
+  // box offers to undo the run: true when the user chose that.
+  virtual bool ShowSummary(const std::vector<FileResult>& results, bool offerUndo) = 0;
   // A run of several files is about to begin the file current: done of
   // total are settled.
   virtual void Progress(std::size_t /*done*/, std::size_t /*total*/,

@@ -16,19 +16,26 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Aufruf: kvo-umsetzer-cli [--check] DATEI|ORDNER...\n"
+    "Aufruf: kvo-umsetzer-cli [--check|--status|--verify|--undo] DATEI|ORDNER...\n"
     "Setzt Datendateien von Version 1.0 (30.12.2007) auf Version 1.1 (20.10.2009)\n"
     "um. Die alte Datei bleibt mit der Endung .old erhalten. Aus einem Ordner werden\n"
     "alle Dateien mit der Endung .dat umgesetzt, auch die in seinen Unterordnern.\n"
     "\n"
     "  --check     nur prüfen und sagen, was geschähe; nichts auf der Platte ändern\n"
+    "  --status    für jede Datei sagen, wie sie steht: noch umzusetzen, umgesetzt\n"
+    "              und unverändert, seitdem verändert, ohne Sicherung, ...\n"
+    "  --verify    jede umgesetzte Datei mit der Umsetzung ihrer .old vergleichen\n"
+    "  --undo      jede umgesetzte Datei, die noch genau die Umsetzung ihrer .old\n"
+    "              ist, durch ihre .old ersetzen; eine seitdem veränderte bleibt\n"
     "  -h, --help  diese Hilfe zeigen\n"
     "  --version   die Version zeigen\n"
     "\n"
     "Rückgabewert:\n"
     "  0    jede Datei umgesetzt (mit --check: umsetzbar); in einem Ordner darf eine\n"
-    "       auch schon Version 1.1 haben\n"
-    "  1    eine Datei nicht umgesetzt\n"
+    "       auch schon Version 1.1 haben. --status: keine Datei beschädigt oder\n"
+    "       unterbrochen; --verify: dazu jede umgesetzte stimmt; --undo: jede\n"
+    "       umgesetzte rückgängig gemacht\n"
+    "  1    eine Datei nicht umgesetzt (nicht rückgängig gemacht, beschädigt, ...)\n"
     "  2    falscher Aufruf, oder die Ausgabe ließ sich nicht schreiben\n"
     "  128+ abgebrochen (Strg+C: 130); jede Datei ist unverändert oder umgesetzt\n";
 
@@ -40,7 +47,7 @@ class CommandLineUi final : public kvo::UserInterface {
   // The lines of FileDone say what the boxes would.
   void ShowInformation(const std::string&) override {}
   void ShowError(const std::string&) override {}
-  void ShowSummary(const std::vector<kvo::FileResult>&) override {}
+  bool ShowSummary(const std::vector<kvo::FileResult>&, bool) override { return false; }
   void BeginWait() override {}
   void EndWait() override {}
 
@@ -64,6 +71,12 @@ class CommandLineUi final : public kvo::UserInterface {
     using kvo::Outcome;
     if (r.outcome == Outcome::NotReached) return;
     ShowProgress("");
+    if (r.operation != kvo::Operation::Convert) {
+      const bool problem = kvo::IsProblem(r);
+      bad_ += problem;
+      (problem ? std::cerr : std::cout) << r.path << ": " << kvo::Explained(r) << std::endl;
+      return;
+    }
     const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
     // In a folder that was named, a file converted before is no failure;
     // nor is a second name of a file this run dealt with.
@@ -146,6 +159,12 @@ int main(int argc, char** argv) {
       return 0;
     } else if (!optionsEnd && arg == "--check") {
       options.checkOnly = true;
+    } else if (!optionsEnd && (arg == "--status" || arg == "--verify" || arg == "--undo")) {
+      if (options.operation != kvo::Operation::Convert)
+        return Usage("nur eine von --status, --verify, --undo");
+      options.operation = arg == "--status"   ? kvo::Operation::Status
+                          : arg == "--verify" ? kvo::Operation::Verify
+                                              : kvo::Operation::Undo;
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
       return Usage("unbekannte Option " + std::string(arg));
     } else {
@@ -153,16 +172,24 @@ int main(int argc, char** argv) {
     }
   }
   if (files.empty()) return Usage("keine Datei angegeben");
+  if (options.checkOnly && options.operation != kvo::Operation::Convert) {
+    return Usage("--check gilt nur für das Umsetzen");
+  }
 
   CommandLineUi ui;
-  const auto list = kvo::FilesToConvert(kvo::platform::SystemFiles(), files);
+  const auto list = kvo::FilesToConvert(kvo::platform::SystemFiles(), files,
+                                        options.operation == kvo::Operation::Status);
   if (list.empty()) std::cout << kvo::kNothingFoundText << std::endl;  // as the window says
   const auto results = kvo::ConvertFiles(ui, kvo::platform::SystemFiles(), list, options);
   if (const int signal = kvo::platform::InterruptSignal()) {
     std::cerr << "Abgebrochen." << std::endl;
     return 128 + signal;
   }
-  if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
+  if (options.operation != kvo::Operation::Convert) {
+    if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
+      std::cout << "Zusammenfassung: " << kvo::CountsLine(results, options.operation) << std::endl;
+    }
+  } else if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
     std::cout << "Zusammenfassung: " << ui.good()
               << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ");
     if (ui.already() > 0) std::cout << ui.already() << " schon auf Version 1.1, ";

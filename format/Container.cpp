@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "Conversions.h"
 #include "Endian.h"
@@ -34,7 +36,64 @@ bool CheckHeader0(std::span<const std::uint8_t> header) {
          std::equal(kHeader0.begin(), kHeader0.end(), header.begin());
 }
 
+Version VersionOf(std::span<const std::uint8_t> header) {
+  if (CheckHeader0(header)) return Version::V10;
+  if (header.size() >= kHeader.size() && std::equal(kHeader.begin(), kHeader.end(), header.begin()))
+    return Version::V11;
+  return Version::Other;
+}
+
 namespace {
+
+// The blocks of a version 1.1 file behind its header, in their order: the
+// size of a record, and how many records a fixed block has (a counted one
+// has its count in front).
+struct BlockShape {
+  int block;
+  std::size_t recordSize;
+  std::size_t fixedRecords;  // 0: counted
+  std::int32_t Counts::*count = nullptr;
+};
+
+template <class Table>
+constexpr BlockShape FixedBlock(int block) {
+  using Rec = std::remove_cvref_t<decltype(std::declval<Table>()[0])>;
+  return {block, sizeof(Rec), sizeof(Table) / sizeof(Rec)};
+}
+
+template <class Rec>
+constexpr BlockShape CountedBlock(int block, std::int32_t Counts::*count) {
+  return {block, sizeof(Rec), 0, count};
+}
+
+using T11 = kvoAllg::Tables;
+constexpr BlockShape kBlocks11[] = {
+    FixedBlock<decltype(T11::b1)>(1),
+    FixedBlock<decltype(T11::b2)>(2),
+    FixedBlock<decltype(T11::b3)>(3),
+    FixedBlock<decltype(T11::b4)>(4),
+    FixedBlock<decltype(T11::b5)>(5),
+    CountedBlock<kvoAllg::TkvoB6Satz>(6, &Counts::b6),
+    CountedBlock<kvoAllg::TkvoB7Satz>(7, &Counts::b7),
+    CountedBlock<kvoAllg::TkvoB8Satz>(8, &Counts::b8),
+    CountedBlock<kvoAllg::TkvoB9Satz>(9, &Counts::b9),
+    CountedBlock<kvoAllg::TkvoB10Satz>(10, &Counts::b10),
+    FixedBlock<decltype(T11::b11)>(11),
+    CountedBlock<kvoAllg::TkvoB12Satz>(12, &Counts::b12),
+    CountedBlock<kvoAllg::TkvoB13Satz>(13, &Counts::b13),
+    {14, sizeof(T11::b14), 1},
+    {15, sizeof(T11::b15), 1},
+    FixedBlock<decltype(T11::b16)>(16),
+    CountedBlock<kvoAllg::TkvoZNummer>(17, &Counts::b17),
+    CountedBlock<kvoAllg::TkvoB18Satz>(18, &Counts::b18),
+    {19, sizeof(T11::b19), 1},
+};
+
+// A block's records, as its count or its fixed size gives them.
+std::uint64_t RecordsOf(const BlockShape& b, const Counts& c) {
+  if (b.count == nullptr) return b.fixedRecords;
+  return c.*b.count > 0 ? static_cast<std::uint64_t>(c.*b.count) : 0;
+}
 
 void ReadExact(ByteSource& in, std::span<std::uint8_t> out) {
   if (ReadFully(in, out) != out.size()) throw KvoError(kIncompleteText);
@@ -157,20 +216,26 @@ void WriteDataFile(ByteSink& out, const TableSets& tables, const Counts& c) {
 }
 
 std::uint64_t ConvertedSize(const Counts& c) {
-  using T = kvoAllg::Tables;
-  auto records = [](std::int32_t n, std::size_t size) -> std::uint64_t {
-    return n > 0 ? static_cast<std::uint64_t>(n) * size : 0;
-  };
-  const std::uint64_t fixed = sizeof(T::b1) + sizeof(T::b2) + sizeof(T::b3) + sizeof(T::b4) +
-                              sizeof(T::b5) + sizeof(T::b11) + sizeof(T::b14) + sizeof(T::b15) +
-                              sizeof(T::b16) + sizeof(T::b19);
-  return kHeader.size() + fixed + 9 * 4 + records(c.b6, sizeof(kvoAllg::TkvoB6Satz)) +
-         records(c.b7, sizeof(kvoAllg::TkvoB7Satz)) + records(c.b8, sizeof(kvoAllg::TkvoB8Satz)) +
-         records(c.b9, sizeof(kvoAllg::TkvoB9Satz)) + records(c.b10, sizeof(kvoAllg::TkvoB10Satz)) +
-         records(c.b12, sizeof(kvoAllg::TkvoB12Satz)) +
-         records(c.b13, sizeof(kvoAllg::TkvoB13Satz)) +
-         records(c.b17, sizeof(kvoAllg::TkvoZNummer)) +
-         records(c.b18, sizeof(kvoAllg::TkvoB18Satz));
+  std::uint64_t size = kHeader.size();
+  for (const BlockShape& b : kBlocks11) {
+    size += (b.count != nullptr ? 4 : 0) + RecordsOf(b, c) * b.recordSize;
+  }
+  return size;
+}
+
+Place PlaceOf(std::uint64_t offset, const Counts& c) {
+  if (offset < kHeader.size()) return {0, 0};
+  offset -= kHeader.size();
+  for (const BlockShape& b : kBlocks11) {
+    if (b.count != nullptr) {
+      if (offset < 4) return {b.block, 0};
+      offset -= 4;
+    }
+    const std::uint64_t size = RecordsOf(b, c) * b.recordSize;
+    if (offset < size) return {b.block, offset / b.recordSize + 1};
+    offset -= size;
+  }
+  return {20, 0};
 }
 
 std::vector<std::uint8_t> ConvertImage(std::span<const std::uint8_t> v10, TableSets& tables) {

@@ -26,6 +26,11 @@ struct Counts {
   friend bool operator==(const Counts&, const Counts&) = default;
 };
 
+enum class Version { V10, V11, Other };
+
+// Which version a file's first bytes announce; a short header is Other.
+Version VersionOf(std::span<const std::uint8_t> header);
+
 // True when the bytes are the version 1.0 header. Bytes missing from a short
 // read count as differing.
 bool CheckHeader0(std::span<const std::uint8_t> header);
@@ -49,6 +54,16 @@ void WriteDataFile(ByteSink& out, const TableSets& tables, const Counts& counts)
 
 // The length of the version 1.1 file that these counts give.
 std::uint64_t ConvertedSize(const Counts& counts);
+
+// Where a byte of a version 1.1 file lies: block 0 is the header; record
+// counts from 1, and is 0 for a counted block's count in front of its
+// records.
+struct Place {
+  int block = 0;
+  std::uint64_t record = 0;
+};
+// Past the end of the file that these counts give: the block is 20.
+Place PlaceOf(std::uint64_t offset, const Counts& counts);
 
 // Header check, clear, read, convert and write, all in memory.
 // Throws WrongVersion for anything but a version 1.0 file.

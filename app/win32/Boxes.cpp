@@ -18,6 +18,9 @@ constexpr int kProgressText = 10;
 constexpr int kProgressBar = 11;
 constexpr int kSummaryText = 20;
 constexpr int kSummaryList = 21;
+constexpr int kSummaryUndo = 22;
+// Set on the owner while its summary box is closed by "Rückgängig machen".
+constexpr const wchar_t* kUndoChosen = L"KvoUndoChosen";
 
 // Lines for controls, which break on "\r\n".
 std::wstring WindowsLines(const std::string& text) {
@@ -71,11 +74,16 @@ T* Self(HWND window, UINT message, LPARAM l) {
   return reinterpret_cast<T*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-// Closed by OK, Enter, Escape or its close button.
+// Closed by OK, Enter, Escape or its close button, or by the offer to undo.
 LRESULT CALLBACK SummaryProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL) ::PostMessageW(window, WM_CLOSE, 0, 0);
+      if (LOWORD(w) == kSummaryUndo) {
+        ::SetPropW(::GetWindow(window, GW_OWNER), kUndoChosen, reinterpret_cast<HANDLE>(1));
+      }
+      if (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL || LOWORD(w) == kSummaryUndo) {
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+      }
       return 0;
     case DM_GETDEFID:
       return MAKELRESULT(IDOK, DC_HASDEFID);
@@ -139,7 +147,7 @@ void Win32UserInterface::ShowError(const std::string& text) {
   ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK | MB_ICONSTOP);
 }
 
-void Win32UserInterface::ShowSummary(const std::vector<FileResult>& results) {
+bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, bool offerUndo) {
   EndProgress();
   const std::wstring text = WindowsLines(SummaryText(results));
   const std::wstring failures = WindowsLines(FailureList(results));
@@ -158,7 +166,12 @@ void Win32UserInterface::ShowSummary(const std::vector<FileResult>& results) {
   y = textPlace.bottom + margin;
   const RECT listPlace{margin, y, width - margin, y + listHeight};
   if (listHeight > 0) y = listPlace.bottom + margin;
-  const RECT buttonPlace{(width - scale_(88)) / 2, y, (width + scale_(88)) / 2, y + buttonHeight};
+  // OK alone in the middle, or OK and the offer to undo side by side.
+  const int okWidth = scale_(88), undoWidth = offerUndo ? scale_(140) : 0;
+  const int buttonsWidth = okWidth + (offerUndo ? scale_(8) + undoWidth : 0);
+  const int left = (width - buttonsWidth) / 2;
+  const RECT buttonPlace{left, y, left + okWidth, y + buttonHeight};
+  const RECT undoPlace{width - left - undoWidth, y, width - left, y + buttonHeight};
 
   const HWND box =
       Popup(L"KvoSummary", &SummaryProc, window_, {width, y + buttonHeight + margin}, nullptr);
@@ -170,6 +183,11 @@ void Win32UserInterface::ShowSummary(const std::vector<FileResult>& results) {
   }
   const HWND ok =
       Child(box, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, buttonPlace, IDOK, font_);
+  if (offerUndo) {
+    Child(box, L"BUTTON", platform::Wide(kUndoButtonText), WS_TABSTOP | BS_PUSHBUTTON, undoPlace,
+          kSummaryUndo, font_);
+  }
+  ::RemovePropW(window_, kUndoChosen);
 
   // Modal: the window waits until the box is closed.
   ::EnableWindow(window_, FALSE);
@@ -183,6 +201,7 @@ void Win32UserInterface::ShowSummary(const std::vector<FileResult>& results) {
   }
   if (message.message == WM_QUIT) ::PostQuitMessage(static_cast<int>(message.wParam));
   ::EnableWindow(window_, TRUE);
+  return ::RemovePropW(window_, kUndoChosen) != nullptr;
 }
 
 void Win32UserInterface::BeginWait() {

@@ -34,7 +34,7 @@ class Win32UserInterface final : public UserInterface {
   std::optional<std::string> ChooseFile() override;
   void ShowInformation(const std::string& text) override;
   void ShowError(const std::string& text) override;
-  void ShowSummary(const std::vector<FileResult>& results) override;
+  bool ShowSummary(const std::vector<FileResult>& results, bool offerUndo) override;
   void BeginWait() override;
   void EndWait() override;
   void Progress(std::size_t done, std::size_t total, const std::string& current) override;

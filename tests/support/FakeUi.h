@@ -20,8 +20,10 @@ class FakeUi : public UserInterface {
   // A box's first line goes to messages, its second (the reason) to details.
   void ShowInformation(const std::string& text) override { Box("info: ", text); }
   void ShowError(const std::string& text) override { Box("error: ", text); }
-  void ShowSummary(const std::vector<FileResult>& results) override {
+  bool ShowSummary(const std::vector<FileResult>& results, bool offerUndo) override {
     Shown("summary: " + SummaryText(results) + "\n" + FailureList(results));
+    undoOffered.push_back(offerUndo);
+    return offerUndo && chooseUndo;
   }
   void BeginWait() override { ++waiting; }
   void EndWait() override { --waiting; }
@@ -36,6 +38,8 @@ class FakeUi : public UserInterface {
   std::vector<std::string> details;   // "" for a box of one line
   std::vector<std::size_t> progress;  // done, as each file began
   std::size_t cancelAfter = SIZE_MAX;
+  bool chooseUndo = false;        // takes the summary's offer to undo
+  std::vector<bool> undoOffered;  // for each summary
   int waiting = 0;
   bool waitingDuringMessage = false;
 

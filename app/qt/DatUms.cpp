@@ -37,7 +37,8 @@ QString Title() {
 // files not converted with their messages.
 class SummaryBox : public QDialog {
  public:
-  SummaryBox(QWidget* parent, const QString& text, const QString& failures) : QDialog(parent) {
+  SummaryBox(QWidget* parent, const QString& text, const QString& failures, bool offerUndo)
+      : QDialog(parent) {
     setWindowTitle(Title());
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(text, this));
@@ -50,10 +51,19 @@ class SummaryBox : public QDialog {
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    if (offerUndo) {
+      QPushButton* undo =
+          buttons->addButton(QString::fromUtf8(kUndoButtonText), QDialogButtonBox::ActionRole);
+      connect(undo, &QPushButton::clicked, this, [this] {
+        undoChosen = true;
+        accept();
+      });
+    }
     layout->addWidget(buttons);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     buttons->button(QDialogButtonBox::Ok)->setFocus();
   }
+  bool undoChosen = false;
 };
 
 void ShowBox(QWidget* parent, QMessageBox::Icon icon, const std::string& text) {
@@ -228,10 +238,11 @@ void QtUserInterface::ShowError(const std::string& text) {
   ShowBox(window_, QMessageBox::Critical, text);
 }
 
-void QtUserInterface::ShowSummary(const std::vector<FileResult>& results) {
+bool QtUserInterface::ShowSummary(const std::vector<FileResult>& results, bool offerUndo) {
   SummaryBox box(window_, QString::fromStdString(SummaryText(results)),
-                 QString::fromStdString(FailureList(results)));
+                 QString::fromStdString(FailureList(results)), offerUndo);
   box.exec();
+  return box.undoChosen;
 }
 
 void QtUserInterface::Progress(std::size_t done, std::size_t total, const std::string& current) {

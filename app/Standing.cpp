@@ -1,0 +1,169 @@
+#include "Standing.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "Commit.h"
+#include "Container.h"
+#include "Errors.h"
+#include "Messages.h"
+#include "Paths.h"
+
+namespace kvo {
+
+using platform::FileError;
+using platform::Files;
+using platform::InputFile;
+
+namespace {
+
+// Takes the bytes of a conversion and compares them with a file as they
+// come, so that nothing but a buffer is held: notes the first byte that
+// differs.
+class ComparingSink final : public ByteSink {
+ public:
+  explicit ComparingSink(ByteSource& file) : file_(file), buffer_(std::size_t{1} << 20) {}
+
+  void Write(std::span<const std::uint8_t> bytes) override {
+    while (!bytes.empty() && ended_ == 0 && !differs_) {
+      if (pos_ == got_ && !Fill()) {
+        ended_ = 'f';
+        return;
+      }
+      const std::size_t n = std::min(bytes.size(), got_ - pos_);
+      const auto mine = buffer_.begin() + static_cast<std::ptrdiff_t>(pos_);
+      const auto at =
+          std::mismatch(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n), mine);
+      const auto same = static_cast<std::size_t>(at.first - bytes.begin());
+      offset_ += same;
+      if (same < n) {
+        differs_ = true;
+        return;
+      }
+      pos_ += n;
+      bytes = bytes.subspan(n);
+    }
+  }
+
+  // After the conversion's last byte: the file must end there as well.
+  void Finish() {
+    if (ended_ == 0 && !differs_ && (pos_ < got_ || Fill())) ended_ = 'c';
+  }
+  bool Same() const { return ended_ == 0 && !differs_; }
+  std::uint64_t offset() const { return offset_; }
+  char ended() const { return ended_; }
+
+ private:
+  bool Fill() {
+    got_ = ReadFully(file_, buffer_);
+    pos_ = 0;
+    return got_ > 0;
+  }
+
+  ByteSource& file_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t got_ = 0, pos_ = 0;
+  std::uint64_t offset_ = 0;
+  bool differs_ = false;
+  char ended_ = 0;  // 'f': the file ended first; 'c': the conversion did
+};
+
+Finding Found(Standing standing, std::string detail = {}) {
+  Finding f;
+  f.standing = standing;
+  f.detail = std::move(detail);
+  return f;
+}
+
+// A version 1.1 file beside its backup: the backup converted again and
+// compared, byte for byte.
+Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const std::string& backup,
+                          TableSets& tables) {
+  const std::string name = platform::NameOf(backup);
+  std::unique_ptr<InputFile> old;
+  try {
+    old = files.OpenRead(backup);
+  } catch (const FileError& e) {
+    return Found(Standing::Damaged, name + ": " + ProblemText(e.problem()));
+  }
+  try {
+    Header header{};
+    if (ReadFully(*old, header) != header.size() || VersionOf(header) != Version::V10) {
+      return Found(Standing::Damaged, name + " hat nicht Version 1.0");
+    }
+    ClearTables(tables);
+    const Counts counts = ReadDataFile0(*old, tables);
+    ConvertTables(tables, counts);
+    file->Rewind();
+    ComparingSink compared(*file);
+    WriteDataFile(compared, tables, counts);
+    compared.Finish();
+    ClearTables(tables);
+    if (!compared.Same()) {
+      const Place place = PlaceOf(compared.offset(), counts);
+      return Found(Standing::Changed, DifferenceDetail(compared.offset(), place.block, place.record,
+                                                       compared.ended(), name));
+    }
+  } catch (const FileError& e) {
+    return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + e.what());
+  } catch (const KvoError& e) {
+    return Found(Standing::Damaged, name + ": " + e.what());
+  }
+  Finding f = Found(Standing::Converted);
+  f.file = std::move(file);
+  f.backup = std::move(old);
+  return f;
+}
+
+}  // namespace
+
+bool SameBytes(InputFile& a, InputFile& b) {
+  if (a.Identity().size != b.Identity().size) return false;
+  a.Rewind();
+  b.Rewind();
+  std::vector<std::uint8_t> x(std::size_t{1} << 20), y(x.size());
+  for (;;) {
+    const std::size_t n = ReadFully(a, x);
+    if (ReadFully(b, std::span(y).first(n)) != n ||
+        !std::equal(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin())) {
+      return false;
+    }
+    if (n < x.size()) return b.Remaining() == 0;
+  }
+}
+
+Finding Examine(Files& files, const std::string& path, const std::string& backup,
+                TableSets& tables) {
+  try {
+    std::unique_ptr<InputFile> file;
+    try {
+      file = files.OpenRead(path);
+    } catch (const FileError& e) {
+      if (e.problem() == platform::Problem::Missing && files.IdentityOf(backup)) {
+        return Found(Standing::BackupAlone);
+      }
+      const bool busy = e.problem() == platform::Problem::Locked && Leftovers::AnyFor(files, path);
+      return Found(Standing::Damaged, busy ? kBusyDetail : ProblemText(e.problem()));
+    }
+    Header header{};
+    const std::size_t got = ReadFully(*file, header);
+    const Version version = got == header.size() ? VersionOf(header) : Version::Other;
+    if (version == Version::Other) return Found(Standing::Damaged, "weder Version 1.0 noch 1.1");
+    const auto kept = files.IdentityOf(backup);
+    if (version == Version::V11) {
+      if (!kept) return Found(Standing::NoBackup);
+      return CompareWithBackup(files, std::move(file), backup, tables);
+    }
+    if (!kept) return Found(Standing::ToConvert);
+    // The original under both names, or beside a copy of itself: what a
+    // conversion leaves when it ends between its backup and its rename.
+    if (kept->SameFile(file->Identity())) return Found(Standing::Interrupted);
+    auto old = files.OpenRead(backup);
+    if (SameBytes(*file, *old)) return Found(Standing::Interrupted);
+    return Found(Standing::ToConvert, BackupExistsDetail(platform::NameOf(backup)));
+  } catch (const FileError& e) {
+    return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + e.what());
+  }
+}
+
+}  // namespace kvo
