@@ -195,7 +195,7 @@ class Preparation {
     } catch (const FileError& e) {
       if (options_.operation != Operation::Convert) {
         // Missing, or not to be opened: Examine says which.
-        Look(result, staged, path, std::move(folder));
+        Look(result, staged, path.empty() ? chosen : path, std::move(folder));
         return;
       }
       Settle(result, Outcome::WrongVersion, kWrongVersionText);

@@ -78,10 +78,10 @@ std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t reco
   if (ended == 'f')
     return "die Datei endet vor " + byte + ", die Umsetzung von " + backup + " nicht";
   if (ended == 'c') return "die Datei ist länger als die Umsetzung von " + backup + ", ab " + byte;
-  std::string where =
-      block == 0    ? "im Kopf"
-      : record == 0 ? "in Block " + std::to_string(block) + ", Anzahl der Sätze"
-                    : "in Block " + std::to_string(block) + ", Satz " + std::to_string(record);
+  // The header is the same in both, or the file would not be compared.
+  const std::string where =
+      "in Block " + std::to_string(block) +
+      (record == 0 ? ", Anzahl der Sätze" : ", Satz " + std::to_string(record));
   return "anders als die Umsetzung von " + backup + " ab " + byte + ", " + where;
 }
 

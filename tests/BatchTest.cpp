@@ -125,6 +125,29 @@ TEST(Batch, SeveralFilesEndInOneSummary) {
   }
 }
 
+// The summary's "Rückgängig machen" puts back exactly the files of that
+// run: not one converted earlier, and not one whose backup was there before.
+TEST(Batch, TheSummaryUndoesExactlyThatRun) {
+  test::TempDir dir;
+  const auto a = test::SmallFile(1), b = test::SmallFile(2), earlier = test::SmallFile(3);
+  dir.Put("a.dat", a);
+  dir.Put("b.dat", b);
+  dir.Put("früher.dat", Converted(earlier));
+  dir.Put("früher.old", earlier);
+  test::FakeUi ui;
+  ui.chooseUndo = true;
+  RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
+  EXPECT_EQ(ui.undoOffered, (std::vector<bool>{true, false}));
+  ASSERT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(ui.messages[1],
+            "summary: 2 Dateien rückgängig gemacht, sie haben wieder Version 1.0.\n");
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "b.dat", "früher.dat", "früher.old"}));
+  EXPECT_EQ(dir.Get("a.dat"), a);
+  EXPECT_EQ(dir.Get("b.dat"), b);
+  EXPECT_EQ(dir.Get("früher.dat"), Converted(earlier));
+  EXPECT_EQ(ui.waiting, 0);
+}
+
 // What ends a run of names in a box of its own, and what in a summary.
 TEST(Batch, OneNamedFileGetsItsOwnBox) {
   struct Case {

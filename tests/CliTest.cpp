@@ -122,6 +122,66 @@ TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
             "Zusammenfassung: 1 umgesetzt, 1 doppelt genannt, 0 nicht umgesetzt\n");
 }
 
+// Status, verify and undo of a folder, as a script reads them: the lines in
+// the folder's order, one line of counts, and the exit status.
+TEST(Cli, StatusVerifyAndUndoOfAFolder) {
+  test::TempDir dir;
+  std::filesystem::create_directory(test::FromUtf8(dir.Path("d")));
+  dir.Put("d/a.dat", Good(10));
+  dir.Put("d/b.dat", Good(11));
+  dir.Put("d/c.dat", Good(12));
+  ASSERT_EQ(Cli(dir, "d/a.dat d/b.dat").status, 0);
+  dir.Put("d/weg.old", Good(13));
+  auto changed = dir.Get("d/b.dat");
+  changed.back() ^= 1;
+  dir.Put("d/b.dat", changed);
+  struct Case {
+    std::string option;
+    int status;
+    std::string out, err;
+  };
+  const std::string d = test::ToUtf8(std::filesystem::path("d") / "");
+  const Case cases[] = {
+      {"--status", 0,
+       d + "a.dat: Version 1.1, umgesetzt und seitdem unverändert\n" + d +
+           "b.dat: Version 1.1, seit dem Umsetzen verändert (anders als die Umsetzung von b.old "
+           "ab Byte " +
+           std::to_string(changed.size()) + ", in Block 19, Satz 1)\n" + d +
+           "c.dat: Version 1.0, noch umzusetzen\n" + d +
+           "weg.old: Sicherung ohne ihre Datei\n"
+           "Zusammenfassung: 1 noch umzusetzen, 1 umgesetzt und unverändert, 1 seit dem "
+           "Umsetzen verändert, 1 Sicherung ohne Datei, 0 beschädigt oder nicht lesbar\n",
+       ""},
+      {"--verify", 1,
+       d + "a.dat: stimmt\n" + d +
+           "c.dat: Version 1.0, noch umzusetzen\n"
+           "Zusammenfassung: 1 noch umzusetzen, 1 stimmen, 1 stimmen nicht, 0 beschädigt oder "
+           "nicht lesbar\n",
+       d + "b.dat: stimmt nicht (anders als die Umsetzung von b.old ab Byte " +
+           std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
+      {"--undo", 1,
+       d + "a.dat: Rückgängig gemacht, die Datei hat wieder Version 1.0\n" + d +
+           "c.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n"
+           "Zusammenfassung: 1 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht rückgängig "
+           "gemacht\n",
+       d +
+           "b.dat: Nicht rückgängig gemacht. (seit dem Umsetzen verändert: anders als die "
+           "Umsetzung von b.old ab Byte " +
+           std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    const Result r = Cli(dir, c.option + " d");
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(dir.Get("d/a.dat"), Good(10));
+  EXPECT_FALSE(dir.Has("d/a.old"));
+  EXPECT_EQ(dir.Get("d/b.dat"), changed);
+  EXPECT_EQ(dir.Get("d/b.old"), Good(11));
+}
+
 TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
   test::TempDir dir;
   const auto v10 = Good(7);

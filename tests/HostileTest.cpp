@@ -271,15 +271,24 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
 // or its complete new file, a backup holds the original, and a rerun
 // finishes the job and leaves no temporary file. The files go in one group,
 // and in groups of one; with hard links, and without (the backup a copy).
+// The same for undo, which starts from converted files and ends with the
+// originals alone under their names.
 TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
   struct Scheme {
     std::size_t openFilesAllowed;
     bool noHardLinks;
+    Operation operation;
   };
-  for (const auto [openFilesAllowed, noHardLinks] :
-       {Scheme{0, false}, Scheme{18, false}, Scheme{0, true}, Scheme{18, true}}) {
-    SCOPED_TRACE(testing::Message() << "open files allowed: " << openFilesAllowed
-                                    << (noHardLinks ? ", no hard links" : ""));
+  for (const auto [openFilesAllowed, noHardLinks, operation] :
+       {Scheme{0, false, Operation::Convert}, Scheme{18, false, Operation::Convert},
+        Scheme{0, true, Operation::Convert}, Scheme{18, true, Operation::Convert},
+        Scheme{0, false, Operation::Undo}, Scheme{18, true, Operation::Undo}}) {
+    const bool undo = operation == Operation::Undo;
+    SCOPED_TRACE(testing::Message()
+                 << "open files allowed: " << openFilesAllowed
+                 << (noHardLinks ? ", no hard links" : "") << (undo ? ", undo" : ""));
+    RunOptions options;
+    options.operation = operation;
     const std::vector<std::string> names = {"a.dat", "b.dat", "c.dat"};
     std::map<std::string, std::vector<std::uint8_t>> v10, v11;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -289,7 +298,8 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
     auto fill = [&](const test::TempDir& dir) {
       std::vector<FileToConvert> paths;
       for (const auto& name : names) {
-        dir.Put(name, v10[name]);
+        dir.Put(name, undo ? v11[name] : v10[name]);
+        if (undo) dir.Put(BackupPath(name), v10[name]);
         paths.push_back({dir.Path(name)});
       }
       return paths;
@@ -301,10 +311,10 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
       counter.openFilesAllowed = openFilesAllowed;
       counter.noHardLinks = noHardLinks;
       test::FakeUi ui;
-      ConvertFiles(ui, counter, fill(probe));
+      ConvertFiles(ui, counter, fill(probe), options);
       calls = counter.calls();
     }
-    ASSERT_GT(calls, 20);
+    ASSERT_GT(calls, undo ? 10 : 20);
 
     std::map<std::string, int> seen;  // how often each state of a file was found
     for (long k = 1; k <= calls; ++k) {
@@ -319,7 +329,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
           if (call == k) ::_exit(0);
         };
         test::FakeUi ui;
-        ConvertFiles(ui, files, paths);
+        ConvertFiles(ui, files, paths, options);
         ::_exit(1);  // never: the run makes all the calls counted before
       }
       ASSERT_GT(child, 0);
@@ -341,24 +351,27 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
         }
         ++seen[now == v11[name]  ? "new in place"
                : dir.Has(backup) ? "original under both names"
+               : undo            ? "original back"
                                  : "original untouched"];
       }
       test::FakeUi ui;
-      ConvertFiles(ui, platform::SystemFiles(), paths);
+      ConvertFiles(ui, platform::SystemFiles(), paths, options);
       Names expected;
       for (const auto& name : names) {
-        EXPECT_EQ(dir.Get(name), v11[name]) << "rerun after call " << k;
+        EXPECT_EQ(dir.Get(name), undo ? v10[name] : v11[name]) << "rerun after call " << k;
+        expected.insert(name);
+        if (undo) continue;
         EXPECT_EQ(dir.Get(BackupPath(name)), v10[name]) << "rerun after call " << k;
-        expected.insert({name, BackupPath(name)});
+        expected.insert(BackupPath(name));
       }
       EXPECT_EQ(dir.Names(), expected) << "rerun after call " << k;
     }
-    std::printf("%s, groups of %s: ended at each of %ld calls, files found:",
-                noHardLinks ? "no hard links" : "hard links", openFilesAllowed ? "one" : "all",
-                calls);
+    std::printf(
+        "%s%s, groups of %s: ended at each of %ld calls, files found:", undo ? "undo, " : "",
+        noHardLinks ? "no hard links" : "hard links", openFilesAllowed ? "one" : "all", calls);
     for (const auto& [state, count] : seen) std::printf(" %s %d,", state.c_str(), count);
     std::printf("\n");
-    EXPECT_GT(seen["original under both names"], 0);
+    EXPECT_GT(seen[undo ? "original back" : "original under both names"], 0);
   }
 }
 
@@ -430,16 +443,23 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
     for (const auto& [name, bytes] : v10) list.push_back({dir.Path(name)});
     return list;
   };
+  // Undo starts where a conversion ended.
+  std::map<std::string, std::vector<std::uint8_t>> converted = v11;
+  for (const auto& [name, bytes] : v10) converted[BackupPath(name)] = bytes;
   for (const auto model : {test::Persistence::InOrder, test::Persistence::AnySubset}) {
-    for (const bool noHardLinks : {false, true}) {
+    for (const auto& [noHardLinks, undo] :
+         {std::pair{false, false}, {true, false}, {false, true}}) {
+      RunOptions options;
+      options.operation = undo ? Operation::Undo : Operation::Convert;
+      const auto& start = undo ? converted : v10;
       test::TempDir dir;
-      for (const auto& [name, bytes] : v10) dir.Put(name, bytes);
+      for (const auto& [name, bytes] : start) dir.Put(name, bytes);
       test::FaultyFiles inner;
       inner.noHardLinks = noHardLinks;
-      test::RecordingFiles recorder(v10, inner);
+      test::RecordingFiles recorder(start, inner);
       test::FakeUi ui;
-      for (const auto& r : ConvertFiles(ui, recorder, paths(dir))) {
-        ASSERT_EQ(r.outcome, Outcome::Converted) << r.message;
+      for (const auto& r : ConvertFiles(ui, recorder, paths(dir), options)) {
+        ASSERT_EQ(r.outcome, undo ? Outcome::Undone : Outcome::Converted) << r.message;
       }
       std::size_t states = 0;
       int violations = 0;
@@ -466,11 +486,14 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
           test::TempDir after;
           test::Materialize(state, after);
           test::FakeUi rerunUi;
-          ConvertFiles(rerunUi, platform::SystemFiles(), paths(after));
+          ConvertFiles(rerunUi, platform::SystemFiles(), paths(after), options);
           Names expected;
           for (const auto& [name, original] : v10) {
-            expected.insert({name, BackupPath(name)});
-            check(after.Has(name) && after.Get(name) == v11[name], "rerun: " + name);
+            expected.insert(name);
+            check(after.Has(name) && after.Get(name) == (undo ? original : v11[name]),
+                  "rerun: " + name);
+            if (undo) continue;
+            expected.insert(BackupPath(name));
             check(after.Has(BackupPath(name)) && after.Get(BackupPath(name)) == original,
                   "rerun: backup of " + name);
           }
@@ -479,8 +502,10 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
       }
       std::printf("%s, %s: %zu crash points, %zu states, %d violations\n",
                   model == test::Persistence::InOrder ? "in order" : "any subset",
-                  noHardLinks ? "no hard links" : "hard links", recorder.ops().size() + 1, states,
-                  violations);
+                  undo          ? "undo"
+                  : noHardLinks ? "no hard links"
+                                : "hard links",
+                  recorder.ops().size() + 1, states, violations);
       EXPECT_EQ(violations, 0);
     }
   }

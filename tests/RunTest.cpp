@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "Commit.h"
@@ -361,6 +362,160 @@ TEST(Run, FailuresFromAnyCallOnLoseNothing) {
       EXPECT_EQ(dir.Get("a.old"), v10);
       EXPECT_NE(message.find(dir.Path("a.old")), std::string::npos) << message;
     }
+  }
+}
+
+// Every state a data file can be found in, as status, verify and undo see
+// it: undo puts back only a file that is exactly its backup's conversion and
+// leaves every other folder as it was.
+TEST(Standing, StatusVerifyAndUndoOfEachState) {
+  const auto v10 = SampleFile(7);
+  const auto v11 = Expected(v10);
+  auto changed = v11;
+  changed[23] ^= 1;  // the first byte of block 1
+  struct Case {
+    const char* what;
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    std::string named;
+    Standing standing;
+    std::string detail;  // a part of it
+    Outcome undo;
+  };
+  const std::vector<std::uint8_t> garbage = {'n', 'i', 'c', 'h', 't', 's'};
+  const Case cases[] = {
+      {"version 1.0", {{"a.dat", v10}}, "a.dat", Standing::ToConvert, "", Outcome::Examined},
+      {"foreign backup",
+       {{"a.dat", v10}, {"a.old", garbage}},
+       "a.dat",
+       Standing::ToConvert,
+       "a.old gibt es schon",
+       Outcome::Examined},
+      {"converted",
+       {{"a.dat", v11}, {"a.old", v10}},
+       "a.dat",
+       Standing::Converted,
+       "",
+       Outcome::Undone},
+      {"changed since",
+       {{"a.dat", changed}, {"a.old", v10}},
+       "a.dat",
+       Standing::Changed,
+       "ab Byte 24, in Block 1, Satz 1",
+       Outcome::Failed},
+      {"no backup", {{"a.dat", v11}}, "a.dat", Standing::NoBackup, "", Outcome::Failed},
+      {"backup alone", {{"a.old", v10}}, "a.dat", Standing::BackupAlone, "", Outcome::Failed},
+      {"a backup named", {{"a.old", v10}}, "a.old", Standing::Backup, "", Outcome::Failed},
+      {"interrupted after the copy",
+       {{"a.dat", v10}, {"a.old", v10}},
+       "a.dat",
+       Standing::Interrupted,
+       "",
+       Outcome::Examined},
+      {"neither version",
+       {{"a.dat", garbage}},
+       "a.dat",
+       Standing::Damaged,
+       "weder Version",
+       Outcome::Failed},
+      {"backup cut short",
+       {{"a.dat", v11}, {"a.old", {v10.begin(), v10.end() - 9}}},
+       "a.dat",
+       Standing::Damaged,
+       "a.old: Datei ist unvollständig",
+       Outcome::Failed},
+      {"backup not version 1.0",
+       {{"a.dat", v11}, {"a.old", v11}},
+       "a.dat",
+       Standing::Damaged,
+       "a.old hat nicht Version 1.0",
+       Outcome::Failed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TempDir dir;
+    for (const auto& [name, bytes] : c.files) dir.Put(name, bytes);
+    for (const Operation op : {Operation::Status, Operation::Verify}) {
+      test::FakeUi ui;
+      RunOptions options;
+      options.operation = op;
+      const FileResult r =
+          ConvertFiles(ui, platform::SystemFiles(), {{dir.Path(c.named)}}, options).front();
+      EXPECT_EQ(r.outcome, Outcome::Examined);
+      EXPECT_EQ(r.standing, c.standing);
+      EXPECT_NE(r.detail.find(c.detail), std::string::npos) << r.detail;
+      const bool problem = c.standing == Standing::Damaged || c.standing == Standing::Interrupted ||
+                           (op == Operation::Verify && c.standing == Standing::Changed);
+      EXPECT_EQ(IsProblem(r), problem);
+    }
+    EXPECT_EQ(dir.Names().size(), c.files.size());
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = Operation::Undo;
+    const FileResult r =
+        ConvertFiles(ui, platform::SystemFiles(), {{dir.Path(c.named)}}, options).front();
+    EXPECT_EQ(r.outcome, c.undo) << r.message;
+    if (c.undo == Outcome::Undone) {
+      EXPECT_EQ(dir.Names(), Names{"a.dat"});
+      EXPECT_EQ(dir.Get("a.dat"), v10);
+    } else {
+      for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.Get(name), bytes);
+      EXPECT_EQ(dir.Names().size(), c.files.size());
+    }
+  }
+  // Interrupted between the backup's link and the rename: the original under
+  // both names.
+  test::TempDir dir;
+  dir.Put("a.dat", v10);
+  std::filesystem::create_hard_link(test::FromUtf8(dir.Path("a.dat")),
+                                    test::FromUtf8(dir.Path("a.old")));
+  test::FakeUi ui;
+  RunOptions status;
+  status.operation = Operation::Status;
+  EXPECT_EQ(
+      ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}}, status).front().standing,
+      Standing::Interrupted);
+}
+
+// Verify names the first byte that differs, and the block and record it lies
+// in, reckoned here from the file layout on its own.
+TEST(Standing, VerifySaysWhereTheFileFirstDiffers) {
+  const auto v10 = SampleFile(8, 2);
+  const auto v11 = Expected(v10);
+  std::size_t fixed1to5 = 23;
+  for (int b = 1; b <= 5; ++b) fixed1to5 += test::BlockOf(b).records * test::BlockOf(b).record11;
+  struct Case {
+    std::size_t offset;  // the byte changed; SIZE_MAX: one cut off, SIZE_MAX - 1: one added
+    std::string says;
+  };
+  const Case cases[] = {
+      {23 + 134 * 2, "ab Byte 292, in Block 1, Satz 3"},
+      {fixed1to5 + 1, "in Block 6, Anzahl der Sätze"},
+      {fixed1to5 + 4 + 140, "in Block 6, Satz 2"},
+      {v11.size() - 1, "in Block 19, Satz 1"},
+      {SIZE_MAX, "die Datei endet vor Byte " + std::to_string(v11.size())},
+      {SIZE_MAX - 1, "die Datei ist länger als die Umsetzung von a.old, ab Byte " +
+                         std::to_string(v11.size() + 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    test::TempDir dir;
+    auto file = v11;
+    if (c.offset == SIZE_MAX) {
+      file.pop_back();
+    } else if (c.offset == SIZE_MAX - 1) {
+      file.push_back(0);
+    } else {
+      file[c.offset] ^= 0x80;
+    }
+    dir.Put("a.dat", file);
+    dir.Put("a.old", v10);
+    test::FakeUi ui;
+    RunOptions verify;
+    verify.operation = Operation::Verify;
+    const FileResult r =
+        ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}}, verify).front();
+    EXPECT_EQ(r.message, kNotVerifiedText);
+    EXPECT_NE(r.detail.find(c.says), std::string::npos) << r.detail;
   }
 }
 
