@@ -207,8 +207,7 @@ class Preparation {
     }
     seen_.emplace(std::pair{in->Identity().device, in->Identity().index}, chosen);
     if (options_.operation != Operation::Convert) {
-      in.reset();  // looked at afresh, with its backup
-      Look(result, staged, path, std::move(folder));
+      Look(result, staged, path, std::move(folder), std::move(in));
       return;
     }
 
@@ -282,10 +281,11 @@ class Preparation {
   // Status, verify and undo: where the file stands, and for undo the
   // original staged to take its name back.
   void Look(FileResult& result, Staged& staged, const std::string& path,
-            std::unique_ptr<platform::FolderHold> folder) {
+            std::unique_ptr<platform::FolderHold> folder,
+            std::unique_ptr<platform::InputFile> opened = nullptr) {
     const std::string backup = BackupPath(path);
     TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
-    Finding found = Examine(files_, path, backup, tables);
+    Finding found = Examine(files_, path, backup, tables, std::move(opened));
     result.standing = found.standing;
     if (options_.operation != Operation::Undo) {
       Settle(result, Outcome::Examined, StandingText(found.standing, options_.operation),

@@ -132,12 +132,11 @@ bool SameBytes(InputFile& a, InputFile& b) {
   }
 }
 
-Finding Examine(Files& files, const std::string& path, const std::string& backup,
-                TableSets& tables) {
+Finding Examine(Files& files, const std::string& path, const std::string& backup, TableSets& tables,
+                std::unique_ptr<InputFile> file) {
   try {
-    std::unique_ptr<InputFile> file;
     try {
-      file = files.OpenRead(path);
+      if (!file) file = files.OpenRead(path);
     } catch (const FileError& e) {
       if (e.problem() == platform::Problem::Missing && files.IdentityOf(backup)) {
         return Found(Standing::BackupAlone);

@@ -20,10 +20,11 @@ struct Finding {
   std::unique_ptr<platform::InputFile> file, backup;
 };
 
-// Examines the data file at path (links followed already) and its backup.
-// Changes nothing; FileError and KvoError do not escape.
+// Examines the data file at path (links followed already; opened already
+// where file is given) and its backup. Changes nothing; FileError and
+// KvoError do not escape.
 Finding Examine(platform::Files& files, const std::string& path, const std::string& backup,
-                TableSets& tables);
+                TableSets& tables, std::unique_ptr<platform::InputFile> file = nullptr);
 
 // Whether a and b hold the same bytes, each read from its start.
 bool SameBytes(platform::InputFile& a, platform::InputFile& b);

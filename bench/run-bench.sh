@@ -7,7 +7,9 @@
 # Large file: about 256 MB, converted by the tool vs. dd ... conv=fsync (the
 # same bytes read, written and flushed). Typical file: one file of about
 # 250 KB, the tool's own time. Batch: a folder of 1,000 files of about 250 KB
-# in one call of the tool vs. cp -r of the folder and one sync.
+# in one call of the tool vs. cp -r of the folder and one sync. Status and
+# verify of that folder once converted vs. cat of all its files (the .dat and
+# the .old, which both must read) to /dev/null; undo of it vs. cp -r + sync.
 set -euo pipefail
 
 build=${1:-build}
@@ -85,4 +87,49 @@ for ((i = 0; i < runs; i++)); do
 done
 tool=$(median <tool.times); floor=$(median <floor.times)
 printf 'kvo-umsetzer-cli FOLDER: median %.3f s   cp -r + sync: median %.3f s   ratio of medians %.2f   median ratio %.2f\n' \
+  "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)" "$(median <ratios)"
+
+echo "== status, verify and undo of the converted folder"
+converted=batch0
+for f in "$converted"/*.dat; do
+  cmp -s "$f" "${f%.dat}.old" && { echo "not converted: $f" >&2; exit 1; }
+done
+cat "$converted"/* >/dev/null  # the page cache as warm for both
+: >status.times; : >verify.times; : >cat.times
+for ((i = 0; i < runs; i++)); do
+  start=$(now)
+  "$cli" --status "$converted" >status.out
+  echo "$(now) - $start" | bc -l >>status.times
+  start=$(now)
+  "$cli" --verify "$converted" >verify.out
+  echo "$(now) - $start" | bc -l >>verify.times
+  start=$(now)
+  cat "$converted"/* >/dev/null
+  echo "$(now) - $start" | bc -l >>cat.times
+done
+tail -n 1 status.out
+[ "$(grep -c ': stimmt$' verify.out)" = 1000 ] || { echo "verify did not find 1000 files right" >&2; exit 1; }
+cat=$(median <cat.times)
+for what in status verify; do
+  t=$(median <"$what.times")
+  printf 'kvo-umsetzer-cli --%s FOLDER: median %.3f s   cat of its files: median %.3f s   ratio %.2f\n' \
+    "$what" "$t" "$cat" "$(echo "$t / $cat" | bc -l)"
+done
+: >tool.times; : >floor.times; : >ratios
+for ((i = 0; i < runs; i++)); do
+  cp -a "$converted" "undo$i" && sync
+  start=$(now)
+  "$cli" --undo "undo$i" >/dev/null
+  tool=$(echo "$(now) - $start" | bc -l)
+  echo "$tool" >>tool.times
+  sync
+  start=$(now)
+  cp -r sources "again$i" && sync
+  floor=$(echo "$(now) - $start" | bc -l)
+  echo "$floor" >>floor.times
+  echo "$tool / $floor" | bc -l >>ratios
+  diff -rq sources "undo$i" >/dev/null || { echo "undo did not bring the originals back" >&2; exit 1; }
+done
+tool=$(median <tool.times); floor=$(median <floor.times)
+printf 'kvo-umsetzer-cli --undo FOLDER: median %.3f s   cp -r + sync: median %.3f s   ratio of medians %.2f   median ratio %.2f\n' \
   "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)" "$(median <ratios)"

@@ -174,12 +174,17 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
   const Case cases[] = {
       {"a.dat", "fsync link fsync rename fsync"},
       {"a.dat b.dat", "syncfs link link fsync rename rename fsync"},
+      // Undo of both, once converted: the backups renamed back, one flush.
+      {"--undo a.dat b.dat", "rename rename fsync"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.files);
     test::TempDir dir, log;
     dir.Put("a.dat", File(10, 100'000));
     dir.Put("b.dat", File(11, 100'000));
+    if (std::string_view(c.files).starts_with("--undo")) {
+      ASSERT_EQ(test::RunCommand(dir.Path(""), std::string(KVO_CLI) + " a.dat b.dat").status, 0);
+    }
     const auto r = test::RunCommand(
         dir.Path(""),
         "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o " + log.Path("trace") +

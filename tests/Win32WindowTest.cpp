@@ -55,6 +55,7 @@ class User {
   std::wstring answer;
   std::vector<std::wstring> boxes;  // what each box said
   bool waitingInDialog = false, waitingInBox = false;
+  bool undo = false;  // a summary that offers to undo is closed by that button
   HWND focusAfterBox = nullptr;
   int answered = 0;
 
@@ -110,7 +111,11 @@ class User {
       if (const HWND list = ::GetDlgItem(window, 21)) said += L"\r\n" + TextOf(list);
       user.boxes.push_back(said);
       user.waitingInBox = user.form_.ui().waiting();
-      ::PostMessageW(window, WM_COMMAND, IDOK, 0);
+      const HWND offer = ::GetDlgItem(window, 22);
+      if (offer != nullptr) {
+        EXPECT_EQ(TextOf(offer), platform::Wide(kUndoButtonText));
+      }
+      ::PostMessageW(window, WM_COMMAND, user.undo && offer != nullptr ? 22 : IDOK, 0);
       ++user.answered;
       return FALSE;
     }
@@ -252,7 +257,7 @@ HGLOBAL DropOf(const std::vector<std::wstring>& paths) {
 }
 
 // Dropped on the window: one file gives its own box, a folder and a file one
-// summary with the failures listed.
+// summary with the failures listed, which can undo what it converted.
 TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
   test::TempDir dir;
   std::filesystem::create_directory(test::FromUtf8(dir.Path("Ordner")));
@@ -267,8 +272,9 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
                  reinterpret_cast<WPARAM>(DropOf(
                      {platform::Wide(dir.Path("Ordner")), platform::Wide(dir.Path("fehlt.dat"))})),
                  0);
-  user.Until(1);
-  ASSERT_EQ(user.boxes.size(), 2u);
+  user.undo = true;
+  user.Until(2);
+  ASSERT_EQ(user.boxes.size(), 3u);
   EXPECT_EQ(user.boxes[0], platform::Wide(kSuccessText));
   EXPECT_EQ(
       user.boxes[1],
@@ -277,7 +283,10 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
                      dir.Path("Ordner\\c.dat") +
                      ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\r\n" +
                      dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
-  EXPECT_TRUE(dir.Has("Ordner/b.old"));
+  EXPECT_EQ(user.boxes[2],
+            platform::Wide("1 Datei rückgängig gemacht, sie hat wieder Version 1.0."));
+  EXPECT_FALSE(dir.Has("Ordner/b.old"));
+  EXPECT_EQ(dir.Get("Ordner/b.dat"), test::SmallFile());
   EXPECT_EQ(::GetFocus(), form->BitBtn1);
 }
 

@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -186,12 +187,14 @@ TEST(Window, BoxesCarryTheTitleIconAndOneDefaultOk) {
 
 // Closes each box as it comes up, keeping what it said: a message box's
 // text, or a summary's text and list. Answers the file dialog with answer,
-// or cancels it. Notes where a busy cursor showed.
+// or cancels it. Notes where a busy cursor showed. With undo, a summary that
+// offers to undo is closed by that button.
 class BoxReader : public QObject {
  public:
   BoxReader() { Arm(); }
   std::vector<std::string> seen;
   QString answer;
+  bool undo = false;
   bool waitingInDialog = false, waitingAtBox = false;
 
  private:
@@ -221,7 +224,15 @@ class BoxReader : public QObject {
         }
         seen.push_back(said);
         waitingAtBox = waitingAtBox || waiting;
-        dialog->accept();
+        QPushButton* offer = nullptr;
+        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+          if (button->text() == QString::fromUtf8(kUndoButtonText)) offer = button;
+        }
+        if (undo && offer != nullptr) {
+          offer->click();
+        } else {
+          dialog->accept();
+        }
       }
       Arm();
     });
@@ -239,7 +250,8 @@ void Drop(QWidget* target, const QList<QUrl>& urls) {
 }
 
 // Dropped on the window, one file gives its own box; a folder and a file
-// give one summary, whose list of failures scrolls.
+// give one summary, whose list of failures scrolls and which can undo what
+// it converted.
 TEST(Window, DroppedFilesAndFoldersAreConverted) {
   test::TempDir dir;
   std::filesystem::create_directory(test::FromUtf8(dir.Path("Ordner")));
@@ -253,6 +265,7 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
   };
   BoxReader boxes;
   Drop(&form, {url("a.dat")});
+  boxes.undo = true;
   Drop(&form, {url("Ordner"), url("fehlt.dat")});
   EXPECT_EQ(boxes.seen,
             (std::vector<std::string>{
@@ -261,9 +274,11 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
                 "2 Dateien nicht umgesetzt:\n" +
                     dir.Path("Ordner/c.dat") +
                     ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\n" +
-                    dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n"}));
+                    dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n",
+                "1 Datei rückgängig gemacht, sie hat wieder Version 1.0."}));
   EXPECT_TRUE(dir.Has("a.old"));
-  EXPECT_TRUE(dir.Has("Ordner/b.old"));
+  EXPECT_FALSE(dir.Has("Ordner/b.old"));
+  EXPECT_EQ(dir.Get("Ordner/b.dat"), test::SmallFile());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
