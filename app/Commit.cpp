@@ -316,8 +316,7 @@ void PutBack(Files& files, Staged& staged) {
   } catch (const FileError& e) {
     throw KvoError(kNotUndoneText, e.what());
   }
-  ReleaseInput(staged);
-  staged.restoring.reset();
+  staged.restoring.reset();  // only read, and now under the name again
 }
 
 void SyncFolder(Files& files, const std::string& folder) {

@@ -93,8 +93,9 @@ void RollBack(platform::Files& files, Staged& staged);
 
 // Undo's one step: once the file and its backup are checked to be the very
 // files that were compared, the backup is renamed over the file's name, so
-// that the name holds the one or the other at every moment. Throws KvoError;
-// then nothing has changed.
+// that the name holds the one or the other at every moment. The replaced
+// file stays open in staged.input, for the caller to let go of. Throws
+// KvoError; then nothing has changed.
 void PutBack(platform::Files& files, Staged& staged);
 
 // The folder flush that makes a step durable; one per folder suffices for

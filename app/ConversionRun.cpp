@@ -1,10 +1,14 @@
 #include "ConversionRun.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "Commit.h"
 #include "Container.h"
@@ -27,6 +31,9 @@ using platform::Files;
 constexpr std::size_t kGroupFiles = 1000;
 constexpr std::uint64_t kGroupBytes = std::uint64_t{512} << 20;
 constexpr std::size_t kFilesKeptOpenElsewhere = 16;
+// Undo's groups are smaller: the files of one group are let go of while the
+// next is verified.
+constexpr std::uint64_t kUndoGroupBytes = std::uint64_t{32} << 20;
 
 std::size_t GroupFiles(Files& files) {
   const std::size_t allowed = files.OpenFilesAllowed();
@@ -388,9 +395,64 @@ void Fail(FileResult& result, const KvoError& e) {
 // backup, flushes each folder once, puts each new file in place and flushes
 // each folder once more. Settles the results of those that fail. A signal
 // that came before the backups rolls the whole group back.
+// Lets go of the files that undo replaced, on a thread of its own: freeing a
+// file's blocks and cached pages costs about as much as reading it, and the
+// next group's verification need not wait for that. Where no thread can be
+// had, they are let go of at once.
+class Releaser {
+ public:
+  Releaser() = default;
+  Releaser(const Releaser&) = delete;
+  Releaser& operator=(const Releaser&) = delete;
+  ~Releaser() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    ready_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Add(std::unique_ptr<platform::InputFile> file) {
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        return;  // file goes here and now
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(file));
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ready_.wait(lock, [this] { return done_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      auto batch = std::move(queue_);
+      queue_.clear();
+      lock.unlock();
+      batch.clear();  // only read: a close cannot lose anything
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<std::unique_ptr<platform::InputFile>> queue_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
 // Undo's commit: each original back under its name, each folder flushed
 // once. A signal that came before stops the whole group unchanged.
-void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
+                  Releaser& releaser) {
   if (platform::InterruptSignal() != 0) {
     for (Member& m : group) Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
     return;
@@ -413,12 +475,16 @@ void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResu
       }
     }
   }
+  for (Member& m : group) {
+    if (m.staged.input) releaser.Add(std::move(m.staged.input));
+  }
 }
 
-void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
+                 Releaser& releaser) {
   if (group.empty()) return;
   if (group.front().staged.restoring) {
-    RestoreGroup(files, group, results);
+    RestoreGroup(files, group, results, releaser);
     return;
   }
   std::vector<platform::OutputFile*> outputs;
@@ -534,6 +600,9 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
   Preparation preparation(ui, files, options, leftovers);
   const std::size_t total = list.size();
   const std::size_t groupFiles = GroupFiles(files);
+  const std::uint64_t groupBytes =
+      options.operation == Operation::Undo ? kUndoGroupBytes : kGroupBytes;
+  Releaser releaser;
 
   std::size_t next = 0;
   bool stopped = false;
@@ -541,7 +610,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     std::vector<Member> group;
     std::uint64_t bytes = 0;
     const std::size_t first = next;
-    while (next < total && group.size() < groupFiles && bytes < kGroupBytes) {
+    while (next < total && group.size() < groupFiles && bytes < groupBytes) {
       ui.Progress(next, total, list[next].path);
       if (platform::InterruptSignal() != 0 || ui.CancelRequested()) {
         stopped = true;
@@ -577,7 +646,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     }
     // Cancelled: the files begun are finished, the rest is not begun. A
     // signal rolls back what has not changed names yet.
-    CommitGroup(files, group, results);
+    CommitGroup(files, group, results, releaser);
     for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
   }
   ui.Progress(next, total, "");
