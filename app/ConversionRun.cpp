@@ -391,10 +391,6 @@ void Fail(FileResult& result, const KvoError& e) {
   Fail(result, e.what(), e.detail());
 }
 
-// Flushes a group's new files together, then gives every original its
-// backup, flushes each folder once, puts each new file in place and flushes
-// each folder once more. Settles the results of those that fail. A signal
-// that came before the backups rolls the whole group back.
 // Lets go of the files that undo replaced, on a thread of its own: freeing a
 // file's blocks and cached pages costs about as much as reading it, and the
 // next group's verification need not wait for that. Where no thread can be
@@ -480,6 +476,10 @@ void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResu
   }
 }
 
+// Flushes a group's new files together, then gives every original its
+// backup, flushes each folder once, puts each new file in place and flushes
+// each folder once more. Settles the results of those that fail. A signal
+// that came before the backups rolls the whole group back.
 void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
                  Releaser& releaser) {
   if (group.empty()) return;

@@ -1,5 +1,6 @@
 // One conversion run, from the choice of a file to the final message: the
-// steps behind the window's button, also driven by the command line.
+// steps behind the window's button, also driven by the command line, and its
+// siblings status, verify and undo over the same walk, groups and flushes.
 #pragma once
 
 #include <functional>
@@ -29,7 +30,8 @@ Outcome RunConversion(UserInterface& ui, platform::Files& files, const RunOption
 
 // Files and folders dropped on the window or given to the program: each as
 // if chosen in the dialog, folders with every *.dat in and below them. One
-// file named gives its own box, anything else one summary.
+// file named gives its own box, anything else one summary, which offers to
+// undo the files this run converted.
 std::vector<FileResult> RunConversion(UserInterface& ui, platform::Files& files,
                                       const std::vector<std::string>& named,
                                       const RunOptions& options = {});
@@ -39,8 +41,9 @@ std::vector<FileResult> RunConversion(UserInterface& ui, platform::Files& files,
 // error box, and the window stays usable.
 void ReportingErrors(UserInterface& ui, const std::function<void()>& work);
 
-// Converts files one after the other and reports each through ui.FileDone,
-// in order. The new files are flushed to the disk in groups, and no original
+// Converts files one after the other (or, as options.operation says, tells
+// where each stands, verifies or undoes them) and reports each through
+// ui.FileDone, in order. The new files are flushed to the disk in groups, and no original
 // changes its name before its group's new bytes are on the disk. Cancelling
 // stops before the next file; a signal stops there too, or rolls back the
 // files not yet in place.
