@@ -319,7 +319,7 @@ class Preparation {
         return;
       case Standing::NoBackup:
         Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
-               platform::NameOf(backup) + " fehlt");
+               found.detail.empty() ? platform::NameOf(backup) + " fehlt" : found.detail);
         return;
       default:
         Settle(

@@ -151,6 +151,9 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     const auto kept = files.IdentityOf(backup);
     if (version == Version::V11) {
       if (!kept) return Found(Standing::NoBackup);
+      if (kept->SameFile(file->Identity())) {
+        return Found(Standing::NoBackup, platform::NameOf(backup) + " ist dieselbe Datei");
+      }
       return CompareWithBackup(files, std::move(file), backup, tables);
     }
     if (!kept) return Found(Standing::ToConvert);

@@ -462,18 +462,22 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
       EXPECT_EQ(dir.Names().size(), c.files.size());
     }
   }
-  // Interrupted between the backup's link and the rename: the original under
-  // both names.
-  test::TempDir dir;
-  dir.Put("a.dat", v10);
-  std::filesystem::create_hard_link(test::FromUtf8(dir.Path("a.dat")),
-                                    test::FromUtf8(dir.Path("a.old")));
-  test::FakeUi ui;
-  RunOptions status;
-  status.operation = Operation::Status;
-  EXPECT_EQ(
-      ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}}, status).front().standing,
-      Standing::Interrupted);
+  // One file under both names: the original, as a run interrupted between
+  // the backup's link and the rename leaves it; or a converted file, which
+  // then has no backup.
+  for (const auto& [bytes, standing] :
+       {std::pair{v10, Standing::Interrupted}, std::pair{v11, Standing::NoBackup}}) {
+    test::TempDir dir;
+    dir.Put("a.dat", bytes);
+    std::filesystem::create_hard_link(test::FromUtf8(dir.Path("a.dat")),
+                                      test::FromUtf8(dir.Path("a.old")));
+    test::FakeUi ui;
+    RunOptions status;
+    status.operation = Operation::Status;
+    EXPECT_EQ(
+        ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}}, status).front().standing,
+        standing);
+  }
 }
 
 // Verify names the first byte that differs, and the block and record it lies
