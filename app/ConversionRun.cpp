@@ -391,6 +391,37 @@ void Fail(FileResult& result, const KvoError& e) {
   Fail(result, e.what(), e.detail());
 }
 
+// Takes each member of a group one step of its commit; those that made it,
+// by folder. The step throws KvoError for a member that did not.
+template <class Step>
+std::map<std::string, std::vector<Member*>> StepByFolder(std::vector<Member>& group,
+                                                         std::vector<FileResult>& results,
+                                                         Step step) {
+  std::map<std::string, std::vector<Member*>> folders;
+  for (Member& m : group) {
+    try {
+      step(m.staged);
+      folders[platform::FolderOf(m.staged.path)].push_back(&m);
+    } catch (const KvoError& e) {
+      Fail(results[m.index], e);
+    }
+  }
+  return folders;
+}
+
+// The folder flush after the last step: where it fails, the members' new
+// names are in place but not confirmed on the disk, as text says.
+void ConfirmFolder(Files& files, const std::string& folder, const std::vector<Member*>& members,
+                   std::vector<FileResult>& results, const char* text) {
+  try {
+    files.SyncFolder(folder);
+  } catch (const FileError& e) {
+    for (Member* m : members) {
+      Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(text), e.what());
+    }
+  }
+}
+
 // Lets go of the files that undo replaced, on a thread of its own: freeing a
 // file's blocks and cached pages costs about as much as reading it, and the
 // next group's verification need not wait for that. Where no thread can be
@@ -453,23 +484,10 @@ void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResu
     for (Member& m : group) Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
     return;
   }
-  std::map<std::string, std::vector<Member*>> folders;
-  for (Member& m : group) {
-    try {
-      PutBack(files, m.staged);
-      folders[platform::FolderOf(m.staged.path)].push_back(&m);
-    } catch (const KvoError& e) {
-      Fail(results[m.index], e);
-    }
-  }
-  for (auto& [folder, members] : folders) {
-    try {
-      files.SyncFolder(folder);
-    } catch (const FileError& e) {
-      for (Member* m : members) {
-        Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(kUndoNotSyncedText), e.what());
-      }
-    }
+  const auto folders =
+      StepByFolder(group, results, [&](Staged& staged) { PutBack(files, staged); });
+  for (const auto& [folder, members] : folders) {
+    ConfirmFolder(files, folder, members, results, kUndoNotSyncedText);
   }
   for (Member& m : group) {
     if (m.staged.input) releaser.Add(std::move(m.staged.input));
@@ -509,15 +527,7 @@ void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResul
   }
 
   // folder -> its members still on their way
-  std::map<std::string, std::vector<Member*>> folders;
-  for (Member& m : group) {
-    try {
-      MakeBackup(files, m.staged);
-      folders[platform::FolderOf(m.staged.path)].push_back(&m);
-    } catch (const KvoError& e) {
-      Fail(results[m.index], e);
-    }
-  }
+  auto folders = StepByFolder(group, results, [&](Staged& staged) { MakeBackup(files, staged); });
   // Every backup is on the disk before any new file takes a name: a power
   // cut must never leave the new file in place without its backup.
   for (auto it = folders.begin(); it != folders.end();) {
@@ -542,14 +552,7 @@ void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResul
         Fail(results[m->index], e);
       }
     }
-    if (placed.empty()) continue;
-    try {
-      SyncFolder(files, folder);
-    } catch (const KvoError& e) {
-      for (Member* m : placed) {
-        Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(e.what()), e.detail());
-      }
-    }
+    if (!placed.empty()) ConfirmFolder(files, folder, placed, results, kFolderNotSyncedText);
   }
 }
 
