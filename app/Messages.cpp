@@ -146,8 +146,9 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
   if (operation == Operation::Undo) {
     std::size_t undone = 0, original = 0, failed = 0;
     for (const FileResult& r : results) {
-      const bool done = r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
-      (done ? undone : IsProblem(r) ? failed : original) += 1;
+      undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
+      original += r.outcome == Outcome::Examined;  // nothing to undo
+      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
     }
     add(undone, "rückgängig gemacht", true);
     add(original, "schon auf Version 1.0");
