@@ -42,6 +42,14 @@ std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
   return ConvertImage(v10, *std::make_unique<TableSets>());
 }
 
+// One file through the run, as status, verify, undo or a conversion.
+FileResult RunOne(const std::string& path, Operation operation) {
+  test::FakeUi ui;
+  RunOptions options;
+  options.operation = operation;
+  return ConvertFiles(ui, platform::SystemFiles(), {{path}}, options).front();
+}
+
 struct Attempt {
   test::FakeUi ui;
   Outcome outcome;
@@ -435,11 +443,7 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
     test::TempDir dir;
     for (const auto& [name, bytes] : c.files) dir.Put(name, bytes);
     for (const Operation op : {Operation::Status, Operation::Verify}) {
-      test::FakeUi ui;
-      RunOptions options;
-      options.operation = op;
-      const FileResult r =
-          ConvertFiles(ui, platform::SystemFiles(), {{dir.Path(c.named)}}, options).front();
+      const FileResult r = RunOne(dir.Path(c.named), op);
       EXPECT_EQ(r.outcome, Outcome::Examined);
       EXPECT_EQ(r.standing, c.standing);
       EXPECT_NE(r.detail.find(c.detail), std::string::npos) << r.detail;
@@ -448,11 +452,7 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
       EXPECT_EQ(IsProblem(r), problem);
     }
     EXPECT_EQ(dir.Names().size(), c.files.size());
-    test::FakeUi ui;
-    RunOptions options;
-    options.operation = Operation::Undo;
-    const FileResult r =
-        ConvertFiles(ui, platform::SystemFiles(), {{dir.Path(c.named)}}, options).front();
+    const FileResult r = RunOne(dir.Path(c.named), Operation::Undo);
     EXPECT_EQ(r.outcome, c.undo) << r.message;
     if (c.undo == Outcome::Undone) {
       EXPECT_EQ(dir.Names(), Names{"a.dat"});
@@ -471,12 +471,7 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
     dir.Put("a.dat", bytes);
     std::filesystem::create_hard_link(test::FromUtf8(dir.Path("a.dat")),
                                       test::FromUtf8(dir.Path("a.old")));
-    test::FakeUi ui;
-    RunOptions status;
-    status.operation = Operation::Status;
-    EXPECT_EQ(
-        ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}}, status).front().standing,
-        standing);
+    EXPECT_EQ(RunOne(dir.Path("a.dat"), Operation::Status).standing, standing);
   }
 }
 
@@ -513,11 +508,7 @@ TEST(Standing, VerifySaysWhereTheFileFirstDiffers) {
     }
     dir.Put("a.dat", file);
     dir.Put("a.old", v10);
-    test::FakeUi ui;
-    RunOptions verify;
-    verify.operation = Operation::Verify;
-    const FileResult r =
-        ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}}, verify).front();
+    const FileResult r = RunOne(dir.Path("a.dat"), Operation::Verify);
     EXPECT_EQ(r.message, kNotVerifiedText);
     EXPECT_NE(r.detail.find(c.says), std::string::npos) << r.detail;
   }
