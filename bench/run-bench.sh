@@ -68,26 +68,40 @@ echo "== batch of 1000 files"
 mkdir -p sources
 for ((i = 1; i <= 1000; i++)); do "$gen" --seed "$i" --mb 0.25 "sources/f$i.dat"; done
 echo "files: $(du -sb sources | cut -f1) bytes in 1000 files"
-: >tool.times; : >floor.times; : >ratios
 # Fresh folders each time, removed only at the end: on a file system without
 # a journal, ext4 steps around inodes freed moments ago, and whoever creates
 # files right after a big removal pays for it.
-for ((i = 0; i < runs; i++)); do
-  cp -r sources "batch$i" && sync
-  start=$(now)
-  "$cli" "batch$i" >/dev/null
-  tool=$(echo "$(now) - $start" | bc -l)
-  echo "$tool" >>tool.times
-  sync
-  start=$(now)
-  cp -r sources "copy$i" && sync
-  floor=$(echo "$(now) - $start" | bc -l)
-  echo "$floor" >>floor.times
-  echo "$tool / $floor" | bc -l >>ratios
-done
-tool=$(median <tool.times); floor=$(median <floor.times)
-printf 'kvo-umsetzer-cli FOLDER: median %.3f s   cp -r + sync: median %.3f s   ratio of medians %.2f   median ratio %.2f\n' \
-  "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)" "$(median <ratios)"
+#   against_copy LABEL FROM CHECK [OPTION]: the tool on a copy of FROM (made
+#   with cp -a and flushed), RUNS times, each beside cp -r of sources and one
+#   sync; CHECK (run with the folder) must pass afterwards.
+against_copy() {
+  local label=$1 from=$2 check=$3 option=${4:-} i tool floor
+  : >tool.times; : >floor.times; : >ratios
+  for ((i = 0; i < runs; i++)); do
+    cp -a "$from" "$label$i" && sync
+    start=$(now)
+    "$cli" $option "$label$i" >/dev/null
+    tool=$(echo "$(now) - $start" | bc -l)
+    echo "$tool" >>tool.times
+    sync
+    start=$(now)
+    cp -r sources "copy-$label$i" && sync
+    floor=$(echo "$(now) - $start" | bc -l)
+    echo "$floor" >>floor.times
+    echo "$tool / $floor" | bc -l >>ratios
+    "$check" "$label$i"
+  done
+  tool=$(median <tool.times); floor=$(median <floor.times)
+  printf 'kvo-umsetzer-cli %sFOLDER: median %.3f s   cp -r + sync: median %.3f s   ratio of medians %.2f   median ratio %.2f\n' \
+    "${option:+$option }" "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)" "$(median <ratios)"
+}
+converted_right() {
+  [ -f "$1/f1.old" ] || { echo "not converted: $1" >&2; exit 1; }
+}
+originals_back() {
+  diff -rq sources "$1" >/dev/null || { echo "undo did not bring the originals back" >&2; exit 1; }
+}
+against_copy batch sources converted_right
 
 echo "== status, verify and undo of the converted folder"
 converted=batch0
@@ -115,21 +129,4 @@ for what in status verify; do
   printf 'kvo-umsetzer-cli --%s FOLDER: median %.3f s   cat of its files: median %.3f s   ratio %.2f\n' \
     "$what" "$t" "$cat" "$(echo "$t / $cat" | bc -l)"
 done
-: >tool.times; : >floor.times; : >ratios
-for ((i = 0; i < runs; i++)); do
-  cp -a "$converted" "undo$i" && sync
-  start=$(now)
-  "$cli" --undo "undo$i" >/dev/null
-  tool=$(echo "$(now) - $start" | bc -l)
-  echo "$tool" >>tool.times
-  sync
-  start=$(now)
-  cp -r sources "again$i" && sync
-  floor=$(echo "$(now) - $start" | bc -l)
-  echo "$floor" >>floor.times
-  echo "$tool / $floor" | bc -l >>ratios
-  diff -rq sources "undo$i" >/dev/null || { echo "undo did not bring the originals back" >&2; exit 1; }
-done
-tool=$(median <tool.times); floor=$(median <floor.times)
-printf 'kvo-umsetzer-cli --undo FOLDER: median %.3f s   cp -r + sync: median %.3f s   ratio of medians %.2f   median ratio %.2f\n' \
-  "$tool" "$floor" "$(echo "$tool / $floor" | bc -l)" "$(median <ratios)"
+against_copy undo "$converted" originals_back --undo
