@@ -128,37 +128,111 @@ std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::stri
   }
 }
 
-// Where there are no hard links: a copy of the original, with its
-// permissions and times, flushed under a temporary name and then given the
-// backup name without replacing anything. Returns what now has that name.
-platform::FileIdentity CopyToBackup(Files& files, Staged& staged) {
+// A flushed copy of from beside path under a temporary name, with from's
+// permissions and times; returns that name.
+std::string CopyBeside(Files& files, platform::InputFile& from, const std::string& path,
+                       std::string_view ending) {
   std::string copy;
-  auto out = CreateBeside(files, staged.path, kBackupEnding, copy);
+  auto out = CreateBeside(files, path, ending, copy);
   try {
-    platform::InputFile& in = *staged.input;
-    in.Rewind();
+    from.Rewind();
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
     std::uint64_t copied = 0;
-    while (const std::size_t n = in.Read(buffer)) {
+    while (const std::size_t n = from.Read(buffer)) {
       out->Write(std::span(buffer).first(n));
       copied += n;
     }
-    if (copied != in.Identity().size) throw KvoError(kChangedText);
-    out->Complete(in);
-    out->KeepTimes(in);
+    if (copied != from.Identity().size) throw KvoError(kChangedText);
+    out->Complete(from);
+    out->KeepTimes(from);
     platform::OutputFile* const flushed[] = {out.get()};
     files.SyncFiles(flushed);
     out->Close();
-    out.reset();
-    files.RenameNoReplace(copy, staged.backup);
   } catch (...) {
     out.reset();
+    RemoveQuietly(files, copy);
+    throw;
+  }
+  return copy;
+}
+
+// A second name of from beside path under a temporary name, or nothing
+// where the file system has no hard links.
+std::optional<std::string> LinkBeside(Files& files, const std::string& from,
+                                      const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    const std::string name = BesidePath(path, attempt, kTemporaryEnding);
+    try {
+      if (!files.LinkNoReplace(from, name)) return std::nullopt;
+      return name;
+    } catch (const FileError&) {
+      if (!files.IdentityOf(name) || attempt + 1 == kAttempts) throw;
+    }
+  }
+}
+
+// Where there are no hard links: a copy of the original, flushed under a
+// temporary name and then given the backup name without replacing anything.
+// Returns what now has that name.
+platform::FileIdentity CopyToBackup(Files& files, Staged& staged) {
+  const std::string copy = CopyBeside(files, *staged.input, staged.path, kBackupEnding);
+  try {
+    files.RenameNoReplace(copy, staged.backup);
+  } catch (...) {
     RemoveQuietly(files, copy);
     throw;
   }
   const auto made = files.IdentityOf(staged.backup);
   if (!made) throw KvoError(kBackupFailedText, staged.backup);
   return *made;
+}
+
+// Puts the file at replacement in place of path in one step, where the
+// system can swap two names: then what was displaced must be exactly
+// expected, or the swap is undone and the run reports a change, so that a
+// program's last-moment write or save is never destroyed. Elsewhere a
+// rename replaces path, and the caller's recheck just before is all there
+// is. The file open as held is closed before a rename: FUSE hides an open
+// file under another name instead of letting it go.
+//
+// Throws FileError when nothing has changed. Throws KvoError(kChangedText)
+// when the swap was undone; if even that failed, the names stay swapped,
+// stuck says so and the detail says where the changed file now is.
+void Replace(Files& files, const std::string& replacement, const std::string& path,
+             const platform::FileIdentity& expected, std::unique_ptr<platform::InputFile>& held,
+             bool& stuck) {
+  stuck = false;
+  if (files.Exchange(replacement, path)) {
+    const auto displaced = files.IdentityOf(replacement);
+    if (!displaced || *displaced != expected) {
+      try {
+        files.Exchange(replacement, path);
+      } catch (const FileError&) {
+        stuck = true;
+        throw KvoError(kChangedText, "die veränderte Datei steht nun unter " +
+                                         platform::NameOf(replacement));
+      }
+      throw KvoError(kChangedText);
+    }
+    RemoveQuietly(files, replacement);  // a leftover is cleared by the next run
+    return;
+  }
+  // The replacement stays held while the file goes, so that another run
+  // that opens the file meanwhile takes it for work in progress, not for a
+  // leftover to clear away. (Undo's second name of a backup is held already.)
+  std::unique_ptr<platform::InputFile> keep;
+  if (held) {
+    try {
+      keep = files.OpenRead(replacement);
+    } catch (const FileError&) {
+    }
+    try {
+      held->Close();
+    } catch (const FileError&) {
+    }
+    held.reset();
+  }
+  files.RenameReplace(replacement, path);
 }
 
 }  // namespace
@@ -250,7 +324,16 @@ void RollBack(Files& files, Staged& staged) {
     try {
       std::unique_ptr<platform::InputFile> relocked;
       if (!staged.input) relocked = files.OpenRead(staged.backup);
-      if (files.IdentityOf(staged.backup) == staged.backupMade) files.Remove(staged.backup);
+      const auto now = files.IdentityOf(staged.backup);
+      bool ours = now == staged.backupMade;
+      if (!ours && staged.backupLinked && now && now->SameFile(*staged.backupMade)) {
+        // A second name of the original that a program wrote to meanwhile
+        // goes too, while the file still has its own name: an editor that
+        // writes in place would change the "backup" as well.
+        const auto file = files.IdentityOf(staged.path);
+        ours = file && file->SameFile(*now);
+      }
+      if (ours) files.Remove(staged.backup);
       if (relocked) relocked->Close();
     } catch (const FileError&) {
       // The original is whole under its name; the next run recognises the
@@ -267,6 +350,7 @@ void MakeBackup(Files& files, Staged& staged) {
   try {
     if (files.LinkNoReplace(staged.path, staged.backup)) {
       staged.backupMade = staged.input->Identity();
+      staged.backupLinked = true;
     } else {
       staged.backupMade = CopyToBackup(files, staged);
     }
@@ -282,15 +366,26 @@ void MakeBackup(Files& files, Staged& staged) {
 void PutInPlace(Files& files, Staged& staged) {
   // A program may have written to the file while its backup was made.
   CheckUnchanged(files, staged);
+  const platform::FileIdentity original = staged.input->Identity();
   // Windows replaces no open file: there the lock goes just before the file
   // changes names, and a rollback takes the lock again before it removes
   // the backup.
   if (!files.RenamesOpenFiles()) ReleaseInput(staged);
+  bool stuck = false;
   try {
-    files.RenameReplace(staged.temporary, staged.path);
+    Replace(files, staged.temporary, staged.path, original, staged.input, stuck);
   } catch (const FileError& e) {
     RollBack(files, staged);
     throw KvoError(kOutputFailedText, e.what());
+  } catch (const KvoError&) {
+    if (stuck) {
+      // Every name holds something to keep: the new file, the original's
+      // backup, and what the other program wrote.
+      staged.temporary.clear();
+      staged.backupMade.reset();
+    }
+    RollBack(files, staged);
+    throw;
   }
   staged.temporary.clear();
   staged.backupMade.reset();
@@ -300,23 +395,75 @@ void PutInPlace(Files& files, Staged& staged) {
 void PutBack(Files& files, Staged& staged) {
   const platform::FileIdentity file = staged.input->Identity();
   const platform::FileIdentity backup = staged.restoring->Identity();
-  // Windows renames no open file: there the locks go just before.
-  if (!files.RenamesOpenFiles()) {
+  // Windows renames no open file: there the locks go first, and the backup
+  // itself takes the name, as NTFS renames in one step.
+  const bool windows = !files.RenamesOpenFiles();
+  if (windows) {
     ReleaseInput(staged);
     staged.restoring.reset();  // only read: its close cannot lose anything
   }
+  std::string twin;
   try {
+    if (!windows) {
+      if (const auto link = LinkBeside(files, staged.backup, staged.path)) {
+        twin = *link;
+      } else {
+        twin = CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding);
+      }
+    }
     // Both still the very files that were compared.
     const auto fileNow = files.IdentityOf(staged.path);
     const auto backupNow = files.IdentityOf(staged.backup);
     if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
       throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
     }
-    files.RenameReplace(staged.backup, staged.path);
+    if (windows) {
+      files.RenameReplace(staged.backup, staged.path);
+    } else {
+      bool stuck = false;
+      try {
+        Replace(files, twin, staged.path, file, staged.input, stuck);
+      } catch (const KvoError&) {
+        if (stuck) twin.clear();  // holds the changed file now
+        throw;
+      }
+      twin.clear();
+      staged.backupToDrop = backup;
+    }
+  } catch (const FileError& e) {
+    if (!twin.empty()) RemoveQuietly(files, twin);
+    throw KvoError(kNotUndoneText, e.what());
+  } catch (const KvoError& e) {
+    if (!twin.empty()) RemoveQuietly(files, twin);
+    if (std::string_view(e.what()) == kChangedText) {
+      throw KvoError(kNotUndoneText, e.detail().empty() ? kChangedWhileUndoneDetail : e.detail());
+    }
+    throw;
+  }
+  staged.restoring.reset();  // only read, and now under the name again
+}
+
+void DropBackup(Files& files, Staged& staged) {
+  if (!staged.backupToDrop) return;
+  try {
+    if (files.IdentityOf(staged.backup) == staged.backupToDrop) files.Remove(staged.backup);
+  } catch (const FileError&) {
+    // Left as the original's twin: status names it, the next undo removes it.
+  }
+  staged.backupToDrop.reset();
+}
+
+void RestoreAlone(Files& files, Staged& staged) {
+  const platform::FileIdentity backup = staged.restoring->Identity();
+  if (!files.RenamesOpenFiles()) staged.restoring.reset();
+  try {
+    const auto now = files.IdentityOf(staged.backup);
+    if (!now || *now != backup) throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
+    files.RenameNoReplace(staged.backup, staged.path);
   } catch (const FileError& e) {
     throw KvoError(kNotUndoneText, e.what());
   }
-  staged.restoring.reset();  // only read, and now under the name again
+  staged.restoring.reset();
 }
 
 void SyncFolder(Files& files, const std::string& folder) {

@@ -40,8 +40,12 @@ struct Staged {
   bool resumed = false;
   // What this run put under the backup name, while it may take it back.
   std::optional<platform::FileIdentity> backupMade;
+  bool backupLinked = false;  // backupMade is a second name of the original
   // Undo: the backup, open and locked, that is to take the name back.
   std::unique_ptr<platform::InputFile> restoring;
+  // Undo: the backup as it was compared, removed once the original is back
+  // under the file's name and that is on the disk.
+  std::optional<platform::FileIdentity> backupToDrop;
 };
 
 // The temporary name of path's new file: short, whatever the length of
@@ -91,12 +95,22 @@ void PutInPlace(platform::Files& files, Staged& staged);
 // its steps. Quiet, like Abandon.
 void RollBack(platform::Files& files, Staged& staged);
 
-// Undo's one step: once the file and its backup are checked to be the very
-// files that were compared, the backup is renamed over the file's name, so
-// that the name holds the one or the other at every moment. The replaced
-// file stays open in staged.input, for the caller to let go of. Throws
-// KvoError; then nothing has changed.
+// Undo's first step: once the file and its backup are checked to be the
+// very files that were compared, the original goes back under the file's
+// name in one step, while the backup keeps its own name: a second name of
+// it (or, where there are no hard links, a flushed copy) replaces the file.
+// The replaced file stays open in staged.input, for the caller to let go
+// of. Throws KvoError; then nothing has changed.
 void PutBack(platform::Files& files, Staged& staged);
+
+// Undo's second step, once the folder is flushed: the backup goes, if it is
+// still what was compared. Quiet: a backup left is the original's twin.
+void DropBackup(platform::Files& files, Staged& staged);
+
+// A backup whose file is missing (a run ended on a disk where a rename over
+// a name is not one step) goes back under the file's name, never replacing
+// anything. Throws KvoError; then nothing has changed.
+void RestoreAlone(platform::Files& files, Staged& staged);
 
 // The folder flush that makes a step durable; one per folder suffices for
 // all the files of a group in it. Throws KvoError.

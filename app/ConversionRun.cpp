@@ -27,19 +27,25 @@ using platform::Files;
 
 // A group's new files wait beside their originals until the group is flushed
 // in one go: bounded, so that a huge folder never needs twice its size free.
-// Each file of a group holds two files open, its original and its new file.
 constexpr std::size_t kGroupFiles = 1000;
 constexpr std::uint64_t kGroupBytes = std::uint64_t{512} << 20;
+// Files the process holds besides the groups': the standard streams, a
+// folder being listed, a backup's copy being written, the libraries' own.
 constexpr std::size_t kFilesKeptOpenElsewhere = 16;
 // Undo's groups are smaller: the files of one group are let go of while the
 // next is verified.
 constexpr std::uint64_t kUndoGroupBytes = std::uint64_t{32} << 20;
 
-std::size_t GroupFiles(Files& files) {
+// As many files as the process may hold open: each member holds its file,
+// its new file or backup, and its folder; undo's members are held once more
+// while the helper thread lets go of them during the next group.
+std::size_t GroupFiles(Files& files, Operation operation) {
   const std::size_t allowed = files.OpenFilesAllowed();
-  const std::size_t pairs =
-      allowed > kFilesKeptOpenElsewhere + 2 ? (allowed - kFilesKeptOpenElsewhere) / 2 : 1;
-  return std::min(kGroupFiles, pairs);
+  const std::size_t perMember = operation == Operation::Undo ? 5 : 3;
+  const std::size_t members =
+      allowed > kFilesKeptOpenElsewhere + perMember ? (allowed - kFilesKeptOpenElsewhere) / perMember
+                                                    : 1;
+  return std::min(kGroupFiles, members);
 }
 
 // The wait cursor from the start of the run until the first message.
@@ -158,6 +164,32 @@ class MeteredSink final : public ByteSink {
   Meter& meter_;
 };
 
+// The process may open no more files: the file at hand waits for the next
+// group, which starts with the files of this one let go of.
+struct OutOfFiles {};
+
+[[noreturn]] void Rethrow(const FileError& e) {
+  if (e.problem() == platform::Problem::TooManyOpen) throw OutOfFiles{};
+  throw e;
+}
+
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;  // device and index
+
+FileKey KeyOf(const platform::FileIdentity& id) {
+  return {id.device, id.index};
+}
+
+const char* VersionName(const Header& header) {
+  switch (VersionOf(header)) {
+    case Version::V10:
+      return "1.0";
+    case Version::V11:
+      return "1.1";
+    default:
+      return nullptr;
+  }
+}
+
 // One file of a run, from its name to its new bytes beside it (or to the
 // reason it goes no further).
 class Preparation {
@@ -165,9 +197,60 @@ class Preparation {
   Preparation(UserInterface& ui, Files& files, const RunOptions& options, Leftovers& leftovers)
       : ui_(ui), files_(files), options_(options), leftovers_(leftovers) {}
 
+  // Undo takes a file with several names back under the one whose backup is
+  // there, whichever the walk meets first; the others are its second names.
+  // A name of another file's backup is that backup's second name.
+  void Plan(const std::vector<FileToConvert>& list) {
+    if (options_.operation != Operation::Undo) return;
+    std::map<FileKey, std::vector<std::size_t>> names;
+    std::map<FileKey, std::size_t> backups;
+    std::vector<bool> hasBackup(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (list[i].backupAlone) continue;
+      try {
+        const std::string path = files_.Resolve(list[i].path);
+        const auto id = files_.IdentityOf(path);
+        if (!id) continue;
+        names[KeyOf(*id)].push_back(i);
+        if (const auto backup = files_.IdentityOf(BackupPath(path))) {
+          hasBackup[i] = !backup->SameFile(*id);
+          if (hasBackup[i]) backups.emplace(KeyOf(*backup), i);
+        }
+      } catch (const FileError&) {
+        // The run says what is wrong with it.
+      }
+    }
+    for (const auto& [key, indices] : names) {
+      std::size_t owner = indices.front();
+      for (const std::size_t i : indices) {
+        if (hasBackup[i]) {
+          owner = i;
+          break;
+        }
+      }
+      for (const std::size_t i : indices) {
+        if (i != owner) planned_[i] = {list[owner].path, VersionAt(list[i].path)};
+      }
+      if (const auto b = backups.find(key); b != backups.end()) {
+        for (const std::size_t i : indices) {
+          planned_[i] = {BackupPath(list[b->second].path), "1.0"};
+        }
+      }
+    }
+  }
+
   // Settles result, or leaves the file staged for its group's commit.
-  void Prepare(FileResult& result, Staged& staged) {
+  void Prepare(std::size_t index, const FileToConvert& entry, FileResult& result,
+               Staged& staged) {
     result.operation = options_.operation;
+    if (entry.backupAlone) {
+      PrepareAlone(result, staged, entry.path);
+      return;
+    }
+    if (const auto plan = planned_.find(index); plan != planned_.end()) {
+      SameFile(result, plan->second.first, plan->second.second);
+      return;
+    }
     const std::string& chosen = result.path;
     std::unique_ptr<platform::InputFile> in;
     std::unique_ptr<platform::FolderHold> folder;
@@ -179,27 +262,25 @@ class Preparation {
       folder = files_.HoldFolder(platform::FolderOf(path));
       // A file has one backup name; the backup itself is never converted.
       if (IsOwnBackup(files_, path, BackupPath(path))) {
-        if (options_.operation == Operation::Status || options_.operation == Operation::Verify) {
-          Settle(result, Outcome::Examined, kIsBackupText);
-          result.standing = Standing::Backup;
-        } else {
-          Settle(result, Outcome::Failed,
-                 ErrorBoxText(options_.operation == Operation::Undo ? kNotUndoneText
-                                                                    : kBackupFailedText),
-                 kOwnBackupDetail);
-        }
+        OwnBackup(result, staged, path);
         return;
       }
       // Each file once, however many names lead to it.
       if (const auto id = files_.IdentityOf(path)) {
-        const auto seen = seen_.find({id->device, id->index});
-        if (seen != seen_.end()) {
-          Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + seen->second);
+        const auto seen = seen_.find(KeyOf(*id));
+        if (seen != seen_.end() && seen->second.index != index) {
+          // Another name in a folder keeps the file it had; the same name,
+          // or a link to it, holds whatever the first now holds.
+          SameFile(result, seen->second.name,
+                   seen->second.path != path ? seen->second.version : nullptr);
           return;
         }
       }
-      in = files_.OpenRead(path);
+      const bool look =
+          options_.operation == Operation::Status || options_.operation == Operation::Verify;
+      in = look ? files_.OpenToLook(path) : files_.OpenRead(path);
     } catch (const FileError& e) {
+      if (e.problem() == platform::Problem::TooManyOpen) throw OutOfFiles{};
       if (options_.operation != Operation::Convert) {
         // Missing, or not to be opened: Examine says which.
         Look(result, staged, path.empty() ? chosen : path, std::move(folder));
@@ -209,10 +290,14 @@ class Preparation {
       result.openProblem = e.problem();
       if (e.problem() == platform::Problem::Locked && Leftovers::AnyFor(files_, path)) {
         result.detail = kBusyDetail;  // held by another run of this tool
+      } else if (e.problem() == platform::Problem::Missing && !path.empty() &&
+                 IdentityOf(BackupPath(path))) {
+        result.detail = BackupAloneDetail(path, platform::NameOf(BackupPath(path)));
       }
       return;
     }
-    seen_.emplace(std::pair{in->Identity().device, in->Identity().index}, chosen);
+    Seen& seen = seen_[KeyOf(in->Identity())];
+    seen = {index, chosen, path, nullptr};
     if (options_.operation != Operation::Convert) {
       Look(result, staged, path, std::move(folder), std::move(in));
       return;
@@ -226,15 +311,21 @@ class Preparation {
       Settle(result, Outcome::Failed, ErrorBoxText(kReadFailedText), e.what());
       return;
     }
+    if (got == header.size()) seen.version = VersionName(header);
     if (got != header.size() || !CheckHeader0(header)) {
       const bool converted = got == header.size() && header == kHeader;
+      // What a run that ended after its last rename may have left beside it.
+      if (converted && !options_.checkOnly) leftovers_.RemoveFor(files_, path);
       Settle(result, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion,
              kWrongVersionText, converted ? kAlreadyConvertedDetail : "");
       return;
     }
 
-    staged = Staged{
-        std::move(folder), path, BackupPath(path), {}, std::move(in), nullptr, false, {}, {}};
+    staged = {};
+    staged.folder = std::move(folder);
+    staged.path = path;
+    staged.backup = BackupPath(path);
+    staged.input = std::move(in);
     // Only temporary files that no run holds are cleared away; one that is
     // held means another run is converting this file right now.
     if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
@@ -251,7 +342,7 @@ class Preparation {
         throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
     }
 
-    TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
+    TableSets& tables = Tables();
     // Read once and written once, the new file about as long as the old.
     Meter meter(ui_, 2 * staged.input->Identity().size);
     const Counts counts = ReadWhole(staged, tables, meter);
@@ -267,7 +358,11 @@ class Preparation {
       return;
     }
 
-    CreateTemporary(files_, staged);
+    try {
+      CreateTemporary(files_, staged);
+    } catch (const FileError& e) {
+      Rethrow(e);
+    }
     try {
       MeteredSink out(*staged.output, meter);
       WriteDataFile(out, tables, counts);
@@ -284,17 +379,111 @@ class Preparation {
            extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(staged.backup), false) : "");
   }
 
+  // Forgets the file at index, which waits for the next group.
+  void Retry(std::size_t index) {
+    std::erase_if(seen_, [index](const auto& entry) { return entry.second.index == index; });
+  }
+
  private:
+  struct Seen {
+    std::size_t index;    // in the run's files
+    std::string name;     // as it was chosen
+    std::string path;     // links followed
+    const char* version;  // "1.0", "1.1" or nothing, as its header says
+  };
+
+  TableSets& Tables() { return options_.tables != nullptr ? *options_.tables : ProcessTables(); }
+
+  // What the header of the file at path says, if it can be read.
+  const char* VersionAt(const std::string& path) {
+    try {
+      auto in = files_.OpenToLook(files_.Resolve(path));
+      Header header{};
+      if (ReadFully(*in, header) == header.size()) return VersionName(header);
+    } catch (const FileError&) {
+    }
+    return nullptr;
+  }
+
+  void SameFile(FileResult& result, const std::string& name, const char* version) {
+    Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + name,
+           version != nullptr ? SameFileDetail(version) : "");
+  }
+
+  // A backup named as a file: never converted. Beside its data file it is
+  // that file's backup, and no failure; alone, undo puts it back.
+  void OwnBackup(FileResult& result, Staged& staged, const std::string& path) {
+    const Operation op = options_.operation;
+    std::optional<std::string> owner;
+    for (const char* ending : {".dat", ".DAT"}) {
+      const std::string data = path.substr(0, path.size() - 4) + ending;
+      if (!owner && IdentityOf(data)) owner = platform::NameOf(data);
+    }
+    if (op == Operation::Undo && !owner) {
+      PrepareAlone(result, staged, path);
+      return;
+    }
+    if (op == Operation::Status || op == Operation::Verify || (op == Operation::Undo && owner)) {
+      Settle(result, Outcome::Examined, kIsBackupText, owner ? "die Sicherung von " + *owner : "");
+      result.standing = Standing::Backup;
+      return;
+    }
+    Settle(result, Outcome::Failed, ErrorBoxText(kBackupFailedText), kOwnBackupDetail);
+  }
+
+  // A backup whose data file is missing: undo puts it back under the data
+  // file's name; everything else says so, with that way out.
+  void PrepareAlone(FileResult& result, Staged& staged, const std::string& backup) {
+    const std::string path = backup.substr(0, backup.size() - 4) + ".dat";
+    const std::string detail = BackupAloneDetail(path, platform::NameOf(backup));
+    result.standing = Standing::BackupAlone;
+    if (options_.operation != Operation::Undo || options_.checkOnly) {
+      Settle(result, Outcome::Examined, kBackupAloneText, detail);
+      return;
+    }
+    try {
+      staged = {};
+      staged.folder = files_.HoldFolder(platform::FolderOf(backup));
+      staged.path = path;
+      staged.backup = backup;
+      staged.restoring = files_.OpenRead(backup);
+      Header header{};
+      if (ReadFully(*staged.restoring, header) != header.size() || !CheckHeader0(header)) {
+        staged = {};
+        Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+               platform::NameOf(backup) + " hat nicht Version 1.0");
+        return;
+      }
+    } catch (const FileError& e) {
+      staged = {};
+      Rethrow(e);
+    }
+    Settle(result, Outcome::Undone, kUndoneText,
+           platform::NameOf(path) + " aus " + platform::NameOf(backup) + " wiederhergestellt");
+  }
+
   // Status, verify and undo: where the file stands, and for undo the
   // original staged to take its name back.
   void Look(FileResult& result, Staged& staged, const std::string& path,
             std::unique_ptr<platform::FolderHold> folder,
             std::unique_ptr<platform::InputFile> opened = nullptr) {
     const std::string backup = BackupPath(path);
-    TableSets& tables = options_.tables != nullptr ? *options_.tables : ProcessTables();
-    Finding found = Examine(files_, path, backup, tables, std::move(opened));
+    const bool undo = options_.operation == Operation::Undo;
+    // Undo clears the temporary files interrupted runs left, while it holds
+    // the file and before it opens the backup, a second name of which may
+    // be among them; one that another run holds means that run is at work.
+    if (undo && opened && !leftovers_.RemoveFor(files_, path)) {
+      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText), kBusyDetail);
+      return;
+    }
+    Finding found;
+    try {
+      found = Examine(files_, path, backup, Tables(), std::move(opened), undo);
+    } catch (const FileError&) {
+      throw OutOfFiles{};  // the only one that escapes
+    }
     result.standing = found.standing;
-    if (options_.operation != Operation::Undo) {
+    if (!undo) {
       Settle(result, Outcome::Examined, StandingText(found.standing, options_.operation),
              std::move(found.detail));
       return;
@@ -307,11 +496,20 @@ class Preparation {
         staged.backup = backup;
         staged.input = std::move(found.file);
         staged.restoring = std::move(found.backup);
+        // A second name of the backup is its second name, not a failure.
+        seen_[KeyOf(staged.restoring->Identity())] = {SIZE_MAX, backup, backup, "1.0"};
         Settle(result, Outcome::Undone, kUndoneText);  // once its group is through
         return;
       case Standing::ToConvert:
       case Standing::Interrupted:  // the original is under its name
         Settle(result, Outcome::Examined, kNothingToUndoText);
+        // A twin of the original under the backup name goes too.
+        if (found.backupIsTwin && found.file && DropTwin(found, backup)) {
+          result.detail = TwinDroppedDetail(platform::NameOf(backup));
+        }
+        return;
+      case Standing::BackupAlone:
+        PrepareAlone(result, staged, backup);
         return;
       case Standing::Changed:
         Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
@@ -326,6 +524,21 @@ class Preparation {
             result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
             found.detail.empty() ? StandingText(found.standing, options_.operation) : found.detail);
         return;
+    }
+  }
+
+  // Removes a backup that holds the original's very bytes, beside the
+  // original under its own name: the end an interrupted undo was making for.
+  bool DropTwin(const Finding& found, const std::string& backup) {
+    try {
+      const platform::FileIdentity expected =
+          found.backup ? found.backup->Identity() : found.file->Identity();
+      if (files_.IdentityOf(backup) != expected) return false;
+      files_.Remove(backup);
+      files_.SyncFolder(platform::FolderOf(backup));
+      return true;
+    } catch (const FileError&) {
+      return false;  // left as it was: the original is whole under its name
     }
   }
 
@@ -374,8 +587,11 @@ class Preparation {
   Files& files_;
   const RunOptions& options_;
   Leftovers& leftovers_;
-  // device and index of each file opened in this run -> the name it was chosen by
-  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> seen_;
+  // Each file opened in this run, and how it was met.
+  std::map<FileKey, Seen> seen_;
+  // Undo: the names that are second names of another's file, and what they
+  // hold (name met first, version).
+  std::map<std::size_t, std::pair<std::string, const char*>> planned_;
 };
 
 struct Member {
@@ -476,18 +692,33 @@ class Releaser {
   std::thread thread_;
 };
 
-// Undo's commit: each original back under its name, each folder flushed
-// once. A signal that came before stops the whole group unchanged.
+// Undo's commit: each original back under its name (or a backup alone under
+// its file's), each folder flushed once; then the backups go, and each
+// folder is flushed once more. A signal that came before stops the whole
+// group unchanged.
 void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
                   Releaser& releaser) {
   if (platform::InterruptSignal() != 0) {
     for (Member& m : group) Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
     return;
   }
-  const auto folders =
-      StepByFolder(group, results, [&](Staged& staged) { PutBack(files, staged); });
+  const auto folders = StepByFolder(group, results, [&](Staged& staged) {
+    if (staged.input) {
+      PutBack(files, staged);
+    } else {
+      RestoreAlone(files, staged);
+    }
+  });
   for (const auto& [folder, members] : folders) {
     ConfirmFolder(files, folder, members, results, kUndoNotSyncedText);
+    bool dropped = false;
+    for (Member* m : members) {
+      // Only once the original is on the disk under its name.
+      if (results[m->index].outcome != Outcome::Undone || !m->staged.backupToDrop) continue;
+      DropBackup(files, m->staged);
+      dropped = true;
+    }
+    if (dropped) ConfirmFolder(files, folder, members, results, kUndoNotSyncedText);
   }
   for (Member& m : group) {
     if (m.staged.input) releaser.Add(std::move(m.staged.input));
@@ -601,8 +832,9 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
   }
   Leftovers leftovers;
   Preparation preparation(ui, files, options, leftovers);
+  preparation.Plan(list);
   const std::size_t total = list.size();
-  const std::size_t groupFiles = GroupFiles(files);
+  const std::size_t groupFiles = GroupFiles(files, options.operation);
   const std::uint64_t groupBytes =
       options.operation == Operation::Undo ? kUndoGroupBytes : kGroupBytes;
   Releaser releaser;
@@ -621,13 +853,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
       }
       Staged staged;
       try {
-        if (list[next].backupAlone) {
-          Settle(results[next], Outcome::Examined, kBackupAloneText);
-          results[next].operation = options.operation;
-          results[next].standing = Standing::BackupAlone;
-        } else {
-          preparation.Prepare(results[next], staged);
-        }
+        preparation.Prepare(next, list[next], results[next], staged);
       } catch (const platform::Interrupted&) {
         // The file at hand rolled itself back.
         Settle(results[next++], Outcome::Interrupted, kInterruptedText);
@@ -637,12 +863,22 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
         Settle(results[next++], Outcome::Interrupted, kInterruptedText);
         stopped = true;
         break;
+      } catch (const OutOfFiles&) {
+        // The group's files are let go of once it is committed; then this
+        // file starts the next group. Alone, it is the system's limit.
+        preparation.Retry(next);
+        results[next] = {};
+        results[next].path = list[next].path;
+        results[next].inFolder = list[next].inFolder;
+        if (!group.empty()) break;
+        Fail(results[next], kReadFailedText, kTooManyOpenDetail);
+        results[next].operation = options.operation;
       } catch (...) {
         Fail(results[next], MessageOf(std::current_exception()),
              DetailOf(std::current_exception()));
       }
       if (staged.output || staged.restoring) {
-        bytes += staged.input->Identity().size;
+        if (staged.input) bytes += staged.input->Identity().size;
         group.push_back({next, std::move(staged)});
       }
       ++next;

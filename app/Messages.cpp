@@ -21,6 +21,8 @@ const char* ProblemText(platform::Problem problem) {
       return "keine gewöhnliche Datei";
     case platform::Problem::TooLong:
       return "Name oder Pfad zu lang";
+    case platform::Problem::TooManyOpen:
+      return kTooManyOpenDetail;
     case platform::Problem::Other:
       break;
   }
@@ -102,10 +104,33 @@ const char* StandingText(Standing standing, Operation operation) {
       return kIsBackupText;
     case Standing::Interrupted:
       return kInterruptedRunText;
+    case Standing::NotData:
+      return kNotDataText;
+    case Standing::Busy:
+      return kBusyText;
     case Standing::Damaged:
       break;
   }
   return kDamagedText;
+}
+
+std::string SameFileDetail(const char* version) {
+  return std::string("dieser Name hat weiterhin Version ") + version;
+}
+
+std::string BackupAloneDetail(const std::string& path, const std::string& backup) {
+  const std::string name = platform::NameOf(path);
+  return name + " fehlt; " + backup + " hält das Original: „kvo-umsetzer-cli --undo " + name +
+         "“ stellt es unter seinem Namen wieder her, oder benennen Sie " + backup + " in " + name +
+         " um";
+}
+
+std::string SameBytesDetail(const std::string& backup) {
+  return backup + " hält dieselben Bytes; der nächste Lauf nimmt sie als Sicherung";
+}
+
+std::string TwinDroppedDetail(const std::string& backup) {
+  return backup + " hielt dieselben Bytes und ist entfernt";
 }
 
 bool IsProblem(const FileResult& r) {
@@ -136,6 +161,8 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
       {Standing::BackupAlone, "ohne Datei"},  // counts backups
       {Standing::Backup, ""},                 // counts backups
       {Standing::Interrupted, "unterbrochen"},
+      {Standing::Busy, "in Bearbeitung"},
+      {Standing::NotData, "nicht im Datenformat"},
       {Standing::Damaged, "beschädigt oder nicht lesbar"},
   };
   std::string line;
@@ -144,14 +171,17 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + what;
   };
   if (operation == Operation::Undo) {
-    std::size_t undone = 0, original = 0, failed = 0;
+    std::size_t undone = 0, original = 0, backups = 0, failed = 0;
     for (const FileResult& r : results) {
       undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
-      original += r.outcome == Outcome::Examined;  // nothing to undo
+      // nothing to undo
+      original += r.outcome == Outcome::Examined && r.standing != Standing::Backup;
+      backups += r.outcome == Outcome::Examined && r.standing == Standing::Backup;
       failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
     }
     add(undone, "rückgängig gemacht", true);
     add(original, "schon auf Version 1.0");
+    add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
     add(failed, "nicht rückgängig gemacht", true);
     return line;
   }

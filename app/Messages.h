@@ -40,6 +40,8 @@ inline constexpr const char* kIsBackupText = "Eine Sicherung (Endung .old)";
 inline constexpr const char* kInterruptedRunText =
     "Ein Lauf wurde unterbrochen, der nächste setzt die Datei fertig um";
 inline constexpr const char* kDamagedText = "Beschädigt oder nicht lesbar";
+inline constexpr const char* kNotDataText = "Keine Datendatei";
+inline constexpr const char* kBusyText = "Wird gerade bearbeitet";
 inline constexpr const char* kVerifiedText = "stimmt";
 inline constexpr const char* kNotVerifiedText = "stimmt nicht";
 inline constexpr const char* kUndoneText = "Rückgängig gemacht, die Datei hat wieder Version 1.0";
@@ -60,6 +62,20 @@ inline constexpr const char* kFolderNotWritableDetail =
     "in diesem Ordner darf keine Datei angelegt werden";
 inline constexpr const char* kBusyDetail =
     "die Datei wird gerade von einem anderen Kvo-Umsetzer umgesetzt";
+inline constexpr const char* kLeftoverDetail =
+    "daneben liegt eine temporäre Datei eines abgebrochenen Laufs; der nächste Lauf räumt sie weg";
+// The process may hold no more files open: the system's limit, not the file.
+inline constexpr const char* kTooManyOpenDetail =
+    "das System lässt den Kvo-Umsetzer nicht mehr Dateien zugleich öffnen";
+// A second name of a file that was dealt with under another: it still holds
+// what it held.
+std::string SameFileDetail(const char* version);
+// A backup whose data file is missing, and the way back.
+std::string BackupAloneDetail(const std::string& path, const std::string& backup);
+// A version 1.0 file beside a backup that holds its very bytes.
+std::string SameBytesDetail(const std::string& backup);
+// Undo removed a backup that was the original's twin.
+std::string TwinDroppedDetail(const std::string& backup);
 
 // The second line of a conversion that left bytes behind the last block out.
 std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly);

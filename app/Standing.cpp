@@ -90,12 +90,14 @@ Finding Found(Standing standing, std::string detail = {}) {
 // A version 1.1 file beside its backup: the backup converted again and
 // compared, byte for byte.
 Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const std::string& backup,
-                          TableSets& tables) {
+                          TableSets& tables, bool toChange) {
   const std::string name = platform::NameOf(backup);
   std::unique_ptr<InputFile> old;
   try {
-    old = files.OpenRead(backup);
+    old = toChange ? files.OpenRead(backup) : files.OpenToLook(backup);
   } catch (const FileError& e) {
+    if (e.problem() == platform::Problem::TooManyOpen) throw;
+    if (e.problem() == platform::Problem::Locked) return Found(Standing::Busy, name);
     return Found(Standing::Damaged, name + ": " + ProblemText(e.problem()));
   }
   try {
@@ -145,37 +147,81 @@ bool SameBytes(InputFile& a, InputFile& b) {
 }
 
 Finding Examine(Files& files, const std::string& path, const std::string& backup, TableSets& tables,
-                std::unique_ptr<InputFile> file) {
+                std::unique_ptr<InputFile> file, bool toChange) {
+  const std::string backupName = platform::NameOf(backup);
   try {
     try {
-      if (!file) file = files.OpenRead(path);
+      if (!file) file = toChange ? files.OpenRead(path) : files.OpenToLook(path);
     } catch (const FileError& e) {
+      if (e.problem() == platform::Problem::TooManyOpen) throw;
       if (e.problem() == platform::Problem::Missing && files.IdentityOf(backup)) {
-        return Found(Standing::BackupAlone);
+        return Found(Standing::BackupAlone, BackupAloneDetail(path, backupName));
       }
-      const bool busy = e.problem() == platform::Problem::Locked && Leftovers::AnyFor(files, path);
-      return Found(Standing::Damaged, busy ? kBusyDetail : ProblemText(e.problem()));
+      if (e.problem() == platform::Problem::Locked) {
+        return Found(Standing::Busy,
+                     Leftovers::AnyFor(files, path) ? kBusyDetail : ProblemText(e.problem()));
+      }
+      return Found(Standing::Damaged, ProblemText(e.problem()));
     }
     Header header{};
     const std::size_t got = ReadFully(*file, header);
     const Version version = got == header.size() ? VersionOf(header) : Version::Other;
-    if (version == Version::Other) return Found(Standing::Damaged, "weder Version 1.0 noch 1.1");
+    if (version == Version::Other) {
+      // A header of another version is a data file the tool cannot take;
+      // anything else is no data file at all.
+      constexpr std::string_view kStart = "\x16Ver. ";
+      const bool likeHeader =
+          got >= kStart.size() && std::equal(kStart.begin(), kStart.end(), header.begin());
+      return likeHeader ? Found(Standing::Damaged, "weder Version 1.0 noch 1.1")
+                        : Found(Standing::NotData);
+    }
     const auto kept = files.IdentityOf(backup);
     if (version == Version::V11) {
       if (!kept) return Found(Standing::NoBackup);
       if (kept->SameFile(file->Identity())) {
-        return Found(Standing::NoBackup, platform::NameOf(backup) + " ist dieselbe Datei");
+        return Found(Standing::NoBackup, backupName + " ist dieselbe Datei");
       }
-      return CompareWithBackup(files, std::move(file), backup, tables);
+      return CompareWithBackup(files, std::move(file), backup, tables, toChange);
     }
-    if (!kept) return Found(Standing::ToConvert);
-    // The original under both names, or beside a copy of itself: what a
-    // conversion leaves when it ends between its backup and its rename.
-    if (kept->SameFile(file->Identity())) return Found(Standing::Interrupted);
-    auto old = files.OpenRead(backup);
-    if (SameBytes(*file, *old)) return Found(Standing::Interrupted);
-    return Found(Standing::ToConvert, BackupExistsDetail(platform::NameOf(backup)));
+    // Read whole, as a conversion would: a file cut short is damaged.
+    try {
+      ClearTables(tables);
+      ReadDataFile0(*file, tables);
+      ClearTables(tables);
+    } catch (const KvoError& e) {
+      ClearTables(tables);
+      return Found(Standing::Damaged, e.what());
+    }
+    // A run ended before its temporary file was cleared away: the next
+    // run, or undo, clears it.
+    const std::string leftover = Leftovers::AnyFor(files, path) ? kLeftoverDetail : "";
+    // The file stays open (for undo, locked) while its leftovers are cleared.
+    const auto keeping = [&](Finding f) {
+      f.file = std::move(file);
+      return f;
+    };
+    if (!kept) return keeping(Found(Standing::ToConvert, leftover));
+    // The original under both names: what a conversion leaves when it ends
+    // between its backup and its rename.
+    if (kept->SameFile(file->Identity())) {
+      Finding f = Found(Standing::Interrupted);
+      f.backupIsTwin = true;
+      f.file = std::move(file);
+      return f;
+    }
+    auto old = toChange ? files.OpenRead(backup) : files.OpenToLook(backup);
+    if (SameBytes(*file, *old)) {
+      // Made by hand, or by a run on a disk without hard links: either way
+      // the next run takes it as the backup.
+      Finding f = Found(Standing::ToConvert, SameBytesDetail(backupName));
+      f.backupIsTwin = true;
+      f.file = std::move(file);
+      f.backup = std::move(old);
+      return f;
+    }
+    return keeping(Found(Standing::ToConvert, BackupExistsDetail(backupName)));
   } catch (const FileError& e) {
+    if (e.problem() == platform::Problem::TooManyOpen) throw;
     return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + e.what());
   }
 }

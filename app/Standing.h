@@ -18,13 +18,19 @@ struct Finding {
   // A file that is exactly the conversion of its backup: both, open and
   // locked, as they were compared.
   std::unique_ptr<platform::InputFile> file, backup;
+  // A version 1.0 file whose backup is a twin of it (its second name, or a
+  // copy with the same bytes): what undo may remove.
+  bool backupIsTwin = false;
 };
 
 // Examines the data file at path (links followed already; opened already
-// where file is given) and its backup. Changes nothing; FileError and
-// KvoError do not escape.
+// where file is given) and its backup. Changes nothing; KvoError and
+// FileError do not escape, but for a FileError of Problem::TooManyOpen,
+// which is no fault of the file. With toChange both files are opened and
+// locked as for undo; otherwise they are only looked at, kept from no one.
 Finding Examine(platform::Files& files, const std::string& path, const std::string& backup,
-                TableSets& tables, std::unique_ptr<platform::InputFile> file = nullptr);
+                TableSets& tables, std::unique_ptr<platform::InputFile> file = nullptr,
+                bool toChange = false);
 
 // Whether a and b hold the same bytes, each read from its start.
 bool SameBytes(platform::InputFile& a, platform::InputFile& b);

@@ -46,7 +46,9 @@ enum class Standing {
   BackupAlone,  // a backup whose data file is not there
   Backup,       // a backup named itself
   Interrupted,  // a conversion ended midway; the next run finishes it
-  Damaged,      // neither version, cut short, or not to be read
+  Damaged,      // cut short, of another version, or not to be read
+  NotData,      // no data file at all (a note named *.dat)
+  Busy,         // another run holds it right now
 };
 
 // How one file ended.

@@ -81,7 +81,7 @@ class CommandLineUi final : public kvo::UserInterface {
     // In a folder that was named, a file converted before is no failure;
     // nor is a second name of a file this run dealt with.
     const bool already = r.inFolder && r.outcome == Outcome::AlreadyConverted;
-    const bool same = r.outcome == Outcome::SameFile;
+    const bool same = r.outcome == Outcome::SameFile || r.outcome == Outcome::Examined;
     // Converted, but not confirmed on the disk: counted as converted, and
     // still a failure.
     const bool unconfirmed = r.outcome == Outcome::Unconfirmed;
@@ -177,8 +177,8 @@ int main(int argc, char** argv) {
   }
 
   CommandLineUi ui;
-  const auto list = kvo::FilesToConvert(kvo::platform::SystemFiles(), files,
-                                        options.operation == kvo::Operation::Status);
+  // A backup whose file is missing is named in every run, with the way back.
+  const auto list = kvo::FilesToConvert(kvo::platform::SystemFiles(), files, true);
   if (list.empty()) std::cout << kvo::kNothingFoundText << std::endl;  // as the window says
   const auto results = kvo::ConvertFiles(ui, kvo::platform::SystemFiles(), list, options);
   if (const int signal = kvo::platform::InterruptSignal()) {

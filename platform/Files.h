@@ -16,7 +16,16 @@
 namespace kvo::platform {
 
 // What kept a file from being opened, in words a user can act on.
-enum class Problem { Other, Missing, NoAccess, Locked, NotRegular, TooLong };
+enum class Problem {
+  Other,
+  Missing,
+  NoAccess,
+  Locked,
+  NotRegular,
+  TooLong,
+  // The process holds as many files open as it may: no fault of the file.
+  TooManyOpen,
+};
 
 // A failed file operation, with the system's reason for diagnostics. The run
 // turns it into the message the user sees.
@@ -91,6 +100,11 @@ class Files {
   // device or pipe, a file the system keeps from being renamed or replaced)
   // fails without waiting and without a byte read.
   virtual std::unique_ptr<InputFile> OpenRead(const std::string& path) = 0;
+  // Opens an existing regular file only to read it, keeping it from no one:
+  // a run that opens it meanwhile is not refused. Fails as OpenRead does,
+  // and with Problem::Locked while another run holds the file. A file the
+  // system keeps from being changed is read all the same.
+  virtual std::unique_ptr<InputFile> OpenToLook(const std::string& path) = 0;
   // Creates a file that must not exist yet, readable by its creator only,
   // and held with the same lock as OpenRead's until it is closed.
   virtual std::unique_ptr<OutputFile> CreateNew(const std::string& path) = 0;
@@ -105,6 +119,9 @@ class Files {
   // Renames in one step, replacing what has the new name: at every moment to
   // names either the old file or the new one.
   virtual void RenameReplace(const std::string& from, const std::string& to) = 0;
+  // Swaps the files of two existing names in one step. False, changing
+  // nothing, where the file system cannot.
+  virtual bool Exchange(const std::string& a, const std::string& b) = 0;
   virtual void Remove(const std::string& path) = 0;
   // Removes a file unless another run holds it (OpenRead's or CreateNew's
   // lock): false, changing nothing, when one does; true when it is gone.

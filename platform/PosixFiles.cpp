@@ -42,6 +42,9 @@ Problem ProblemOf(int error) {
       return Problem::Locked;
     case ELOOP:  // a link put in place of the resolved name
       return Problem::NotRegular;
+    case EMFILE:
+    case ENFILE:
+      return Problem::TooManyOpen;
     default:
       return Problem::Other;
   }
@@ -60,6 +63,12 @@ FileIdentity IdentityFrom(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
           static_cast<std::uint64_t>(st.st_size),
           static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+// A file system that keeps no owners at all (FAT through FUSE says "not
+// implemented") is one that refuses to change them.
+bool OwnerRefused(int error) {
+  return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 class Fd {
@@ -186,8 +195,9 @@ class PosixOutput final : public OutputFile {
     // may give a file away, and only a member may give it a group; anyone
     // else keeps the new file as theirs, as copying it would.
     if (::fchown(fd_.get(), original.owner(), original.group()) != 0) {
-      if (errno != EPERM) Fail("chown", path_);
-      if (::fchown(fd_.get(), static_cast<uid_t>(-1), original.group()) != 0 && errno != EPERM) {
+      if (!OwnerRefused(errno)) Fail("chown", path_);
+      if (::fchown(fd_.get(), static_cast<uid_t>(-1), original.group()) != 0 &&
+          !OwnerRefused(errno)) {
         Fail("chown", path_);
       }
     }
@@ -267,17 +277,7 @@ class PosixFiles final : public Files {
   }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    // Opening a device or a pipe can block or have effects of its own: look
-    // before opening, and again at what was opened.
-    struct stat st {};
-    const At at = Locate(path);
-    if (::fstatat(at.folder, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat", path);
-    if (!S_ISREG(st.st_mode)) NotRegular(path);
-    Fd fd(
-        ::openat(at.folder, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
-    if (fd.get() < 0) Fail("open", path);
-    if (::fstat(fd.get(), &st) != 0) Fail("stat", path);
-    if (!S_ISREG(st.st_mode)) NotRegular(path);
+    Fd fd = OpenRegular(path);
     // Like a share mode of 0: a second run, or another program taking the
     // same lock, cannot open the file meanwhile.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
@@ -288,7 +288,16 @@ class PosixFiles final : public Files {
       errno = EPERM;
       Fail("immutable or append-only (chattr)", path);
     }
-    return std::make_unique<PosixInput>(std::move(fd), path, st);
+    return Input(std::move(fd), path);
+  }
+
+  std::unique_ptr<InputFile> OpenToLook(const std::string& path) override {
+    Fd fd = OpenRegular(path);
+    // A shared lock fails only where a run holds the file; let go of at once,
+    // so that a run starting now is not refused.
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) Fail("lock", path);
+    if (::flock(fd.get(), LOCK_UN) != 0) Fail("lock", path);
+    return Input(std::move(fd), path);
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
@@ -356,6 +365,13 @@ class PosixFiles final : public Files {
   void RenameReplace(const std::string& from, const std::string& to) override {
     const At a = Locate(from), b = Locate(to);
     if (::renameat(a.folder, a.c_str(), b.folder, b.c_str()) != 0) Fail("rename", from);
+  }
+
+  bool Exchange(const std::string& a, const std::string& b) override {
+    const At x = Locate(a), y = Locate(b);
+    if (::renameat2(x.folder, x.c_str(), y.folder, y.c_str(), RENAME_EXCHANGE) == 0) return true;
+    if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) return false;
+    Fail("exchange", a);
   }
 
   void Remove(const std::string& path) override {
@@ -486,6 +502,26 @@ class PosixFiles final : public Files {
     PosixFiles& files_;
     std::string key_;
   };
+
+  // Opening a device or a pipe can block or have effects of its own: look
+  // before opening, and again at what was opened.
+  Fd OpenRegular(const std::string& path) {
+    struct stat st {};
+    const At at = Locate(path);
+    if (::fstatat(at.folder, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat", path);
+    if (!S_ISREG(st.st_mode)) NotRegular(path);
+    Fd fd(
+        ::openat(at.folder, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+    if (fd.get() < 0) Fail("open", path);
+    return fd;
+  }
+
+  static std::unique_ptr<InputFile> Input(Fd fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) Fail("stat", path);
+    if (!S_ISREG(st.st_mode)) NotRegular(path);
+    return std::make_unique<PosixInput>(std::move(fd), path, st);
+  }
 
   void Release(const std::string& key) {
     std::lock_guard lock(mutex_);

@@ -31,6 +31,8 @@ Problem ProblemOf(DWORD error) {
       return Problem::Locked;
     case ERROR_FILENAME_EXCED_RANGE:
       return Problem::TooLong;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return Problem::TooManyOpen;
     default:
       return Problem::Other;
   }
@@ -256,20 +258,15 @@ class Win32Files final : public Files {
   }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    const std::wstring name = Long(path);
-    const DWORD attributes = ::GetFileAttributesW(name.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) Fail("GetFileAttributesW", path);
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) NotRegular(path);
     // No other program may read or write the file while it is converted;
     // deleting is shared so that the commit can put the new file in its
     // place while this one is still held.
-    Handle h(::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) Fail("CreateFileW", path);
-    if (::GetFileType(h.get()) != FILE_TYPE_DISK) NotRegular(path);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(h.get(), &info)) Fail("GetFileInformationByHandle", path);
-    return std::make_unique<Win32Input>(std::move(h), path, info);
+    return Open(path, FILE_SHARE_DELETE);
+  }
+
+  std::unique_ptr<InputFile> OpenToLook(const std::string& path) override {
+    // Shared with everyone; a run that holds the file refuses this open.
+    return Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
@@ -355,6 +352,8 @@ class Win32Files final : public Files {
     }
   }
 
+  bool Exchange(const std::string&, const std::string&) override { return false; }
+
   bool RenamesOpenFiles() const override { return false; }
 
   std::optional<FileIdentity> IdentityOf(const std::string& path) override {
@@ -418,6 +417,21 @@ class Win32Files final : public Files {
 
   // Handles are limited only by memory.
   std::size_t OpenFilesAllowed() override { return std::size_t{1} << 20; }
+
+ private:
+  std::unique_ptr<InputFile> Open(const std::string& path, DWORD share) {
+    const std::wstring name = Long(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) Fail("GetFileAttributesW", path);
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) NotRegular(path);
+    Handle h(::CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.valid()) Fail("CreateFileW", path);
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) NotRegular(path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h.get(), &info)) Fail("GetFileInformationByHandle", path);
+    return std::make_unique<Win32Input>(std::move(h), path, info);
+  }
 };
 
 }  // namespace

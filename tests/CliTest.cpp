@@ -141,28 +141,33 @@ TEST(Cli, StatusVerifyAndUndoOfAFolder) {
     std::string out, err;
   };
   const std::string d = test::ToUtf8(std::filesystem::path("d") / "");
+  const std::string alone =
+      d +
+      "weg.old: Sicherung ohne ihre Datei (weg.dat fehlt; weg.old hält das Original: "
+      "„kvo-umsetzer-cli --undo weg.dat“ stellt es unter seinem Namen wieder her, oder "
+      "benennen Sie weg.old in weg.dat um)\n";
   const Case cases[] = {
       {"--status", 0,
        d + "a.dat: Version 1.1, umgesetzt und seitdem unverändert\n" + d +
            "b.dat: Version 1.1, seit dem Umsetzen verändert (anders als die Umsetzung von b.old "
            "ab Byte " +
            std::to_string(changed.size()) + ", in Block 19, Satz 1)\n" + d +
-           "c.dat: Version 1.0, noch umzusetzen\n" + d +
-           "weg.old: Sicherung ohne ihre Datei\n"
+           "c.dat: Version 1.0, noch umzusetzen\n" + alone +
            "Zusammenfassung: 1 noch umzusetzen, 1 umgesetzt und unverändert, 1 seit dem "
            "Umsetzen verändert, 1 Sicherung ohne Datei, 0 beschädigt oder nicht lesbar\n",
        ""},
       {"--verify", 1,
-       d + "a.dat: stimmt\n" + d +
-           "c.dat: Version 1.0, noch umzusetzen\n"
-           "Zusammenfassung: 1 noch umzusetzen, 1 stimmen, 1 stimmen nicht, 0 beschädigt oder "
-           "nicht lesbar\n",
+       d + "a.dat: stimmt\n" + d + "c.dat: Version 1.0, noch umzusetzen\n" + alone +
+           "Zusammenfassung: 1 noch umzusetzen, 1 stimmen, 1 stimmen nicht, 1 Sicherung ohne "
+           "Datei, 0 beschädigt oder nicht lesbar\n",
        d + "b.dat: stimmt nicht (anders als die Umsetzung von b.old ab Byte " +
            std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
       {"--undo", 1,
        d + "a.dat: Rückgängig gemacht, die Datei hat wieder Version 1.0\n" + d +
-           "c.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n"
-           "Zusammenfassung: 1 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht rückgängig "
+           "c.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n" + d +
+           "weg.old: Rückgängig gemacht, die Datei hat wieder Version 1.0 (weg.dat aus weg.old "
+           "wiederhergestellt)\n"
+           "Zusammenfassung: 2 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht rückgängig "
            "gemacht\n",
        d +
            "b.dat: Nicht rückgängig gemacht. (seit dem Umsetzen verändert: anders als die "
@@ -180,6 +185,8 @@ TEST(Cli, StatusVerifyAndUndoOfAFolder) {
   EXPECT_FALSE(dir.Has("d/a.old"));
   EXPECT_EQ(dir.Get("d/b.dat"), changed);
   EXPECT_EQ(dir.Get("d/b.old"), Good(11));
+  EXPECT_EQ(dir.Get("d/weg.dat"), Good(13));
+  EXPECT_FALSE(dir.Has("d/weg.old"));
 }
 
 TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {

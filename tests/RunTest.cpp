@@ -211,6 +211,7 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
     long nth;
     const std::string& message;
     bool noHardLinks = false;
+    bool noExchange = false;
   };
   const Case cases[] = {
       {"create", 1, backupFailed},  // the folder takes no new name
@@ -218,7 +219,8 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
       {"complete", 1, outputFailed},     {"fsync", 1, outputFailed},
       {"close", 1, outputFailed},        {"link", 1, backupFailed},  // the backup name
       {"fsyncdir", 1, backupFailed},      // the backup not sure to be on the disk
-      {"replace", 1, outputFailed},       // the new file over the original's name
+      {"exchange", 1, outputFailed},      // the new file swapped with the original
+      {"replace", 1, outputFailed, false, true},  // where names cannot be swapped
       {"create", 2, backupFailed, true},  // the backup's copy
       {"times", 1, backupFailed, true},  {"fsync", 2, backupFailed, true},
       {"rename", 1, backupFailed, true}, {"replace", 1, outputFailed, true},
@@ -231,6 +233,7 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
     test::FaultyFiles files(c.nth);
     files.only = c.call;
     files.noHardLinks = c.noHardLinks;
+    files.noExchange = c.noExchange;
     Attempt run(dir, "a.dat", files);
     EXPECT_EQ(run.outcome, Outcome::Failed);
     EXPECT_EQ(run.ui.messages, std::vector<std::string>{c.message});
@@ -274,7 +277,7 @@ TEST(Run, ABackupThatCannotBeTakenBackIsFinishedByTheNextRun) {
     const auto v10 = SampleFile(10);
     dir.Put("a.dat", v10);
     test::FaultyFiles files(1);
-    files.only = "replace";
+    files.only = noHardLinks ? "replace" : "exchange";
     files.failFrom = true;
     files.noHardLinks = noHardLinks;
     files.before = [&](long, const std::string&) { files.only = ""; };  // then everything fails
@@ -321,6 +324,9 @@ TEST(Run, NoSingleFailingCallLosesTheOriginal) {
       const std::string& message = run.ui.messages[0];
       if (run.outcome == Outcome::Converted || message == kNotSynced) {
         EXPECT_EQ(message == kSuccess, run.outcome == Outcome::Converted);
+        // The original's extra name after the swap, if it could not go, is
+        // cleared by the next run.
+        if (counter.log()[k - 1] == "remove") Attempt(dir, "a.dat");
         EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
         EXPECT_EQ(dir.Get("a.dat"), v11);
         EXPECT_EQ(dir.Get("a.old"), v10);
@@ -374,69 +380,101 @@ TEST(Run, FailuresFromAnyCallOnLoseNothing) {
 }
 
 // Every state a data file can be found in, as status, verify and undo see
-// it: undo puts back only a file that is exactly its backup's conversion and
-// leaves every other folder as it was.
+// it: facts, and a problem only where the user must act. Undo puts back a
+// file that is exactly its backup's conversion, and a backup whose file is
+// missing; it clears what interrupted runs left; every other folder stays.
 TEST(Standing, StatusVerifyAndUndoOfEachState) {
+  using Folder = std::map<std::string, std::vector<std::uint8_t>>;
   const auto v10 = SampleFile(7);
   const auto v11 = Expected(v10);
   auto changed = v11;
   changed[23] ^= 1;  // the first byte of block 1
+  const std::vector<std::uint8_t> note = {'n', 'i', 'c', 'h', 't', 's'};
+  std::vector<std::uint8_t> v20(kHeader.begin(), kHeader.end());
+  v20[6] = '2';
+  const std::string leftover = platform::NameOf(TemporaryPath("/x/a.dat", 0));
   struct Case {
     const char* what;
-    std::map<std::string, std::vector<std::uint8_t>> files;
+    Folder files;
     std::string named;
     Standing standing;
     std::string detail;  // a part of it
     Outcome undo;
+    Folder afterUndo;  // empty: as before
   };
-  const std::vector<std::uint8_t> garbage = {'n', 'i', 'c', 'h', 't', 's'};
   const Case cases[] = {
-      {"version 1.0", {{"a.dat", v10}}, "a.dat", Standing::ToConvert, "", Outcome::Examined},
+      {"version 1.0", {{"a.dat", v10}}, "a.dat", Standing::ToConvert, "", Outcome::Examined, {}},
+      {"version 1.0 cut short",
+       {{"a.dat", {v10.begin(), v10.end() - 9}}},
+       "a.dat",
+       Standing::Damaged,
+       "unvollständig",
+       Outcome::Failed,
+       {}},
       {"foreign backup",
-       {{"a.dat", v10}, {"a.old", garbage}},
+       {{"a.dat", v10}, {"a.old", note}},
        "a.dat",
        Standing::ToConvert,
        "a.old gibt es schon",
-       Outcome::Examined},
-      {"converted",
-       {{"a.dat", v11}, {"a.old", v10}},
+       Outcome::Examined,
+       {}},
+      {"a killed run's temporary file",
+       {{"a.dat", v10}, {leftover, v11}},
        "a.dat",
-       Standing::Converted,
-       "",
-       Outcome::Undone},
+       Standing::ToConvert,
+       "temporäre Datei",
+       Outcome::Examined,
+       {{"a.dat", v10}}},
+      {"converted", {{"a.dat", v11}, {"a.old", v10}}, "a.dat", Standing::Converted, "",
+       Outcome::Undone, {{"a.dat", v10}}},
       {"changed since",
        {{"a.dat", changed}, {"a.old", v10}},
        "a.dat",
        Standing::Changed,
        "ab Byte 24, in Block 1, Satz 1",
-       Outcome::Failed},
-      {"no backup", {{"a.dat", v11}}, "a.dat", Standing::NoBackup, "", Outcome::Failed},
-      {"backup alone", {{"a.old", v10}}, "a.dat", Standing::BackupAlone, "", Outcome::Failed},
-      {"a backup named", {{"a.old", v10}}, "a.old", Standing::Backup, "", Outcome::Failed},
-      {"interrupted after the copy",
+       Outcome::Failed,
+       {}},
+      {"no backup", {{"a.dat", v11}}, "a.dat", Standing::NoBackup, "", Outcome::Failed, {}},
+      {"backup alone",
+       {{"a.old", v10}},
+       "a.dat",
+       Standing::BackupAlone,
+       "--undo a.dat",
+       Outcome::Undone,
+       {{"a.dat", v10}}},
+      {"a backup alone named", {{"a.old", v10}}, "a.old", Standing::Backup, "", Outcome::Undone,
+       {{"a.dat", v10}}},
+      {"a backup named beside its file",
+       {{"a.dat", v11}, {"a.old", v10}},
+       "a.old",
+       Standing::Backup,
+       "die Sicherung von a.dat",
+       Outcome::Examined,
+       {}},
+      {"a copy of the original as backup",
        {{"a.dat", v10}, {"a.old", v10}},
        "a.dat",
-       Standing::Interrupted,
-       "",
-       Outcome::Examined},
-      {"neither version",
-       {{"a.dat", garbage}},
-       "a.dat",
-       Standing::Damaged,
-       "weder Version",
-       Outcome::Failed},
+       Standing::ToConvert,
+       "a.old hält dieselben Bytes; der nächste Lauf nimmt sie als Sicherung",
+       Outcome::Examined,
+       {{"a.dat", v10}}},
+      {"another version", {{"a.dat", v20}}, "a.dat", Standing::Damaged, "weder Version",
+       Outcome::Failed, {}},
+      {"a note", {{"a.dat", note}}, "a.dat", Standing::NotData, "", Outcome::Failed, {}},
       {"backup cut short",
        {{"a.dat", v11}, {"a.old", {v10.begin(), v10.end() - 9}}},
        "a.dat",
        Standing::Damaged,
        "a.old: Datei ist unvollständig",
-       Outcome::Failed},
+       Outcome::Failed,
+       {}},
       {"backup not version 1.0",
        {{"a.dat", v11}, {"a.old", v11}},
        "a.dat",
        Standing::Damaged,
        "a.old hat nicht Version 1.0",
-       Outcome::Failed},
+       Outcome::Failed,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -447,23 +485,25 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
       EXPECT_EQ(r.outcome, Outcome::Examined);
       EXPECT_EQ(r.standing, c.standing);
       EXPECT_NE(r.detail.find(c.detail), std::string::npos) << r.detail;
-      const bool problem = c.standing == Standing::Damaged || c.standing == Standing::Interrupted ||
+      const bool problem = c.standing == Standing::Damaged ||
                            (op == Operation::Verify && c.standing == Standing::Changed);
       EXPECT_EQ(IsProblem(r), problem);
     }
     EXPECT_EQ(dir.Names().size(), c.files.size());
     const FileResult r = RunOne(dir.Path(c.named), Operation::Undo);
     EXPECT_EQ(r.outcome, c.undo) << r.message;
-    if (c.undo == Outcome::Undone) {
-      EXPECT_EQ(dir.Names(), Names{"a.dat"});
-      EXPECT_EQ(dir.Get("a.dat"), v10);
-    } else {
-      for (const auto& [name, bytes] : c.files) EXPECT_EQ(dir.Get(name), bytes);
-      EXPECT_EQ(dir.Names().size(), c.files.size());
+    EXPECT_EQ(IsProblem(r), c.undo == Outcome::Failed);
+    const Folder& after = c.afterUndo.empty() ? c.files : c.afterUndo;
+    Names names;
+    for (const auto& [name, bytes] : after) {
+      names.insert(name);
+      EXPECT_EQ(dir.Get(name), bytes) << name;
     }
+    EXPECT_EQ(dir.Names(), names);
   }
   // One file under both names: the original, as a run interrupted between
-  // the backup's link and the rename leaves it; or a converted file, which
+  // the backup's link and the rename leaves it (undo, the end of an undo
+  // interrupted there, drops the second name); or a converted file, which
   // then has no backup.
   for (const auto& [bytes, standing] :
        {std::pair{v10, Standing::Interrupted}, std::pair{v11, Standing::NoBackup}}) {
@@ -472,6 +512,9 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
     std::filesystem::create_hard_link(test::FromUtf8(dir.Path("a.dat")),
                                       test::FromUtf8(dir.Path("a.old")));
     EXPECT_EQ(RunOne(dir.Path("a.dat"), Operation::Status).standing, standing);
+    RunOne(dir.Path("a.dat"), Operation::Undo);
+    EXPECT_EQ(dir.Names(), standing == Standing::Interrupted ? Names{"a.dat"}
+                                                              : (Names{"a.dat", "a.old"}));
   }
 }
 

@@ -172,10 +172,13 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
     std::string calls;
   };
   const Case cases[] = {
-      {"a.dat", "fsync link fsync rename fsync"},
-      {"a.dat b.dat", "syncfs link link fsync rename rename fsync"},
-      // Undo of both, once converted: the backups renamed back, one flush.
-      {"--undo a.dat b.dat", "rename rename fsync"},
+      // The new file swapped with the original, whose extra name then goes.
+      {"a.dat", "fsync link fsync exchange unlink fsync"},
+      {"a.dat b.dat", "syncfs link link fsync exchange unlink exchange unlink fsync"},
+      // Undo of both, once converted: a second name of each backup swapped
+      // with the file, one flush, and only then the backups go.
+      {"--undo a.dat b.dat",
+       "link exchange unlink link exchange unlink fsync unlink unlink fsync"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.files);
@@ -188,7 +191,8 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
     const auto r = test::RunCommand(
         dir.Path(""),
         "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o " + log.Path("trace") +
-            " -e trace=fsync,fdatasync,syncfs,link,linkat,rename,renameat,renameat2 " + KVO_CLI +
+            " -e trace=fsync,fdatasync,syncfs,link,linkat,rename,renameat,renameat2,unlink,unlinkat " +
+            KVO_CLI +
             " " + c.files);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string calls;
@@ -200,7 +204,10 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
       std::string name = line.substr(0, open);
       name = name.substr(name.find_last_of(' ') + 1);
       if (name.starts_with("link")) name = "link";
-      if (name.starts_with("rename")) name = "rename";
+      if (name.starts_with("rename")) {
+        name = line.find("RENAME_EXCHANGE") != std::string::npos ? "exchange" : "rename";
+      }
+      if (name.starts_with("unlink")) name = "unlink";
       calls += (calls.empty() ? "" : " ") + name;
     }
     EXPECT_EQ(calls, c.calls);

@@ -73,6 +73,11 @@ std::unique_ptr<platform::InputFile> FaultyFiles::OpenRead(const std::string& pa
   return std::make_unique<FaultyInput>(real_.OpenRead(path), *this);
 }
 
+std::unique_ptr<platform::InputFile> FaultyFiles::OpenToLook(const std::string& path) {
+  Call("open");
+  return std::make_unique<FaultyInput>(real_.OpenToLook(path), *this);
+}
+
 std::unique_ptr<platform::OutputFile> FaultyFiles::CreateNew(const std::string& path) {
   Call("create");
   return std::make_unique<FaultyOutput>(real_.CreateNew(path), *this);
@@ -98,6 +103,12 @@ void FaultyFiles::RenameNoReplace(const std::string& from, const std::string& to
 void FaultyFiles::RenameReplace(const std::string& from, const std::string& to) {
   Call("replace");
   real_.RenameReplace(from, to);
+}
+
+bool FaultyFiles::Exchange(const std::string& a, const std::string& b) {
+  if (noHardLinks || noExchange) return false;
+  Call("exchange");
+  return real_.Exchange(a, b);
 }
 
 void FaultyFiles::Remove(const std::string& path) {

@@ -20,11 +20,13 @@ class FaultyFiles : public ForwardingFiles {
       : ForwardingFiles(real), failAt_(failAt) {}
 
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override;
+  std::unique_ptr<platform::InputFile> OpenToLook(const std::string& path) override;
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
   void SyncFiles(std::span<platform::OutputFile* const> files) override;
   bool LinkNoReplace(const std::string& from, const std::string& to) override;
   void RenameNoReplace(const std::string& from, const std::string& to) override;
   void RenameReplace(const std::string& from, const std::string& to) override;
+  bool Exchange(const std::string& a, const std::string& b) override;
   void Remove(const std::string& path) override;
   bool RemoveUnlessHeld(const std::string& path) override;
   void SyncFolder(const std::string& folder) override;
@@ -42,8 +44,11 @@ class FaultyFiles : public ForwardingFiles {
   std::string only;
   // Runs before each counted call, with its number and kind.
   std::function<void(long, const std::string&)> before;
-  // As a file system without hard links (FAT): every link is refused.
+  // As a file system without hard links (FAT): every link is refused, and
+  // so is a swap of two names.
   bool noHardLinks = false;
+  // As a system that cannot swap two names in one step (Windows, FUSE).
+  bool noExchange = false;
   // As a process that may hold only this many files open (0: as it may).
   std::size_t openFilesAllowed = 0;
 

@@ -19,6 +19,9 @@ class ForwardingFiles : public platform::Files {
   std::unique_ptr<platform::InputFile> OpenRead(const std::string& path) override {
     return real_.OpenRead(path);
   }
+  std::unique_ptr<platform::InputFile> OpenToLook(const std::string& path) override {
+    return real_.OpenToLook(path);
+  }
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override {
     return real_.CreateNew(path);
   }
@@ -31,6 +34,9 @@ class ForwardingFiles : public platform::Files {
   }
   void RenameReplace(const std::string& from, const std::string& to) override {
     real_.RenameReplace(from, to);
+  }
+  bool Exchange(const std::string& a, const std::string& b) override {
+    return real_.Exchange(a, b);
   }
   void Remove(const std::string& path) override { real_.Remove(path); }
   bool RemoveUnlessHeld(const std::string& path) override { return real_.RemoveUnlessHeld(path); }

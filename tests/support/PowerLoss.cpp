@@ -52,6 +52,10 @@ void Apply(const DiskOp& op, std::map<std::string, int>& names) {
     case DiskOp::Remove:
       if (names.count(op.from) && names[op.from] == op.inode) names.erase(op.from);
       break;
+    case DiskOp::Exchange:
+      names[op.from] = op.other;
+      names[op.to] = op.inode;
+      break;
     default:
       break;
   }
@@ -114,6 +118,15 @@ void RecordingFiles::RenameNoReplace(const std::string& from, const std::string&
 void RecordingFiles::RenameReplace(const std::string& from, const std::string& to) {
   real_.RenameReplace(from, to);
   Moved(from, to);
+}
+
+bool RecordingFiles::Exchange(const std::string& a, const std::string& b) {
+  if (!real_.Exchange(a, b)) return false;
+  const int x = InodeOf(a), y = InodeOf(b);
+  names_[platform::NameOf(a)] = y;
+  names_[platform::NameOf(b)] = x;
+  Add({DiskOp::Exchange, x, platform::NameOf(a), platform::NameOf(b), {}, y});
+  return true;
 }
 
 void RecordingFiles::Remove(const std::string& path) {

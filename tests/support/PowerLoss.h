@@ -24,10 +24,11 @@ namespace kvo::test {
 // One call that changes the disk. Names are the folder's entries; inode
 // numbers are the model's own.
 struct DiskOp {
-  enum Kind { Create, Write, SyncFile, SyncAll, Link, Rename, Remove, SyncFolder } kind;
+  enum Kind { Create, Write, SyncFile, SyncAll, Link, Rename, Remove, SyncFolder, Exchange } kind;
   int inode = 0;
   std::string from, to;  // names: Create and Remove use from
   std::vector<std::uint8_t> bytes;
+  int other = 0;  // Exchange: the inode that had the name to
 };
 
 // Passes every call on to real and records those that change the disk.
@@ -42,6 +43,7 @@ class RecordingFiles final : public ForwardingFiles {
   bool LinkNoReplace(const std::string& from, const std::string& to) override;
   void RenameNoReplace(const std::string& from, const std::string& to) override;
   void RenameReplace(const std::string& from, const std::string& to) override;
+  bool Exchange(const std::string& a, const std::string& b) override;
   void Remove(const std::string& path) override;
   bool RemoveUnlessHeld(const std::string& path) override;
   void SyncFolder(const std::string& folder) override;
