@@ -247,10 +247,6 @@ class Preparation {
       PrepareAlone(result, staged, entry.path);
       return;
     }
-    if (const auto plan = planned_.find(index); plan != planned_.end()) {
-      SameFile(result, plan->second.first, plan->second.second);
-      return;
-    }
     const std::string& chosen = result.path;
     std::unique_ptr<platform::InputFile> in;
     std::unique_ptr<platform::FolderHold> folder;
@@ -263,6 +259,10 @@ class Preparation {
       // A file has one backup name; the backup itself is never converted.
       if (IsOwnBackup(files_, path, BackupPath(path))) {
         OwnBackup(result, staged, path);
+        return;
+      }
+      if (const auto plan = planned_.find(index); plan != planned_.end()) {
+        SameFile(result, plan->second.first, plan->second.second);
         return;
       }
       // Each file once, however many names lead to it.
@@ -415,6 +415,14 @@ class Preparation {
   void OwnBackup(FileResult& result, Staged& staged, const std::string& path) {
     const Operation op = options_.operation;
     std::optional<std::string> owner;
+    try {
+      // The backup of a file this run is putting back.
+      if (const auto id = files_.IdentityOf(path)) {
+        if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && it->second.index == SIZE_MAX)
+          owner = platform::NameOf(it->second.path);
+      }
+    } catch (const FileError&) {
+    }
     for (const char* ending : {".dat", ".DAT"}) {
       const std::string data = path.substr(0, path.size() - 4) + ending;
       if (!owner && IdentityOf(data)) owner = platform::NameOf(data);
@@ -497,7 +505,7 @@ class Preparation {
         staged.input = std::move(found.file);
         staged.restoring = std::move(found.backup);
         // A second name of the backup is its second name, not a failure.
-        seen_[KeyOf(staged.restoring->Identity())] = {SIZE_MAX, backup, backup, "1.0"};
+        seen_[KeyOf(staged.restoring->Identity())] = {SIZE_MAX, backup, path, "1.0"};
         Settle(result, Outcome::Undone, kUndoneText);  // once its group is through
         return;
       case Standing::ToConvert:

@@ -11,6 +11,7 @@
 #include "Files.h"
 #include "Interrupts.h"
 #include "Messages.h"
+#include "Paths.h"
 #include "Utf8.h"
 
 namespace {
@@ -38,6 +39,27 @@ constexpr const char* kUsage =
     "  1    eine Datei nicht umgesetzt (nicht rückgängig gemacht, beschädigt, ...)\n"
     "  2    falscher Aufruf, oder die Ausgabe ließ sich nicht schreiben\n"
     "  128+ abgebrochen (Strg+C: 130); jede Datei ist unverändert oder umgesetzt\n";
+
+// A name as one line of text: control characters (a newline in a file name
+// would start a line of its own, perhaps a forged one) and the backslash
+// that marks them are written as escapes.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else if (c == '\\' && !kvo::platform::IsSeparator(c)) {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 // Prints one line per file as the run settles it, and on a terminal a line
 // that says how far a long run is.
@@ -74,7 +96,7 @@ class CommandLineUi final : public kvo::UserInterface {
     if (r.operation != kvo::Operation::Convert) {
       const bool problem = kvo::IsProblem(r);
       bad_ += problem;
-      (problem ? std::cerr : std::cout) << r.path << ": " << kvo::Explained(r) << std::endl;
+      (problem ? std::cerr : std::cout) << Printable(r.path + ": " + kvo::Explained(r)) << std::endl;
       return;
     }
     const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
@@ -88,7 +110,7 @@ class CommandLineUi final : public kvo::UserInterface {
     (ok || unconfirmed ? good_ : already ? already_ : same ? same_ : bad_) += 1;
     if (unconfirmed) ++bad_;
     (ok || already || same ? std::cout : std::cerr)
-        << r.path << ": " << (already ? kvo::kAlreadyConvertedText : kvo::Explained(r))
+        << Printable(r.path + ": " + (already ? kvo::kAlreadyConvertedText : kvo::Explained(r)))
         << std::endl;
   }
 
@@ -111,6 +133,7 @@ class CommandLineUi final : public kvo::UserInterface {
       }
       line = "..." + line.substr(cut);
     }
+    line = Printable(line);
     std::cerr << '\r' << line;
     const std::size_t columns = Columns(line);
     if (columns < shown_) std::cerr << std::string(shown_ - columns, ' ') << '\r' << line;
@@ -132,6 +155,15 @@ class CommandLineUi final : public kvo::UserInterface {
   int good_ = 0, already_ = 0, same_ = 0, bad_ = 0;
 };
 
+// Whether name is an entry of the current folder.
+bool NameHere(const std::string& name) {
+  try {
+    return kvo::platform::SystemFiles().IdentityOf(name).has_value();
+  } catch (const kvo::platform::FileError&) {
+    return true;  // there, but not to be looked at
+  }
+}
+
 int Usage(const std::string& problem) {
   std::cerr << "kvo-umsetzer-cli: " << problem << "\n"
             << "Mehr mit: kvo-umsetzer-cli --help\n";
@@ -149,6 +181,13 @@ int main(int argc, char** argv) {
   bool optionsEnd = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string_view arg = args[i];
+    // "kvo-umsetzer-cli *" in a folder that holds a file named "--undo" or
+    // "-h": what the shell made a file name is never taken for an option.
+    if (!optionsEnd && arg.size() > 1 && arg[0] == '-' && arg != "--" && NameHere(args[i])) {
+      return Usage("„" + Printable(args[i]) +
+                   "“ ist auch der Name einer Datei in diesem Ordner; als Datei schreiben Sie ./" +
+                   Printable(args[i]));
+    }
     if (!optionsEnd && arg == "--") {
       optionsEnd = true;
     } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {

@@ -357,6 +357,46 @@ TEST(Cli, UsageErrorsAndHelp) {
 
 #ifndef _WIN32
 
+// What the shell makes of "*" is never taken for an option, and each file's
+// line is one line: a file named "--undo" or "-h" stops the run before it
+// does anything, "--" names it as a file, a newline in a name is printed
+// escaped, and the backups that "*" names are reported as their files'.
+TEST(Cli, FileNamesAreNeverOptionsAndEachIsOneLine) {
+  test::TempDir dir;
+  dir.Put("a.dat", Good(3));
+  dir.Put("--undo", Good(4));
+  dir.Put("-h", Good(5));
+  for (const char* args : {"*", "a.dat -h"}) {
+    SCOPED_TRACE(args);
+    const Result r = Cli(dir, args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("ist auch der Name einer Datei in diesem Ordner; als Datei schreiben Sie ./"),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"--undo", "-h", "a.dat"}));
+  EXPECT_EQ(Cli(dir, "-- a.dat -h").status, 0);
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"--undo", "-h", "-h.old", "a.dat", "a.old"}));
+
+  dir.Put("b\nc.dat", Good(6));
+  const Result status = Cli(dir, "--status -- *");
+  EXPECT_NE(status.out.find("\nb\\x0ac.dat: Version 1.0, noch umzusetzen\n"), std::string::npos)
+      << status.out;
+  std::filesystem::remove(test::FromUtf8(dir.Path("--undo")));
+  const Result undo = Cli(dir, "--undo -- *");
+  EXPECT_EQ(undo.status, 0) << undo.err;
+  EXPECT_NE(undo.out.find("\na.old: Eine Sicherung (Endung .old) (die Sicherung von a.dat)\n"),
+            std::string::npos)
+      << undo.out;
+  EXPECT_NE(undo.out.find("Zusammenfassung: 2 rückgängig gemacht, 1 schon auf Version 1.0, "
+                          "2 Sicherungen, 0 nicht rückgängig gemacht\n"),
+            std::string::npos)
+      << undo.out;
+  EXPECT_EQ(dir.Get("a.dat"), Good(3));
+  EXPECT_EQ(dir.Get("-h"), Good(5));
+}
+
 // The guide promises every message the program can show, with what to do:
 // each text the program keeps as a message constant must stand in it.
 TEST(Guide, ExplainsEveryMessage) {
