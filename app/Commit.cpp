@@ -209,8 +209,8 @@ void Replace(Files& files, const std::string& replacement, const std::string& pa
         files.Exchange(replacement, path);
       } catch (const FileError&) {
         stuck = true;
-        throw KvoError(kChangedText, "die veränderte Datei steht nun unter " +
-                                         platform::NameOf(replacement));
+        throw KvoError(kChangedText,
+                       "die veränderte Datei steht nun unter " + platform::NameOf(replacement));
       }
       throw KvoError(kChangedText);
     }

@@ -42,9 +42,9 @@ constexpr std::uint64_t kUndoGroupBytes = std::uint64_t{32} << 20;
 std::size_t GroupFiles(Files& files, Operation operation) {
   const std::size_t allowed = files.OpenFilesAllowed();
   const std::size_t perMember = operation == Operation::Undo ? 5 : 3;
-  const std::size_t members =
-      allowed > kFilesKeptOpenElsewhere + perMember ? (allowed - kFilesKeptOpenElsewhere) / perMember
-                                                    : 1;
+  const std::size_t members = allowed > kFilesKeptOpenElsewhere + perMember
+                                  ? (allowed - kFilesKeptOpenElsewhere) / perMember
+                                  : 1;
   return std::min(kGroupFiles, members);
 }
 
@@ -240,8 +240,7 @@ class Preparation {
   }
 
   // Settles result, or leaves the file staged for its group's commit.
-  void Prepare(std::size_t index, const FileToConvert& entry, FileResult& result,
-               Staged& staged) {
+  void Prepare(std::size_t index, const FileToConvert& entry, FileResult& result, Staged& staged) {
     result.operation = options_.operation;
     if (entry.backupAlone) {
       PrepareAlone(result, staged, entry.path);
@@ -418,7 +417,8 @@ class Preparation {
     try {
       // The backup of a file this run is putting back.
       if (const auto id = files_.IdentityOf(path)) {
-        if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && it->second.index == SIZE_MAX)
+        if (const auto it = seen_.find(KeyOf(*id));
+            it != seen_.end() && it->second.index == SIZE_MAX)
           owner = platform::NameOf(it->second.path);
       }
     } catch (const FileError&) {

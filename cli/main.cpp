@@ -96,7 +96,8 @@ class CommandLineUi final : public kvo::UserInterface {
     if (r.operation != kvo::Operation::Convert) {
       const bool problem = kvo::IsProblem(r);
       bad_ += problem;
-      (problem ? std::cerr : std::cout) << Printable(r.path + ": " + kvo::Explained(r)) << std::endl;
+      (problem ? std::cerr : std::cout)
+          << Printable(r.path + ": " + kvo::Explained(r)) << std::endl;
       return;
     }
     const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;

@@ -371,8 +371,9 @@ TEST(Cli, FileNamesAreNeverOptionsAndEachIsOneLine) {
     const Result r = Cli(dir, args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("ist auch der Name einer Datei in diesem Ordner; als Datei schreiben Sie ./"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("ist auch der Name einer Datei in diesem Ordner; als Datei schreiben Sie ./"),
+        std::string::npos)
         << r.err;
   }
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"--undo", "-h", "a.dat"}));

@@ -224,45 +224,73 @@ TEST(Hostile, NamesAsLongAsTheFolderTakesConvert) {
 
 #ifndef _WIN32
 
-// A file changed or replaced while it was converted is left as it now is.
+// A file changed or replaced while it was converted, or undone, is left as
+// it now is, at every moment up to the last: the recheck at the flush, the
+// swap that checks what it displaced, the recheck before a plain rename
+// where names cannot be swapped. A backup made as a second name of the file
+// goes with the roll-back even when the file was written to meanwhile.
 // (On Windows no one else may write or rename it meanwhile; POSIX locks
 // only advise.)
 TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
   const auto v10 = test::SmallFile(4);
+  const auto v11 = Expected(v10);
   const std::vector<std::uint8_t> other = test::SmallFile(5);
+  const auto append = [](const test::TempDir& d) {
+    std::ofstream(test::FromUtf8(d.Path("a.dat")), std::ios::app | std::ios::binary) << '!';
+  };
+  const auto replace = [&](const test::TempDir& d) {
+    d.Put("b.dat", other);
+    fs::rename(test::FromUtf8(d.Path("b.dat")), test::FromUtf8(d.Path("a.dat")));
+  };
+  auto appended = v10, appended11 = v11;
+  appended.push_back('!');
+  appended11.push_back('!');
   struct Case {
     const char* what;
+    const char* call;  // the edit comes just before the first call of this kind
+    bool noHardLinks, undo;
     std::function<void(const test::TempDir&)> edit;
     std::vector<std::uint8_t> after;
   };
-  auto appended = v10;
-  appended.push_back('!');
   const Case cases[] = {
-      {"appended to",
-       [](const test::TempDir& d) {
-         std::ofstream(test::FromUtf8(d.Path("a.dat")), std::ios::app | std::ios::binary) << '!';
-       },
-       appended},
-      {"replaced",
-       [&](const test::TempDir& d) {
-         d.Put("b.dat", other);
-         fs::rename(test::FromUtf8(d.Path("b.dat")), test::FromUtf8(d.Path("a.dat")));
-       },
-       other},
+      {"appended to", "fsync", false, false, append, appended},
+      {"replaced", "fsync", false, false, replace, other},
+      {"appended to while its backup is linked", "link", false, false, append, appended},
+      {"appended to at the last moment", "exchange", false, false, append, appended},
+      {"saved over at the last moment", "exchange", false, false, replace, other},
+      {"appended to before the rename", "fsyncdir", true, false, append, appended},
+      {"undo: appended to at the last moment", "exchange", false, true, append, appended11},
+      {"undo: appended to while the copy is flushed", "fsync", true, true, append, appended11},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
-    dir.Put("a.dat", v10);
+    dir.Put("a.dat", c.undo ? v11 : v10);
+    if (c.undo) dir.Put("a.old", v10);
     test::FaultyFiles files;
+    files.noHardLinks = c.noHardLinks;
+    bool edited = false;
     files.before = [&](long, const std::string& what) {
-      if (what == "fsync") c.edit(dir);
+      if (what == c.call && !edited) {
+        edited = true;
+        c.edit(dir);
+      }
     };
-    const FileResult r = ConvertOne(dir.Path("a.dat"), files);
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = c.undo ? Operation::Undo : Operation::Convert;
+    const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options).front();
+    ASSERT_TRUE(edited);
     EXPECT_EQ(r.outcome, Outcome::Failed);
-    EXPECT_EQ(r.message, std::string(kChangedText) + ".");
-    EXPECT_EQ(dir.Names(), Names{"a.dat"});
+    EXPECT_EQ(r.message, std::string(c.undo ? kNotUndoneText : kChangedText) + ".");
+    if (c.undo) {
+      EXPECT_EQ(r.detail, kChangedWhileUndoneDetail);
+    }
+    EXPECT_EQ(dir.Names(), c.undo ? (Names{"a.dat", "a.old"}) : Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), c.after);
+    if (c.undo) {
+      EXPECT_EQ(dir.Get("a.old"), v10);
+    }
   }
 }
 
@@ -504,7 +532,7 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
       }
       std::printf("%s, %s: %zu crash points, %zu states, %d violations\n",
                   model == test::Persistence::InOrder ? "in order" : "any subset",
-                  undo ? (noHardLinks ? "undo, no hard links" : "undo, hard links")
+                  undo          ? (noHardLinks ? "undo, no hard links" : "undo, hard links")
                   : noHardLinks ? "no hard links"
                                 : "hard links",
                   recorder.ops().size() + 1, states, violations);

@@ -10,6 +10,7 @@
 #include "Container.h"
 #include "ConversionRun.h"
 #include "Errors.h"
+#include "FileList.h"
 #include "Messages.h"
 #include "Paths.h"
 #include "support/DatFile.h"
@@ -215,15 +216,20 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
   };
   const Case cases[] = {
       {"create", 1, backupFailed},  // the folder takes no new name
-      {"write", 1, outputFailed},        {"write", 7, outputFailed},
-      {"complete", 1, outputFailed},     {"fsync", 1, outputFailed},
-      {"close", 1, outputFailed},        {"link", 1, backupFailed},  // the backup name
-      {"fsyncdir", 1, backupFailed},      // the backup not sure to be on the disk
-      {"exchange", 1, outputFailed},      // the new file swapped with the original
+      {"write", 1, outputFailed},
+      {"write", 7, outputFailed},
+      {"complete", 1, outputFailed},
+      {"fsync", 1, outputFailed},
+      {"close", 1, outputFailed},
+      {"link", 1, backupFailed},                  // the backup name
+      {"fsyncdir", 1, backupFailed},              // the backup not sure to be on the disk
+      {"exchange", 1, outputFailed},              // the new file swapped with the original
       {"replace", 1, outputFailed, false, true},  // where names cannot be swapped
-      {"create", 2, backupFailed, true},  // the backup's copy
-      {"times", 1, backupFailed, true},  {"fsync", 2, backupFailed, true},
-      {"rename", 1, backupFailed, true}, {"replace", 1, outputFailed, true},
+      {"create", 2, backupFailed, true},          // the backup's copy
+      {"times", 1, backupFailed, true},
+      {"fsync", 2, backupFailed, true},
+      {"rename", 1, backupFailed, true},
+      {"replace", 1, outputFailed, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.call << " " << c.nth << (c.noHardLinks ? " (FAT)" : ""));
@@ -425,8 +431,13 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
        "temporäre Datei",
        Outcome::Examined,
        {{"a.dat", v10}}},
-      {"converted", {{"a.dat", v11}, {"a.old", v10}}, "a.dat", Standing::Converted, "",
-       Outcome::Undone, {{"a.dat", v10}}},
+      {"converted",
+       {{"a.dat", v11}, {"a.old", v10}},
+       "a.dat",
+       Standing::Converted,
+       "",
+       Outcome::Undone,
+       {{"a.dat", v10}}},
       {"changed since",
        {{"a.dat", changed}, {"a.old", v10}},
        "a.dat",
@@ -442,7 +453,12 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
        "--undo a.dat",
        Outcome::Undone,
        {{"a.dat", v10}}},
-      {"a backup alone named", {{"a.old", v10}}, "a.old", Standing::Backup, "", Outcome::Undone,
+      {"a backup alone named",
+       {{"a.old", v10}},
+       "a.old",
+       Standing::Backup,
+       "",
+       Outcome::Undone,
        {{"a.dat", v10}}},
       {"a backup named beside its file",
        {{"a.dat", v11}, {"a.old", v10}},
@@ -458,8 +474,13 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
        "a.old hält dieselben Bytes; der nächste Lauf nimmt sie als Sicherung",
        Outcome::Examined,
        {{"a.dat", v10}}},
-      {"another version", {{"a.dat", v20}}, "a.dat", Standing::Damaged, "weder Version",
-       Outcome::Failed, {}},
+      {"another version",
+       {{"a.dat", v20}},
+       "a.dat",
+       Standing::Damaged,
+       "weder Version",
+       Outcome::Failed,
+       {}},
       {"a note", {{"a.dat", note}}, "a.dat", Standing::NotData, "", Outcome::Failed, {}},
       {"backup cut short",
        {{"a.dat", v11}, {"a.old", {v10.begin(), v10.end() - 9}}},
@@ -513,9 +534,64 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
                                       test::FromUtf8(dir.Path("a.old")));
     EXPECT_EQ(RunOne(dir.Path("a.dat"), Operation::Status).standing, standing);
     RunOne(dir.Path("a.dat"), Operation::Undo);
-    EXPECT_EQ(dir.Names(), standing == Standing::Interrupted ? Names{"a.dat"}
-                                                              : (Names{"a.dat", "a.old"}));
+    EXPECT_EQ(dir.Names(),
+              standing == Standing::Interrupted ? Names{"a.dat"} : (Names{"a.dat", "a.old"}));
   }
+}
+
+// A file with a second name (a hard link) in the folder: each name's line
+// says what that name holds afterwards, and undo works whichever name the
+// walk meets first, never blaming its own lock.
+TEST(Standing, EachNameOfAFileSaysWhatItHolds) {
+  const auto v10 = SampleFile(9);
+  const auto v11 = Expected(v10);
+  const auto folder = [](const test::TempDir& dir, Operation operation) {
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = operation;
+    std::map<std::string, FileResult> byName;
+    for (FileResult& r :
+         ConvertFiles(ui, platform::SystemFiles(),
+                      FilesToConvert(platform::SystemFiles(), {dir.Path("")}), options)) {
+      byName[platform::NameOf(r.path)] = std::move(r);
+    }
+    return byName;
+  };
+  const auto link = [](const test::TempDir& dir, const char* from, const char* to) {
+    std::filesystem::create_hard_link(test::FromUtf8(dir.Path(from)), test::FromUtf8(dir.Path(to)));
+  };
+  // A converted file, a second name met before it and one met after.
+  for (const char* second : {"0.dat", "z.dat"}) {
+    SCOPED_TRACE(second);
+    test::TempDir dir;
+    dir.Put("x.dat", v11);
+    dir.Put("x.old", v10);
+    link(dir, "x.dat", second);
+    auto undone = folder(dir, Operation::Undo);
+    EXPECT_EQ(undone["x.dat"].outcome, Outcome::Undone) << undone["x.dat"].detail;
+    EXPECT_EQ(undone[second].outcome, Outcome::SameFile);
+    EXPECT_EQ(undone[second].detail, "dieser Name hat weiterhin Version 1.1");
+    EXPECT_FALSE(IsProblem(undone[second]));
+    EXPECT_EQ(dir.Get("x.dat"), v10);
+    EXPECT_EQ(dir.Get(second), v11);
+    EXPECT_EQ(dir.Names(), (Names{second, "x.dat"}));
+  }
+  // Two names of one original, converted, then undone.
+  test::TempDir dir;
+  dir.Put("a.dat", v10);
+  link(dir, "a.dat", "b.dat");
+  auto converted = folder(dir, Operation::Convert);
+  EXPECT_EQ(converted["a.dat"].outcome, Outcome::Converted);
+  EXPECT_EQ(converted["b.dat"].message, "Dieselbe Datei wie " + dir.Path("a.dat"));
+  EXPECT_EQ(converted["b.dat"].detail, "dieser Name hat weiterhin Version 1.0");
+  EXPECT_EQ(dir.Get("b.dat"), v10);
+  auto undone = folder(dir, Operation::Undo);
+  EXPECT_EQ(undone["a.dat"].outcome, Outcome::Undone);
+  EXPECT_EQ(undone["b.dat"].outcome, Outcome::SameFile) << undone["b.dat"].detail;
+  EXPECT_EQ(undone["b.dat"].detail, "dieser Name hat weiterhin Version 1.0");
+  EXPECT_EQ(dir.Names(), (Names{"a.dat", "b.dat"}));
+  EXPECT_EQ(dir.Get("a.dat"), v10);
+  EXPECT_EQ(dir.Get("b.dat"), v10);
 }
 
 // Verify names the first byte that differs, and the block and record it lies

@@ -137,6 +137,52 @@ TEST(SystemLimits, AFileSizeLimitFailsOneFileAndTheBatchGoesOn) {
   EXPECT_EQ(dir.Get("klein.old"), small);
 }
 
+// A file system that keeps no owners at all (FAT through FUSE answers
+// "not implemented" or "not supported") is one that refuses to change them:
+// the file converts.
+TEST(SystemErrors, AFileSystemWithoutOwnersConverts) {
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+  for (const char* error : {"ENOSYS", "EOPNOTSUPP"}) {
+    SCOPED_TRACE(error);
+    test::TempDir dir;
+    const auto v10 = File(8, 100'000);
+    dir.Put("a.dat", v10);
+    const auto r =
+        Cli(dir, "a.dat",
+            std::string(
+                "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e inject=fchown:error=") +
+                error + " ");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
+    EXPECT_EQ(dir.Get("a.old"), v10);
+  }
+}
+
+// A process that may hold only 64 files open converts, verifies and undoes
+// a folder of a thousand: its groups fit the limit, and running out is never
+// blamed on a file.
+TEST(SystemLimits, FewOpenFilesStillServeAThousandFiles) {
+  test::TempDir dir;
+  std::filesystem::create_directory(test::FromUtf8(dir.Path("d")));
+  const auto bytes = File(7, 0);
+  for (int i = 0; i < 1000; ++i) dir.Put("d/" + std::to_string(1000 + i) + ".dat", bytes);
+  const std::pair<const char*, const char*> steps[] = {
+      {"d", "Zusammenfassung: 1000 umgesetzt, 0 nicht umgesetzt\n"},
+      {"--verify d", "Zusammenfassung: 1000 stimmen, 0 beschädigt oder nicht lesbar\n"},
+      {"--undo d", "Zusammenfassung: 1000 rückgängig gemacht, 0 nicht rückgängig gemacht\n"},
+  };
+  for (const auto& [args, summary] : steps) {
+    SCOPED_TRACE(args);
+    const auto r = Cli(dir, args, "ulimit -n 64 && ");
+    EXPECT_EQ(r.status, 0) << r.err.substr(0, 500);
+    EXPECT_TRUE(r.out.ends_with(summary))
+        << r.out.substr(r.out.size() - std::min<std::size_t>(r.out.size(), 300));
+  }
+  EXPECT_EQ(dir.Names().size(), 1u);
+  EXPECT_EQ(dir.Get("d/1999.dat"), bytes);
+}
+
 bool Sanitized() {
 #if defined(__SANITIZE_ADDRESS__)
   return true;
@@ -177,8 +223,7 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
       {"a.dat b.dat", "syncfs link link fsync exchange unlink exchange unlink fsync"},
       // Undo of both, once converted: a second name of each backup swapped
       // with the file, one flush, and only then the backups go.
-      {"--undo a.dat b.dat",
-       "link exchange unlink link exchange unlink fsync unlink unlink fsync"},
+      {"--undo a.dat b.dat", "link exchange unlink link exchange unlink fsync unlink unlink fsync"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.files);
@@ -191,9 +236,9 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
     const auto r = test::RunCommand(
         dir.Path(""),
         "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o " + log.Path("trace") +
-            " -e trace=fsync,fdatasync,syncfs,link,linkat,rename,renameat,renameat2,unlink,unlinkat " +
-            KVO_CLI +
-            " " + c.files);
+            " -e "
+            "trace=fsync,fdatasync,syncfs,link,linkat,rename,renameat,renameat2,unlink,unlinkat " +
+            KVO_CLI + " " + c.files);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string calls;
     const auto bytes = log.Get("trace");
