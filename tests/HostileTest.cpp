@@ -345,6 +345,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
     ASSERT_GT(calls, undo ? 10 : 20);
 
     std::map<std::string, int> seen;  // how often each state of a file was found
+    std::map<std::string, bool> inPlace;  // the new file under the name
     for (long k = 1; k <= calls; ++k) {
       test::TempDir dir;
       const auto paths = fill(dir);
@@ -377,13 +378,36 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
         if (now == v11[name]) {
           EXPECT_TRUE(dir.Has(backup));
         }
-        ++seen[now == v11[name]  ? "new in place"
+        const bool converted = now == v11[name];
+        ++seen[converted         ? "new in place"
                : dir.Has(backup) ? "original under both names"
                : undo            ? "original back"
                                  : "original untouched"];
+        inPlace[name] = converted;
       }
+      // What the user is told agrees with the disk: status says where each
+      // file stands, and the rerun's line is what it then does.
+      RunOptions look;
+      look.operation = Operation::Status;
+      test::FakeUi statusUi;
+      const auto found = ConvertFiles(statusUi, platform::SystemFiles(), paths, look);
       test::FakeUi ui;
-      ConvertFiles(ui, platform::SystemFiles(), paths, options);
+      const auto rerun = ConvertFiles(ui, platform::SystemFiles(), paths, options);
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "told after call " << k << ", " << names[i]);
+        const bool converted = inPlace[names[i]];
+        if (converted) {
+          EXPECT_EQ(found[i].standing, Standing::Converted) << found[i].detail;
+        } else {
+          EXPECT_TRUE(found[i].standing == Standing::ToConvert ||
+                      found[i].standing == Standing::Interrupted)
+              << StandingText(*found[i].standing, Operation::Status) << " " << found[i].detail;
+        }
+        EXPECT_EQ(IsProblem(found[i]), found[i].standing == Standing::Interrupted);
+        const Outcome expected = undo ? (converted ? Outcome::Undone : Outcome::Examined)
+                                      : (converted ? Outcome::AlreadyConverted : Outcome::Converted);
+        EXPECT_EQ(rerun[i].outcome, expected) << rerun[i].message << " " << rerun[i].detail;
+      }
       Names expected;
       for (const auto& name : names) {
         EXPECT_EQ(dir.Get(name), undo ? v10[name] : v11[name]) << "rerun after call " << k;
