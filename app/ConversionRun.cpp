@@ -455,6 +455,13 @@ class Preparation {
       staged.path = path;
       staged.backup = backup;
       staged.restoring = files_.OpenRead(backup);
+      // What the run that lost the file's name left beside it goes too,
+      // unless a run holds it.
+      if (!leftovers_.RemoveFor(files_, path)) {
+        staged = {};
+        Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText), kBusyDetail);
+        return;
+      }
       Header header{};
       if (ReadFully(*staged.restoring, header) != header.size() || !CheckHeader0(header)) {
         staged = {};
