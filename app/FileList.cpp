@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <set>
 
 #include "Messages.h"
@@ -43,21 +44,50 @@ std::optional<std::vector<platform::FolderEntry>> Listing(platform::Files& files
   }
 }
 
+std::string Lowered(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+// Whether the backup name of a data file here, spelled in another case,
+// leads to this entry: a folder that ignores case (FAT, exFAT) finds
+// NORD.OLD under the name NORD.old. It does so where that name is not an
+// entry of its own and yet names a file. (Inode numbers do not tell: FUSE
+// may give one file another number under each spelling.)
+bool ClaimedIgnoringCase(platform::Files& files, const std::string& folder, const std::string& name,
+                         const std::set<std::string>& listed,
+                         const std::multimap<std::string, std::string>& claimedByLowered) {
+  const auto [first, last] = claimedByLowered.equal_range(Lowered(name));
+  for (auto it = first; it != last; ++it) {
+    if (listed.contains(it->second)) continue;
+    try {
+      if (files.IdentityOf(platform::JoinPath(folder, it->second))) return true;
+    } catch (const platform::FileError&) {
+    }
+  }
+  return false;
+}
+
 void Walk(platform::Files& files, const std::string& folder,
           const std::vector<platform::FolderEntry>& entries, bool backupsAlone,
           std::vector<FileToConvert>& out) {
   // The backup names the data files here claim.
   std::set<std::string> claimed;
+  std::multimap<std::string, std::string> claimedByLowered;
+  std::set<std::string> listed;
   for (const platform::FolderEntry& entry : entries) {
+    listed.insert(entry.name);
     if (backupsAlone && !entry.folder && IsDataFile(entry.name)) {
       claimed.insert(Compared(BackupPath(entry.name)));
+      claimedByLowered.emplace(Lowered(BackupPath(entry.name)), BackupPath(entry.name));
     }
   }
   for (const platform::FolderEntry& entry : entries) {
     const std::string path = platform::JoinPath(folder, entry.name);
     if (!entry.folder) {
       if (IsDataFile(entry.name)) out.push_back({path, true});
-      if (backupsAlone && EndsWith(entry.name, ".old") && !claimed.contains(Compared(entry.name))) {
+      if (backupsAlone && EndsWith(entry.name, ".old") && !claimed.contains(Compared(entry.name)) &&
+          !ClaimedIgnoringCase(files, folder, entry.name, listed, claimedByLowered)) {
         out.push_back({path, true, true});
       }
     } else if (const auto inner = Listing(files, path)) {

@@ -193,14 +193,18 @@ TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
   test::TempDir dir;
   const auto v10 = Good(7);
   dir.Put("a.dat", v10);
-  Result r;
+  Result r, status;
   {
     const test::HeldFile held(dir.Path("a.dat"));
     ASSERT_TRUE(held.held());
     r = Cli(dir, "a.dat");
+    status = Cli(dir, "--status a.dat");
   }
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "a.dat: Falsche Dateiversion (von einem anderen Programm gesperrt)\n");
+  // Busy is a fact, not damage.
+  EXPECT_EQ(status.status, 0);
+  EXPECT_EQ(status.out, "a.dat: Wird gerade bearbeitet (von einem anderen Programm gesperrt)\n");
   EXPECT_EQ(Snapshot(dir), (std::map<std::string, std::vector<std::uint8_t>>{{"a.dat", v10}}));
   EXPECT_EQ(Cli(dir, "a.dat").status, 0);  // free again
 }

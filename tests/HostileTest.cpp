@@ -344,7 +344,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
     }
     ASSERT_GT(calls, undo ? 10 : 20);
 
-    std::map<std::string, int> seen;  // how often each state of a file was found
+    std::map<std::string, int> seen;      // how often each state of a file was found
     std::map<std::string, bool> inPlace;  // the new file under the name
     for (long k = 1; k <= calls; ++k) {
       test::TempDir dir;
@@ -404,8 +404,9 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
               << StandingText(*found[i].standing, Operation::Status) << " " << found[i].detail;
         }
         EXPECT_EQ(IsProblem(found[i]), found[i].standing == Standing::Interrupted);
-        const Outcome expected = undo ? (converted ? Outcome::Undone : Outcome::Examined)
-                                      : (converted ? Outcome::AlreadyConverted : Outcome::Converted);
+        const Outcome expected = undo
+                                     ? (converted ? Outcome::Undone : Outcome::Examined)
+                                     : (converted ? Outcome::AlreadyConverted : Outcome::Converted);
         EXPECT_EQ(rerun[i].outcome, expected) << rerun[i].message << " " << rerun[i].detail;
       }
       Names expected;

@@ -539,6 +539,29 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
   }
 }
 
+// Status and verify keep no file from anyone: a conversion that starts
+// while they read the file goes ahead.
+TEST(Standing, LookingNeverMakesAConversionFail) {
+  const auto v10 = SampleFile(6);
+  for (const Operation op : {Operation::Status, Operation::Verify}) {
+    test::TempDir dir;
+    dir.Put("a.dat", v10);
+    std::vector<FileResult> during;
+    test::FaultyFiles files;
+    files.before = [&](long, const std::string& what) {
+      if (what != "read" || !during.empty()) return;
+      test::FakeUi ui;
+      during = ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}});
+    };
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = op;
+    ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during.front().outcome, Outcome::Converted) << Explained(during.front());
+  }
+}
+
 // A file with a second name (a hard link) in the folder: each name's line
 // says what that name holds afterwards, and undo works whichever name the
 // walk meets first, never blaming its own lock.

@@ -18,6 +18,7 @@
 #include "Container.h"
 #include "support/Command.h"
 #include "support/DatFile.h"
+#include "support/Needs.h"
 #include "support/TempDir.h"
 
 namespace kvo {
@@ -65,9 +66,8 @@ TEST(SystemErrors, AFolderThatCannotBeWrittenKeepsTheFileAsItWas) {
 
 TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
   test::TempDir dir;
-  if (::geteuid() != 0 || ::mount("tmpfs", dir.Path("").c_str(), "tmpfs", 0, "size=1m") != 0) {
-    GTEST_SKIP() << "mounting a small tmpfs needs root";
-  }
+  KVO_NEEDS(::geteuid() == 0 && ::mount("tmpfs", dir.Path("").c_str(), "tmpfs", 0, "size=1m") == 0,
+            "root, to mount a small tmpfs");
   const auto v10 = File(2, 700'000);  // the new file does not fit beside it
   dir.Put("a.dat", v10);
   const auto check = Cli(dir, "--check a.dat");
@@ -87,14 +87,14 @@ TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
 // Permissions that are not mode bits come along: the access list (its mask
 // is no reason to widen the group's bits) and the extended attributes.
 TEST(SystemErrors, TheNewFileKeepsTheOriginalsAclAndAttributes) {
-  if (std::system("setfacl --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs acl";
+  KVO_NEEDS(std::system("setfacl --version >/dev/null 2>&1") == 0, "the ACL tools");
   test::TempDir dir;
   dir.Put("a.dat", File(4, 100'000));
   const std::string path = dir.Path("a.dat");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   if (std::system(("setfacl -m u:1234:rw " + path).c_str()) != 0 ||
       ::setxattr(path.c_str(), "user.kommentar", "Nord", 4, 0) != 0) {
-    GTEST_SKIP() << "no access lists or extended attributes here";
+    KVO_NEEDS(false, "a file system with access lists and extended attributes");
   }
   auto permissions = [&] {
     const auto acl = test::RunCommand(dir.Path(""), "getfacl --omit-header a.dat");
@@ -141,7 +141,7 @@ TEST(SystemLimits, AFileSizeLimitFailsOneFileAndTheBatchGoesOn) {
 // "not implemented" or "not supported") is one that refuses to change them:
 // the file converts.
 TEST(SystemErrors, AFileSystemWithoutOwnersConverts) {
-  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
   for (const char* error : {"ENOSYS", "EOPNOTSUPP"}) {
     SCOPED_TRACE(error);
     test::TempDir dir;
@@ -157,6 +157,25 @@ TEST(SystemErrors, AFileSystemWithoutOwnersConverts) {
               "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
     EXPECT_EQ(dir.Get("a.old"), v10);
   }
+}
+
+// A file the system keeps from being changed (chattr +i) is refused by a
+// conversion, and read all the same by status, which changes nothing.
+TEST(SystemErrors, AnUnchangeableFileIsReadButNotConverted) {
+  test::TempDir dir;
+  const auto v10 = File(9, 100'000);
+  dir.Put("a.dat", v10);
+  const std::string path = dir.Path("a.dat");
+  KVO_NEEDS(::geteuid() == 0 && std::system(("chattr +i " + path + " 2>/dev/null").c_str()) == 0,
+            "root and chattr on a file system that keeps the flag");
+  const auto status = Cli(dir, "--status a.dat");
+  const auto run = Cli(dir, "a.dat");
+  ASSERT_EQ(std::system(("chattr -i " + path).c_str()), 0);
+  EXPECT_EQ(status.status, 0);
+  EXPECT_EQ(status.out, "a.dat: Version 1.0, noch umzusetzen\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "a.dat: Falsche Dateiversion (kein Zugriff auf die Datei)\n");
+  EXPECT_EQ(dir.Names(), Names{"a.dat"});
 }
 
 // A process that may hold only 64 files open converts, verifies and undoes
@@ -212,7 +231,7 @@ TEST(SystemLimits, ASmallStackOrTightMemoryNeverCrashes) {
 // exist and before any new file takes a name, and once more after. strace
 // records the calls that succeeded, in order.
 TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
-  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
   struct Case {
     const char* files;
     std::string calls;
@@ -266,7 +285,7 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
 // runtime may write before main): the new file's fchmod once its bytes are
 // complete, the flush of one file (fsync) or of a group (syncfs).
 TEST(Signals, AnInterruptRollsTheFileBackAndStopsTheBatch) {
-  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
   const auto a = File(8, 300'000);
   const auto b = File(9, 300'000);
   const std::string rolledBack = ": Abgebrochen, die Datei ist unverändert.\n";

@@ -85,6 +85,20 @@ cp "$work/img" "$work/v11.img"
 failures=0 runs=0 states=
 fail() { echo "$*"; failures=$((failures + 1)); }
 same() { [ -f "$1" ] && cmp -s "$1" "$2"; }
+
+# exFAT ignores case: NORD.OLD beside NORD.DAT is its backup, counted once.
+cp "$work/v10.img" "$work/img"
+mount_image || skip "exfat-fuse does not mount here"
+mkdir "$work/m/case"
+cp "$work/original" "$work/m/case/NORD.DAT"
+"$cli" "$work/m/case/NORD.DAT" >/dev/null
+mv "$work/m/case/NORD.old" "$work/m/case/N.tmp" && mv "$work/m/case/N.tmp" "$work/m/case/NORD.OLD"
+out=$("$cli" --status "$work/m/case")
+runs=$((runs + 1))
+[ "$out" = "$work/m/case/NORD.DAT: Version 1.1, umgesetzt und seitdem unverändert
+Zusammenfassung: 1 umgesetzt und unverändert, 0 beschädigt oder nicht lesbar" ] ||
+  fail "NORD.OLD beside NORD.DAT: $out"
+unmount_image
 for step in convert undo; do
   start=v10 args=("$work/m/x.dat")
   [ "$step" = undo ] && start=v11 args=(--undo "$work/m/x.dat")
