@@ -135,6 +135,9 @@ std::string TwinDroppedDetail(const std::string& backup) {
 
 bool IsProblem(const FileResult& r) {
   if (r.outcome == Outcome::Unconfirmed) return true;
+  // A file named for conversion was meant to be converted; in a folder,
+  // one converted before is what the user expects.
+  if (r.outcome == Outcome::AlreadyConverted) return !r.inFolder;
   if (r.outcome != Outcome::Examined || r.operation == Operation::Undo) {
     return !Good(r) && !LeftAlone(r);
   }
@@ -149,7 +152,8 @@ bool IsProblem(const FileResult& r) {
   }
 }
 
-std::string CountsLine(const std::vector<FileResult>& results, Operation operation) {
+std::string CountsLine(const std::vector<FileResult>& results, Operation operation,
+                       bool checkOnly) {
   // In the order a user reads a folder's story: to do, done, changed since,
   // then what needs a look.
   const bool verify = operation == Operation::Verify;
@@ -170,6 +174,24 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     if (n == 0 && !always) return;
     line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + what;
   };
+  if (operation == Operation::Convert) {
+    std::size_t good = 0, unconfirmed = 0, already = 0, same = 0, alone = 0, failed = 0;
+    for (const FileResult& r : results) {
+      good += Good(r);
+      unconfirmed += r.outcome == Outcome::Unconfirmed;
+      already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
+      same += r.outcome == Outcome::SameFile;
+      alone += r.outcome == Outcome::Examined;  // a backup without its file
+      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
+    }
+    add(good, checkOnly ? "umsetzbar" : "umgesetzt", true);
+    add(unconfirmed, "davon vielleicht nicht sicher auf der Platte");
+    add(already, "schon auf Version 1.1");
+    add(same, "doppelt genannt");
+    add(alone, alone == 1 ? "Sicherung ohne Datei" : "Sicherungen ohne Datei");
+    add(failed, checkOnly ? "nicht umsetzbar" : "nicht umgesetzt", true);
+    return line;
+  }
   if (operation == Operation::Undo) {
     std::size_t undone = 0, original = 0, backups = 0, failed = 0;
     for (const FileResult& r : results) {

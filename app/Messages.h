@@ -95,13 +95,14 @@ std::string BackupExistsDetail(const std::string& backup);
 std::string SummaryText(const std::vector<FileResult>& results);
 // What status (or verify) says of a file that stands so.
 const char* StandingText(Standing standing, Operation operation);
-// Whether a file's outcome makes the run a failure: not converted, not
-// undone, or (status and verify) found damaged, interrupted or, for verify,
-// changed.
+// Whether a file's outcome makes the run a failure: not converted (a file
+// named, not found in a folder, that has version 1.1 already included), not
+// undone, not confirmed on the disk, or (status and verify) found damaged,
+// interrupted or, for verify, changed.
 bool IsProblem(const FileResult& result);
-// The command line's summary of a run of status, verify or undo: the counts,
-// in one line.
-std::string CountsLine(const std::vector<FileResult>& results, Operation operation);
+// The command line's summary of a run: the counts, in one line.
+std::string CountsLine(const std::vector<FileResult>& results, Operation operation,
+                       bool checkOnly = false);
 
 // One line for each file not converted: its name and why.
 std::string FailureList(const std::vector<FileResult>& results);

@@ -90,34 +90,17 @@ class CommandLineUi final : public kvo::UserInterface {
   }
 
   void FileDone(const kvo::FileResult& r) override {
-    using kvo::Outcome;
-    if (r.outcome == Outcome::NotReached) return;
+    if (r.outcome == kvo::Outcome::NotReached) return;
     ShowProgress("");
-    if (r.operation != kvo::Operation::Convert) {
-      const bool problem = kvo::IsProblem(r);
-      bad_ += problem;
-      (problem ? std::cerr : std::cout)
-          << Printable(r.path + ": " + kvo::Explained(r)) << std::endl;
-      return;
-    }
-    const bool ok = r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible;
-    // In a folder that was named, a file converted before is no failure;
-    // nor is a second name of a file this run dealt with.
-    const bool already = r.inFolder && r.outcome == Outcome::AlreadyConverted;
-    const bool same = r.outcome == Outcome::SameFile || r.outcome == Outcome::Examined;
-    // Converted, but not confirmed on the disk: counted as converted, and
-    // still a failure.
-    const bool unconfirmed = r.outcome == Outcome::Unconfirmed;
-    (ok || unconfirmed ? good_ : already ? already_ : same ? same_ : bad_) += 1;
-    if (unconfirmed) ++bad_;
-    (ok || already || same ? std::cout : std::cerr)
+    const bool problem = kvo::IsProblem(r);
+    bad_ += problem;
+    // In a folder that was named, a file converted before is said as such.
+    const bool already = r.outcome == kvo::Outcome::AlreadyConverted && r.inFolder;
+    (problem ? std::cerr : std::cout)
         << Printable(r.path + ": " + (already ? kvo::kAlreadyConvertedText : kvo::Explained(r)))
         << std::endl;
   }
 
-  int good() const { return good_; }
-  int already() const { return already_; }
-  int same() const { return same_; }
   int bad() const { return bad_; }
 
  private:
@@ -153,7 +136,7 @@ class CommandLineUi final : public kvo::UserInterface {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::size_t shown_ = 0;
   std::string line_;  // the file at hand
-  int good_ = 0, already_ = 0, same_ = 0, bad_ = 0;
+  int bad_ = 0;
 };
 
 // Whether name is an entry of the current folder.
@@ -225,17 +208,9 @@ int main(int argc, char** argv) {
     std::cerr << "Abgebrochen." << std::endl;
     return 128 + signal;
   }
-  if (options.operation != kvo::Operation::Convert) {
-    if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
-      std::cout << "Zusammenfassung: " << kvo::CountsLine(results, options.operation) << std::endl;
-    }
-  } else if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
-    std::cout << "Zusammenfassung: " << ui.good()
-              << (options.checkOnly ? " umsetzbar, " : " umgesetzt, ");
-    if (ui.already() > 0) std::cout << ui.already() << " schon auf Version 1.1, ";
-    if (ui.same() > 0) std::cout << ui.same() << " doppelt genannt, ";
-    std::cout << ui.bad() << (options.checkOnly ? " nicht umsetzbar" : " nicht umgesetzt")
-              << std::endl;
+  if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
+    std::cout << "Zusammenfassung: "
+              << kvo::CountsLine(results, options.operation, options.checkOnly) << std::endl;
   }
   // What could not be said is a failure of its own: a script must not read
   // silence as success.

@@ -192,5 +192,31 @@ TEST(Batch, CancelStopsBeforeTheNextFileNeverInsideOne) {
   EXPECT_EQ(dir.Get("c.dat"), test::SmallFile(6));
 }
 
+// Cancelled inside a large file: that file rolls back, and the summary
+// counts it as not converted, never as converted.
+TEST(Batch, ACancelInsideALargeFileIsNotCountedAsConverted) {
+  struct CancelInside : test::FakeUi {
+    void FileProgress(std::uint64_t, std::uint64_t) override { asked = true; }
+    bool CancelRequested() override { return asked; }
+    bool asked = false;
+  };
+  test::TempDir dir;
+  const auto small = test::SmallFile(6);
+  const auto large = test::SizedFile(7, 10'000'000).Bytes();
+  dir.Put("a.dat", small);
+  dir.Put("b.dat", large);
+  CancelInside ui;
+  const auto results = RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[1].outcome, Outcome::Interrupted);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0],
+            "summary: 1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
+            "1 Datei nicht umgesetzt:\n" +
+                dir.Path("b.dat") + ": Abgebrochen, die Datei ist unverändert.\n");
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "a.old", "b.dat"}));
+  EXPECT_EQ(dir.Get("b.dat"), large);
+}
+
 }  // namespace
 }  // namespace kvo

@@ -151,18 +151,56 @@ TEST(Run, CancelledMissingAndLockedFilesTouchNothing) {
   EXPECT_EQ(dir.Get("a.dat"), v10);
 }
 
-TEST(Run, NeverReplacesAnExistingBackup) {
-  test::TempDir dir;
+// An existing backup is never replaced, nor is a backup ever converted: a
+// foreign a.old, also one of exactly the original's length; one that comes
+// just before the backup's copy takes the name; a backup chosen through a
+// link to it.
+TEST(Run, NeverReplacesOrConvertsABackup) {
   const auto v10 = SampleFile(5);
+  auto sameLength = v10;
+  sameLength.back() ^= 1;
   const std::vector<std::uint8_t> older = {'o', 'l', 'd'};
-  dir.Put("a.dat", v10);
-  dir.Put("a.old", older);
-  Attempt run(dir, "a.dat");
-  EXPECT_EQ(run.outcome, Outcome::Failed);
-  EXPECT_EQ(run.ui.messages, std::vector<std::string>{"error: Kann Backup Datei nicht erzeugen."});
-  EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
-  EXPECT_EQ(dir.Get("a.dat"), v10);
-  EXPECT_EQ(dir.Get("a.old"), older);
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> foreign;  // a.old
+    const char* racedAt;                // a.old comes just before this call
+    std::string chosen;
+    std::string detail;  // a part of it
+  };
+  const Case cases[] = {
+      {"a foreign backup", older, nullptr, "a.dat", "a.old gibt es schon"},
+      {"one of the original's length", sameLength, nullptr, "a.dat", "a.old gibt es schon"},
+      {"one that comes just before the copy takes its name", sameLength, "rename", "a.dat", ""},
+      {"the backup chosen through a link", v10, nullptr, "x.dat", kOwnBackupDetail},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+#ifdef _WIN32
+    if (c.chosen == "x.dat") continue;  // links need rights a user rarely has there
+#endif
+    test::TempDir dir;
+    dir.Put("a.dat", v10);
+    if (c.racedAt == nullptr) dir.Put("a.old", c.foreign);
+    if (c.chosen == "x.dat") {
+      std::filesystem::create_symlink("a.old", test::FromUtf8(dir.Path("x.dat")));
+    }
+    test::FaultyFiles files;
+    files.noHardLinks = c.racedAt != nullptr;
+    files.before = [&](long, const std::string& what) {
+      if (c.racedAt != nullptr && what == c.racedAt && !dir.Has("a.old"))
+        dir.Put("a.old", c.foreign);
+    };
+    Attempt run(dir, c.chosen, files);
+    EXPECT_EQ(run.outcome, Outcome::Failed);
+    EXPECT_EQ(run.ui.messages,
+              std::vector<std::string>{"error: Kann Backup Datei nicht erzeugen."});
+    ASSERT_EQ(run.ui.details.size(), 1u);
+    EXPECT_NE(run.ui.details[0].find(c.detail), std::string::npos) << run.ui.details[0];
+    EXPECT_EQ(dir.Get("a.dat"), v10);
+    EXPECT_EQ(dir.Get("a.old"), c.foreign);
+    EXPECT_EQ(dir.Names(),
+              c.chosen == "x.dat" ? (Names{"a.dat", "a.old", "x.dat"}) : (Names{"a.dat", "a.old"}));
+  }
 }
 
 TEST(Run, ASecondRunGivesWhatARunAfterStartUpGives) {

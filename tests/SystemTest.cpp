@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "Container.h"
+#include "Messages.h"
 #include "support/Command.h"
 #include "support/DatFile.h"
 #include "support/Needs.h"
@@ -156,6 +157,42 @@ TEST(SystemErrors, AFileSystemWithoutOwnersConverts) {
     EXPECT_EQ(r.out,
               "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
     EXPECT_EQ(dir.Get("a.old"), v10);
+  }
+}
+
+// A folder flush that fails after the new files took their names: they are
+// converted, but the user is told that it may not be on the disk, and the
+// exit status is no success, whichever flush it was.
+TEST(SystemErrors, AFolderFlushThatFailsIsNoSuccess) {
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
+  // One file: its flush, the folder's before the rename and after it. Two:
+  // the file system's, then the folder's two.
+  for (const auto& [files, when] : {std::pair{"a.dat", 3}, {"a.dat", 2}, {"a.dat b.dat", 2}}) {
+    SCOPED_TRACE(testing::Message() << files << ", fsync " << when);
+    test::TempDir dir;
+    dir.Put("a.dat", File(10, 100'000));
+    dir.Put("b.dat", File(11, 100'000));
+    const auto r = Cli(dir, files,
+                       "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "
+                       "inject=fsync:error=EIO:when=" +
+                           std::to_string(when) + " ");
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const bool after = !(when == 2 && std::string_view(files) == "a.dat");
+    if (after) {
+      EXPECT_NE(r.err.find(std::string("a.dat: ") + kFolderNotSyncedText), std::string::npos)
+          << r.err;
+      EXPECT_EQ(r.out.find("erfolgreich"), std::string::npos) << r.out;
+    } else {
+      // Before the rename: nothing changed names.
+      EXPECT_NE(r.err.find("a.dat: Kann Backup Datei nicht erzeugen."), std::string::npos) << r.err;
+      EXPECT_EQ(dir.Names(), (Names{"a.dat", "b.dat"}));
+    }
+    if (std::string_view(files) != "a.dat") {
+      EXPECT_NE(r.out.find("Zusammenfassung: 2 umgesetzt, 2 davon vielleicht nicht sicher auf der "
+                           "Platte, 0 nicht umgesetzt\n"),
+                std::string::npos)
+          << r.out;
+    }
   }
 }
 
