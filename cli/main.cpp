@@ -7,10 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "ConversionRun.h"
+#include "Run.h"
 #include "Files.h"
 #include "Interrupts.h"
 #include "Messages.h"
+#include "Summary.h"
 #include "Paths.h"
 #include "Utf8.h"
 

@@ -72,6 +72,14 @@ class OutputFile : public ByteSink {
   virtual void Complete(const InputFile& original) = 0;
   // The file takes the original's times as well: a copy that stands in for it.
   virtual void KeepTimes(const InputFile& original) = 0;
+  // Puts this file's bytes on the disk.
+  virtual void Sync() = 0;
+  // Puts everything written to this file's file system on the disk, this
+  // file's bytes among it: one call for many files. Where the system has no
+  // such call, this file's bytes alone.
+  virtual void SyncFileSystem() = 0;
+  // Which file system holds the file; 0 where that cannot be told.
+  virtual std::uint64_t Device() const = 0;
   virtual void Close() = 0;
 };
 
@@ -109,7 +117,8 @@ class Files {
   // and held with the same lock as OpenRead's until it is closed.
   virtual std::unique_ptr<OutputFile> CreateNew(const std::string& path) = 0;
   // Puts what was written to these files on the disk: together, where the
-  // system can, rather than one by one. They stay open.
+  // system can, rather than one by one. They stay open. The files may come
+  // from a layer over this one: only OutputFile's own calls are made.
   virtual void SyncFiles(std::span<OutputFile* const> files) = 0;
   // Gives the file from a second name. False, changing nothing, where the
   // file system has no hard links; throws when to exists.

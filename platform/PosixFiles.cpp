@@ -214,16 +214,15 @@ class PosixOutput final : public OutputFile {
     if (::futimens(fd_.get(), original.times()) != 0) Fail("utimens", path_);
   }
 
-  void Sync() {
+  void Sync() override {
     if (::fsync(fd_.get()) != 0) Fail("fsync", path_);
   }
-  // Everything written to this file's file system, this file included.
-  void SyncFileSystem() {
+  void SyncFileSystem() override {
     if (::syncfs(fd_.get()) != 0) Fail("syncfs", path_);
   }
-  dev_t device() const {
+  std::uint64_t Device() const override {
     struct stat st {};
-    return ::fstat(fd_.get(), &st) == 0 ? st.st_dev : 0;
+    return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_dev) : 0;
   }
   void Close() override { fd_.Close(path_); }
 
@@ -313,16 +312,15 @@ class PosixFiles final : public Files {
   }
 
   void SyncFiles(std::span<OutputFile* const> files) override {
-    // These files all come from this layer. One file: its own flush. Several:
-    // one flush per file system, Git's batched flush in its safe form.
+    // One file: its own flush. Several: one flush per file system, Git's
+    // batched flush in its safe form.
     if (files.size() == 1) {
-      static_cast<PosixOutput*>(files[0])->Sync();
+      files[0]->Sync();
       return;
     }
-    std::set<dev_t> done;
+    std::set<std::uint64_t> done;
     for (OutputFile* file : files) {
-      auto* out = static_cast<PosixOutput*>(file);
-      if (done.insert(out->device()).second) out->SyncFileSystem();
+      if (done.insert(file->Device()).second) file->SyncFileSystem();
     }
   }
 

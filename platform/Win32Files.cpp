@@ -213,9 +213,12 @@ class Win32Output final : public OutputFile {
       Fail("SetFileTime", path_);
     }
   }
-  void Sync() {
+  void Sync() override {
     if (!::FlushFileBuffers(h_.get())) Fail("FlushFileBuffers", path_);
   }
+  // Windows flushes one file at a time.
+  void SyncFileSystem() override { Sync(); }
+  std::uint64_t Device() const override { return 0; }
   void Close() override { h_.Close(path_); }
 
  private:
@@ -277,8 +280,7 @@ class Win32Files final : public Files {
   }
 
   void SyncFiles(std::span<OutputFile* const> files) override {
-    // Windows flushes one file at a time; these all come from this layer.
-    for (OutputFile* file : files) static_cast<Win32Output*>(file)->Sync();
+    for (OutputFile* file : files) file->Sync();
   }
 
   bool LinkNoReplace(const std::string& from, const std::string& to) override {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "Container.h"
-#include "ConversionRun.h"
+#include "Run.h"
 #include "Messages.h"
 #include "Paths.h"
 #include "support/DatFile.h"

@@ -8,10 +8,11 @@
 
 #include "Commit.h"
 #include "Container.h"
-#include "ConversionRun.h"
+#include "Run.h"
 #include "Errors.h"
 #include "FileList.h"
 #include "Messages.h"
+#include "Summary.h"
 #include "Paths.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"

@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "Container.h"
-#include "ConversionRun.h"
+#include "Run.h"
 #include "DatUms.h"
 #include "Errors.h"
 #include "Messages.h"

@@ -19,10 +19,11 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
-#include "ConversionRun.h"
+#include "Run.h"
 #include "FileList.h"
 #include "Interrupts.h"
 #include "Messages.h"
+#include "Summary.h"
 #include "Placement.h"
 
 namespace kvo {

@@ -9,6 +9,7 @@
 
 #include "DatUms.h"
 #include "Messages.h"
+#include "Summary.h"
 #include "Utf8.h"
 
 namespace kvo::win32 {

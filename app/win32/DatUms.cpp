@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "ConversionRun.h"
+#include "Run.h"
 #include "FileList.h"
 #include "Files.h"
 #include "Messages.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Messages.h"
+#include "Summary.h"
 #include "UserInterface.h"
 
 namespace kvo::test {

@@ -45,11 +45,14 @@ class FaultyOutput final : public platform::OutputFile {
     files_.Call("times");
     real_->KeepTimes(static_cast<const FaultyInput&>(from).real());
   }
+  // Counted where the layer's SyncFiles is called.
+  void Sync() override { real_->Sync(); }
+  void SyncFileSystem() override { real_->SyncFileSystem(); }
+  std::uint64_t Device() const override { return real_->Device(); }
   void Close() override {
     files_.Call("close");
     real_->Close();
   }
-  platform::OutputFile* real() { return real_.get(); }
 
  private:
   std::unique_ptr<platform::OutputFile> real_;
@@ -85,9 +88,7 @@ std::unique_ptr<platform::OutputFile> FaultyFiles::CreateNew(const std::string& 
 
 void FaultyFiles::SyncFiles(std::span<platform::OutputFile* const> files) {
   Call("fsync");
-  std::vector<platform::OutputFile*> real;
-  for (platform::OutputFile* f : files) real.push_back(static_cast<FaultyOutput*>(f)->real());
-  real_.SyncFiles(real);
+  real_.SyncFiles(files);
 }
 
 bool FaultyFiles::LinkNoReplace(const std::string& from, const std::string& to) {

@@ -21,8 +21,10 @@ class RecordingOutput final : public platform::OutputFile {
   }
   void Complete(const platform::InputFile& from) override { real_->Complete(from); }
   void KeepTimes(const platform::InputFile& from) override { real_->KeepTimes(from); }
+  void Sync() override { real_->Sync(); }
+  void SyncFileSystem() override { real_->SyncFileSystem(); }
+  std::uint64_t Device() const override { return real_->Device(); }
   void Close() override { real_->Close(); }
-  platform::OutputFile* real() { return real_.get(); }
   int inode() const { return inode_; }
 
  private:
@@ -84,9 +86,7 @@ std::unique_ptr<platform::OutputFile> RecordingFiles::CreateNew(const std::strin
 }
 
 void RecordingFiles::SyncFiles(std::span<platform::OutputFile* const> files) {
-  std::vector<platform::OutputFile*> real;
-  for (platform::OutputFile* f : files) real.push_back(static_cast<RecordingOutput*>(f)->real());
-  real_.SyncFiles(real);
+  real_.SyncFiles(files);
   // As the POSIX layer does: one file its own flush, several the file system's.
   if (files.size() == 1) {
     Add({DiskOp::SyncFile, static_cast<RecordingOutput*>(files[0])->inode(), {}, {}, {}});

@@ -1,0 +1,239 @@
+// Convert (and check): a version 1.0 file read, converted and written beside
+// it; then the group's commit: its new files flushed together, the backups
+// made and flushed, the new files put in place.
+#include "Interrupts.h"
+#include "Operations.h"
+#include "Paths.h"
+
+namespace kvo::run {
+
+// Whether the original still holds the bytes and the place it had when it
+// was opened: a file cut short meanwhile reads as incomplete.
+bool ChangedSince(Files& files, const std::string& path, const platform::InputFile& in) {
+  try {
+    const auto now = files.IdentityOf(path);
+    return !now || *now != in.Identity();
+  } catch (const FileError&) {
+    return false;
+  }
+}
+
+// Counts the bytes of one file as they are read and written, tells the user
+// every few megabytes, and stops there when asked to: until the file is
+// complete, nothing of the user's has changed.
+class Meter {
+ public:
+  Meter(UserInterface& ui, std::uint64_t total) : ui_(ui), total_(total) {}
+  void Add(std::size_t bytes) {
+    done_ += bytes;
+    if (done_ - told_ < kStep) return;
+    told_ = done_;
+    ui_.FileProgress(std::min(done_, total_), total_);
+    if (ui_.CancelRequested()) throw Cancelled{};
+  }
+
+ private:
+  static constexpr std::uint64_t kStep = std::uint64_t{4} << 20;
+  UserInterface& ui_;
+  std::uint64_t total_, done_ = 0, told_ = 0;
+};
+
+class MeteredSource final : public ByteSource {
+ public:
+  MeteredSource(ByteSource& in, Meter& meter) : in_(in), meter_(meter) {}
+  std::size_t Read(std::span<std::uint8_t> out) override {
+    const std::size_t n = in_.Read(out);
+    meter_.Add(n);
+    return n;
+  }
+  std::uint64_t Remaining() const override { return in_.Remaining(); }
+
+ private:
+  ByteSource& in_;
+  Meter& meter_;
+};
+
+class MeteredSink final : public ByteSink {
+ public:
+  MeteredSink(ByteSink& out, Meter& meter) : out_(out), meter_(meter) {}
+  void Write(std::span<const std::uint8_t> bytes) override {
+    out_.Write(bytes);
+    meter_.Add(bytes.size());
+  }
+
+ private:
+  ByteSink& out_;
+  Meter& meter_;
+};
+
+// A version 1.0 file, opened and locked: read, converted and written beside
+// it, or for a check only converted in memory.
+void Preparation::Stage(FileResult& result, Staged& staged, const std::string& path,
+                        std::unique_ptr<platform::FolderHold> folder,
+                        std::unique_ptr<platform::InputFile> in, Seen& seen) {
+  Header header{};
+  std::size_t got = 0;
+  try {
+    got = ReadFully(*in, header);
+  } catch (const FileError& e) {
+    Settle(result, Outcome::Failed, ErrorBoxText(kReadFailedText), e.what());
+    return;
+  }
+  if (got == header.size()) seen.version = VersionName(header);
+  if (got != header.size() || !CheckHeader0(header)) {
+    const bool converted = got == header.size() && header == kHeader;
+    // What a run that ended after its last rename may have left beside it.
+    if (converted && !options_.checkOnly) leftovers_.RemoveFor(files_, path);
+    Settle(result, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion, kWrongVersionText,
+           converted ? kAlreadyConvertedDetail : "");
+    return;
+  }
+
+  staged = {};
+  staged.folder = std::move(folder);
+  staged.path = path;
+  staged.backup = BackupPath(path);
+  staged.input = std::move(in);
+  // Only temporary files that no run holds are cleared away; one that is
+  // held means another run is converting this file right now.
+  if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
+    throw KvoError(kBackupFailedText, kBusyDetail);
+  }
+  // The backup name is checked first, to spare the work, and again by the
+  // link or rename, which never replaces a file.
+  if (const auto backup = IdentityOf(staged.backup)) {
+    // The original under its backup name already: an earlier run was
+    // interrupted before the new file took the name. This run finishes
+    // its job.
+    staged.resumed = backup->SameFile(staged.input->Identity()) || HoldsOriginal(staged);
+    if (!staged.resumed)
+      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
+  }
+
+  TableSets& tables = Tables();
+  // Read once and written once, the new file about as long as the old.
+  Meter meter(ui_, 2 * staged.input->Identity().size);
+  const Counts counts = ReadWhole(staged, tables, meter);
+  // The format ends with its last block; whatever follows is not carried
+  // over, and stays in the backup.
+  const std::uint64_t extra = staged.input->Remaining();
+  ConvertTables(tables, counts);
+  if (options_.checkOnly) {
+    CheckCommittable(files_, staged, ConvertedSize(counts));
+    staged = {};
+    Settle(result, Outcome::Convertible, kConvertibleText,
+           extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(BackupPath(path)), true) : "");
+    return;
+  }
+
+  try {
+    CreateTemporary(files_, staged);
+  } catch (const FileError& e) {
+    Rethrow(e);
+  }
+  try {
+    MeteredSink out(*staged.output, meter);
+    WriteDataFile(out, tables, counts);
+    staged.output->Complete(*staged.input);
+  } catch (const FileError& e) {
+    Abandon(files_, staged);
+    throw KvoError(kOutputFailedText, e.what());
+  } catch (...) {
+    Abandon(files_, staged);
+    throw;
+  }
+  // Settled once its group is committed.
+  Settle(result, Outcome::Converted, kSuccessText,
+         extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(staged.backup), false) : "");
+}
+
+Counts Preparation::ReadWhole(Staged& staged, TableSets& tables, Meter& meter) {
+  ClearTables(tables);
+  try {
+    MeteredSource in(*staged.input, meter);
+    return ReadDataFile0(in, tables);
+  } catch (const FileError& e) {
+    // The system could not give us the whole file: not the file's fault.
+    throw KvoError(kReadFailedText, e.what());
+  } catch (const KvoError&) {
+    // Cut short by another program while it was read?
+    if (ChangedSince(files_, staged.path, *staged.input)) throw KvoError(kChangedText);
+    throw;
+  }
+}
+
+// Whether the backup is a copy of the original, made by an interrupted run
+// on a file system without hard links. Leaves the original read up to the
+// end of its header again.
+bool Preparation::HoldsOriginal(Staged& staged) {
+  bool same = false;
+  try {
+    auto backup = files_.OpenRead(staged.backup);
+    same = SameBytes(*staged.input, *backup);
+    backup->Close();
+    staged.input->Rewind();
+    Header header{};
+    ReadFully(*staged.input, header);
+  } catch (const FileError& e) {
+    throw KvoError(kBackupFailedText, e.what());
+  }
+  return same;
+}
+
+// Flushes a group's new files together, then gives every original its
+// backup, flushes each folder once, puts each new file in place and flushes
+// each folder once more. Settles the results of those that fail. A signal
+// that came before the backups rolls the whole group back.
+void CommitConversion(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+  std::vector<platform::OutputFile*> outputs;
+  for (Member& m : group) outputs.push_back(m.staged.output.get());
+  try {
+    files.SyncFiles(outputs);
+    for (Member& m : group) m.staged.output->Close();
+  } catch (const FileError& e) {
+    for (Member& m : group) {
+      Abandon(files, m.staged);
+      Fail(results[m.index], kOutputFailedText, e.what());
+    }
+    return;
+  }
+  for (Member& m : group) m.staged.output.reset();
+  if (platform::InterruptSignal() != 0) {
+    for (Member& m : group) {
+      Abandon(files, m.staged);
+      Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
+    }
+    return;
+  }
+
+  // folder -> its members still on their way
+  auto folders = StepByFolder(group, results, [&](Staged& staged) { MakeBackup(files, staged); });
+  // Every backup is on the disk before any new file takes a name: a power
+  // cut must never leave the new file in place without its backup.
+  for (auto it = folders.begin(); it != folders.end();) {
+    try {
+      SyncFolder(files, it->first);
+      ++it;
+    } catch (const KvoError& e) {
+      for (Member* m : it->second) {
+        RollBack(files, m->staged);
+        Fail(results[m->index], kBackupFailedText, e.detail());
+      }
+      it = folders.erase(it);
+    }
+  }
+  for (auto& [folder, members] : folders) {
+    std::vector<Member*> placed;
+    for (Member* m : members) {
+      try {
+        PutInPlace(files, m->staged);
+        placed.push_back(m);
+      } catch (const KvoError& e) {
+        Fail(results[m->index], e);
+      }
+    }
+    if (!placed.empty()) ConfirmFolder(files, folder, placed, results, kFolderNotSyncedText);
+  }
+}
+
+}  // namespace kvo::run

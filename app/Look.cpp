@@ -1,0 +1,37 @@
+// Status and verify: where each file stands, read only, keeping no file
+// from anyone. Undo starts the same way.
+#include "Operations.h"
+#include "Paths.h"
+
+namespace kvo::run {
+
+// Status, verify and undo: where the file stands, and for undo the
+// original staged to take its name back.
+void Preparation::Look(FileResult& result, Staged& staged, const std::string& path,
+                       std::unique_ptr<platform::FolderHold> folder,
+                       std::unique_ptr<platform::InputFile> opened) {
+  const std::string backup = BackupPath(path);
+  const bool undo = options_.operation == Operation::Undo;
+  // Undo clears the temporary files interrupted runs left, while it holds
+  // the file and before it opens the backup, a second name of which may
+  // be among them; one that another run holds means that run is at work.
+  if (undo && opened && !leftovers_.RemoveFor(files_, path)) {
+    Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText), kBusyDetail);
+    return;
+  }
+  Finding found;
+  try {
+    found = Examine(files_, path, backup, Tables(), std::move(opened), undo);
+  } catch (const FileError&) {
+    throw OutOfFiles{};  // the only one that escapes
+  }
+  result.standing = found.standing;
+  if (!undo) {
+    Settle(result, Outcome::Examined, StandingText(found.standing, options_.operation),
+           std::move(found.detail));
+    return;
+  }
+  StageUndo(result, staged, path, std::move(folder), found);
+}
+
+}  // namespace kvo::run

@@ -1,0 +1,189 @@
+#include "Summary.h"
+
+#include <string>
+
+#include "Messages.h"
+
+namespace kvo {
+
+namespace {
+
+bool Good(const FileResult& r) {
+  return r.outcome == Outcome::Converted || r.outcome == Outcome::Convertible ||
+         r.outcome == Outcome::Unconfirmed || r.outcome == Outcome::Undone;
+}
+
+// Not converted, and no failure either.
+bool LeftAlone(const FileResult& r) {
+  return r.outcome == Outcome::AlreadyConverted || r.outcome == Outcome::NotReached ||
+         r.outcome == Outcome::SameFile || r.outcome == Outcome::Examined;
+}
+
+// "1 Datei", "3 Dateien".
+std::string Files(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " Datei" : " Dateien");
+}
+
+}  // namespace
+
+std::string Explained(const FileResult& r) {
+  if (!r.detail.empty()) return r.message + " (" + r.detail + ")";
+  if (!r.openProblem) return r.message;
+  return r.message + " (" + ProblemText(*r.openProblem) + ")";
+}
+
+std::string BoxText(const FileResult& r) {
+  if (!r.detail.empty()) return r.message + "\n" + r.detail;
+  if (r.openProblem) return r.message + "\n" + ProblemText(*r.openProblem);
+  return r.message;
+}
+
+bool IsProblem(const FileResult& r) {
+  if (r.outcome == Outcome::Unconfirmed) return true;
+  // A file named for conversion was meant to be converted; in a folder,
+  // one converted before is what the user expects.
+  if (r.outcome == Outcome::AlreadyConverted) return !r.inFolder;
+  if (r.outcome != Outcome::Examined || r.operation == Operation::Undo) {
+    return !Good(r) && !LeftAlone(r);
+  }
+  switch (*r.standing) {
+    case Standing::Damaged:
+    case Standing::Interrupted:
+      return true;
+    case Standing::Changed:
+      return r.operation == Operation::Verify;
+    default:
+      return false;
+  }
+}
+
+std::string CountsLine(const std::vector<FileResult>& results, Operation operation,
+                       bool checkOnly) {
+  // In the order a user reads a folder's story: to do, done, changed since,
+  // then what needs a look.
+  const bool verify = operation == Operation::Verify;
+  const std::pair<Standing, const char*> standings[] = {
+      {Standing::ToConvert, "noch umzusetzen"},
+      {Standing::Converted, verify ? "stimmen" : "umgesetzt und unverändert"},
+      {Standing::Changed, verify ? "stimmen nicht" : "seit dem Umsetzen verändert"},
+      {Standing::NoBackup, "ohne Sicherung"},
+      {Standing::BackupAlone, "ohne Datei"},  // counts backups
+      {Standing::Backup, ""},                 // counts backups
+      {Standing::Interrupted, "unterbrochen"},
+      {Standing::Busy, "in Bearbeitung"},
+      {Standing::NotData, "nicht im Datenformat"},
+      {Standing::Damaged, "beschädigt oder nicht lesbar"},
+  };
+  std::string line;
+  const auto add = [&](std::size_t n, const std::string& what, bool always = false) {
+    if (n == 0 && !always) return;
+    line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+  };
+  if (operation == Operation::Convert) {
+    std::size_t good = 0, unconfirmed = 0, already = 0, same = 0, alone = 0, failed = 0;
+    for (const FileResult& r : results) {
+      good += Good(r);
+      unconfirmed += r.outcome == Outcome::Unconfirmed;
+      already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
+      same += r.outcome == Outcome::SameFile;
+      alone += r.outcome == Outcome::Examined;  // a backup without its file
+      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
+    }
+    add(good, checkOnly ? "umsetzbar" : "umgesetzt", true);
+    add(unconfirmed, "davon vielleicht nicht sicher auf der Platte");
+    add(already, "schon auf Version 1.1");
+    add(same, "doppelt genannt");
+    add(alone, alone == 1 ? "Sicherung ohne Datei" : "Sicherungen ohne Datei");
+    add(failed, checkOnly ? "nicht umsetzbar" : "nicht umgesetzt", true);
+    return line;
+  }
+  if (operation == Operation::Undo) {
+    std::size_t undone = 0, original = 0, backups = 0, failed = 0;
+    for (const FileResult& r : results) {
+      undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
+      // nothing to undo
+      original += r.outcome == Outcome::Examined && r.standing != Standing::Backup;
+      backups += r.outcome == Outcome::Examined && r.standing == Standing::Backup;
+      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
+    }
+    add(undone, "rückgängig gemacht", true);
+    add(original, "schon auf Version 1.0");
+    add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
+    add(failed, "nicht rückgängig gemacht", true);
+    return line;
+  }
+  for (const auto& [standing, what] : standings) {
+    std::size_t n = 0;
+    for (const FileResult& r : results) n += r.standing == standing;
+    const bool backups = standing == Standing::BackupAlone || standing == Standing::Backup;
+    add(n,
+        backups ? std::string(n == 1 ? "Sicherung" : "Sicherungen") + (*what ? " " : "") + what
+                : what,
+        standing == Standing::Damaged);
+  }
+  return line;
+}
+
+std::string SummaryText(const std::vector<FileResult>& results) {
+  if (!results.empty() && results.front().operation == Operation::Undo) {
+    std::size_t undone = 0, failed = 0;
+    for (const FileResult& r : results) {
+      undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
+      failed += IsProblem(r);
+    }
+    std::string text = Files(undone) + " rückgängig gemacht" +
+                       (undone == 0   ? "."
+                        : undone == 1 ? ", sie hat wieder Version 1.0."
+                                      : ", sie haben wieder Version 1.0.");
+    if (failed > 0) text += "\n" + Files(failed) + " nicht rückgängig gemacht:";
+    return text;
+  }
+  std::size_t converted = 0, unconfirmed = 0, already = 0, same = 0, notBegun = 0, failed = 0;
+  for (const FileResult& r : results) {
+    if (Good(r)) {
+      ++converted;
+      if (r.outcome == Outcome::Unconfirmed) ++unconfirmed;
+    } else if (r.outcome == Outcome::AlreadyConverted) {
+      ++already;
+    } else if (r.outcome == Outcome::SameFile) {
+      ++same;
+    } else if (r.outcome == Outcome::NotReached) {
+      ++notBegun;
+    } else {
+      ++failed;
+    }
+  }
+  std::string text = Files(converted) + " umgesetzt";
+  if (converted > 0) {
+    text += converted == 1 ? ", die alte hat nun die Endung .old"
+                           : ", die alten haben nun die Endung .old";
+  }
+  text += ".";
+  if (already > 0) {
+    text += "\n" + Files(already) + (already == 1 ? " war" : " waren") + " schon auf Version 1.1.";
+  }
+  if (same > 0) {
+    text += "\n" + Files(same) + (same == 1 ? " war" : " waren") +
+            " nur ein weiterer Name einer schon umgesetzten Datei.";
+  }
+  if (notBegun > 0) {
+    text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
+  }
+  if (unconfirmed > 0) {
+    text += "\n" + Files(unconfirmed) + " davon " + (unconfirmed == 1 ? "ist" : "sind") +
+            " vielleicht nicht sicher auf der Platte:";
+  }
+  if (failed > 0) text += "\n" + Files(failed) + " nicht umgesetzt:";
+  return text;
+}
+
+std::string FailureList(const std::vector<FileResult>& results) {
+  std::string list;
+  for (const FileResult& r : results) {
+    if ((Good(r) && r.outcome != Outcome::Unconfirmed) || LeftAlone(r)) continue;
+    list += r.path + ": " + Explained(r) + "\n";
+  }
+  return list;
+}
+
+}  // namespace kvo

@@ -1,0 +1,33 @@
+// One summary of a run, computed once here and shown by every front end:
+// which outcomes are failures, the counts, the lines of the files that need
+// a look, and what one file's line or box says.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "UserInterface.h"
+
+namespace kvo {
+
+// The summary of a run of several files: how many were converted, already at
+// version 1.1, not converted and not begun, in lines.
+std::string SummaryText(const std::vector<FileResult>& results);
+// Whether a file's outcome makes the run a failure: not converted (a file
+// named, not found in a folder, that has version 1.1 already included), not
+// undone, not confirmed on the disk, or (status and verify) found damaged,
+// interrupted or, for verify, changed.
+bool IsProblem(const FileResult& result);
+// The command line's summary of a run: the counts, in one line.
+std::string CountsLine(const std::vector<FileResult>& results, Operation operation,
+                       bool checkOnly = false);
+// One line for each file not converted: its name and why.
+std::string FailureList(const std::vector<FileResult>& results);
+// What a file's line says: its message, and behind it in brackets why (the
+// detail, or why it could not be opened).
+std::string Explained(const FileResult& result);
+// What a file's own box says: its message, and as a second line why (the
+// detail, or why it could not be opened).
+std::string BoxText(const FileResult& result);
+
+}  // namespace kvo

@@ -1,0 +1,141 @@
+// Undo: a file that is exactly its backup's conversion staged to be put
+// back, a backup alone staged to take its file's name; then the group's
+// commit, and the replaced files let go of on a helper thread.
+#include "Interrupts.h"
+#include "Operations.h"
+#include "Paths.h"
+
+namespace kvo::run {
+
+// Undo of a file as Examine found it: a conversion of its backup is staged
+// to be put back; whatever else it is, it says why not, or that there is
+// nothing to undo.
+void Preparation::StageUndo(FileResult& result, Staged& staged, const std::string& path,
+                            std::unique_ptr<platform::FolderHold> folder, Finding& found) {
+  const std::string backup = BackupPath(path);
+  switch (found.standing) {
+    case Standing::Converted:
+      staged = {};
+      staged.folder = std::move(folder);
+      staged.path = path;
+      staged.backup = backup;
+      staged.input = std::move(found.file);
+      staged.restoring = std::move(found.backup);
+      // A second name of the backup is its second name, not a failure.
+      seen_[KeyOf(staged.restoring->Identity())] = {SIZE_MAX, backup, path, "1.0"};
+      Settle(result, Outcome::Undone, kUndoneText);  // once its group is through
+      return;
+    case Standing::ToConvert:
+    case Standing::Interrupted:  // the original is under its name
+      Settle(result, Outcome::Examined, kNothingToUndoText);
+      // A twin of the original under the backup name goes too.
+      if (found.backupIsTwin && found.file && DropTwin(found, backup)) {
+        result.detail = TwinDroppedDetail(platform::NameOf(backup));
+      }
+      return;
+    case Standing::BackupAlone:
+      PrepareAlone(result, staged, backup);
+      return;
+    case Standing::Changed:
+      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+             std::string(kChangedSinceDetail) + found.detail);
+      return;
+    case Standing::NoBackup:
+      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+             found.detail.empty() ? platform::NameOf(backup) + " fehlt" : found.detail);
+      return;
+    default:
+      Settle(
+          result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+          found.detail.empty() ? StandingText(found.standing, options_.operation) : found.detail);
+      return;
+  }
+}
+
+// A backup whose data file is missing: undo puts it back under the data
+// file's name; everything else says so, with that way out.
+void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::string& backup) {
+  const std::string path = backup.substr(0, backup.size() - 4) + ".dat";
+  const std::string detail = BackupAloneDetail(path, platform::NameOf(backup));
+  result.standing = Standing::BackupAlone;
+  if (options_.operation != Operation::Undo || options_.checkOnly) {
+    Settle(result, Outcome::Examined, kBackupAloneText, detail);
+    return;
+  }
+  try {
+    staged = {};
+    staged.folder = files_.HoldFolder(platform::FolderOf(backup));
+    staged.path = path;
+    staged.backup = backup;
+    staged.restoring = files_.OpenRead(backup);
+    // What the run that lost the file's name left beside it goes too,
+    // unless a run holds it.
+    if (!leftovers_.RemoveFor(files_, path)) {
+      staged = {};
+      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText), kBusyDetail);
+      return;
+    }
+    Header header{};
+    if (ReadFully(*staged.restoring, header) != header.size() || !CheckHeader0(header)) {
+      staged = {};
+      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+             platform::NameOf(backup) + " hat nicht Version 1.0");
+      return;
+    }
+  } catch (const FileError& e) {
+    staged = {};
+    Rethrow(e);
+  }
+  Settle(result, Outcome::Undone, kUndoneText,
+         platform::NameOf(path) + " aus " + platform::NameOf(backup) + " wiederhergestellt");
+}
+
+// Removes a backup that holds the original's very bytes, beside the
+// original under its own name: the end an interrupted undo was making for.
+bool Preparation::DropTwin(const Finding& found, const std::string& backup) {
+  try {
+    const platform::FileIdentity expected =
+        found.backup ? found.backup->Identity() : found.file->Identity();
+    if (files_.IdentityOf(backup) != expected) return false;
+    files_.Remove(backup);
+    files_.SyncFolder(platform::FolderOf(backup));
+    return true;
+  } catch (const FileError&) {
+    return false;  // left as it was: the original is whole under its name
+  }
+}
+
+// Undo's commit: each original back under its name (or a backup alone under
+// its file's), each folder flushed once; then the backups go, and each
+// folder is flushed once more. A signal that came before stops the whole
+// group unchanged.
+void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
+                  Releaser& releaser) {
+  if (platform::InterruptSignal() != 0) {
+    for (Member& m : group) Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
+    return;
+  }
+  const auto folders = StepByFolder(group, results, [&](Staged& staged) {
+    if (staged.input) {
+      PutBack(files, staged);
+    } else {
+      RestoreAlone(files, staged);
+    }
+  });
+  for (const auto& [folder, members] : folders) {
+    ConfirmFolder(files, folder, members, results, kUndoNotSyncedText);
+    bool dropped = false;
+    for (Member* m : members) {
+      // Only once the original is on the disk under its name.
+      if (results[m->index].outcome != Outcome::Undone || !m->staged.backupToDrop) continue;
+      DropBackup(files, m->staged);
+      dropped = true;
+    }
+    if (dropped) ConfirmFolder(files, folder, members, results, kUndoNotSyncedText);
+  }
+  for (Member& m : group) {
+    if (m.staged.input) releaser.Add(std::move(m.staged.input));
+  }
+}
+
+}  // namespace kvo::run
