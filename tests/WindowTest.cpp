@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -17,11 +18,11 @@
 #include <stdexcept>
 
 #include "Container.h"
-#include "Run.h"
 #include "DatUms.h"
 #include "Errors.h"
 #include "Messages.h"
 #include "Placement.h"
+#include "Run.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/TempDir.h"
@@ -196,6 +197,7 @@ class BoxReader : public QObject {
   QString answer;
   bool undo = false;
   bool waitingInDialog = false, waitingAtBox = false;
+  bool cutOff = false;  // a summary's list hid text behind a sideways scrollbar
 
  private:
   void Arm() {
@@ -221,6 +223,7 @@ class BoxReader : public QObject {
         }
         for (const QPlainTextEdit* list : dialog->findChildren<QPlainTextEdit*>()) {
           said += "\n" + list->toPlainText().toStdString();
+          cutOff = cutOff || list->horizontalScrollBar()->maximum() > 0;
         }
         seen.push_back(said);
         waitingAtBox = waitingAtBox || waiting;
@@ -276,6 +279,7 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
                     ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\n" +
                     dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n",
                 "1 Datei rückgängig gemacht, sie hat wieder Version 1.0."}));
+  EXPECT_FALSE(boxes.cutOff);
   EXPECT_TRUE(dir.Has("a.old"));
   EXPECT_FALSE(dir.Has("Ordner/b.old"));
   EXPECT_EQ(dir.Get("Ordner/b.dat"), test::SmallFile());

@@ -19,12 +19,12 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 
-#include "Run.h"
 #include "FileList.h"
 #include "Interrupts.h"
 #include "Messages.h"
-#include "Summary.h"
 #include "Placement.h"
+#include "Run.h"
+#include "Summary.h"
 
 namespace kvo {
 
@@ -36,7 +36,8 @@ QString Title() {
 }
 
 // The summary of several files: the counts, and a list that scrolls of the
-// files not converted with their messages.
+// files not converted with their messages, each wrapped to the list's width
+// so that no reason hides behind a scrollbar.
 class SummaryBox : public QDialog {
  public:
   SummaryBox(QWidget* parent, const QString& text, const QString& failures, bool offerUndo)
@@ -47,7 +48,7 @@ class SummaryBox : public QDialog {
     if (!failures.isEmpty()) {
       auto* list = new QPlainTextEdit(failures, this);
       list->setReadOnly(true);
-      list->setLineWrapMode(QPlainTextEdit::NoWrap);
+      list->setLineWrapMode(QPlainTextEdit::WidgetWidth);
       list->setMinimumSize(480, 160);
       layout->addWidget(list);
     }
