@@ -116,6 +116,25 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
   return out;
 }
 
+WindowStart ReadWindowArguments(const std::vector<std::string>& arguments) {
+  WindowStart start;
+  bool optionsEnd = false;
+  for (const std::string& arg : arguments) {
+    if (!optionsEnd && arg == "--") {
+      optionsEnd = true;
+    } else if (!optionsEnd && arg == "--version") {
+      return {WindowStart::Version, std::string("kvo-umsetzer ") + KVO_VERSION, {}};
+    } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
+      return {WindowStart::Help, kWindowUsageText, {}};
+    } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
+      return {WindowStart::Wrong, "unbekannte Option " + arg, {}};
+    } else {
+      start.named.push_back(arg);
+    }
+  }
+  return start;
+}
+
 std::string DialogStartFolder(platform::Files& files, const std::string& programFolder,
                               const std::vector<std::string>& systemFolders,
                               const std::string& documents) {

@@ -24,6 +24,15 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
                                           const std::vector<std::string>& named,
                                           bool backupsAlone = false);
 
+// What the window is started with: its options answered, never taken for
+// files ("--" ends them), and the files and folders to convert.
+struct WindowStart {
+  enum Action { Open, Help, Version, Wrong } action = Open;
+  std::string text;                // the help, the version, or what is wrong
+  std::vector<std::string> named;  // Open: the files and folders given
+};
+WindowStart ReadWindowArguments(const std::vector<std::string>& arguments);
+
 // Where the file dialog opens first: the program's own folder, as it always
 // did, where the program sits among the user's files (a portable copy);
 // where it is installed in one of the system's folders, or in a folder the

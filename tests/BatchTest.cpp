@@ -192,6 +192,32 @@ TEST(Batch, CancelStopsBeforeTheNextFileNeverInsideOne) {
   EXPECT_EQ(dir.Get("c.dat"), test::SmallFile(6));
 }
 
+// The window's options are answered, never taken for files; "--" ends them,
+// and what follows is files, whatever it looks like.
+TEST(Batch, TheWindowAnswersItsOptionsAndTakesTheRestForFiles) {
+  using Start = WindowStart;
+  struct Case {
+    std::vector<std::string> args;
+    Start::Action action;
+    std::vector<std::string> named;
+  };
+  const Case cases[] = {
+      {{"a.dat", "Ordner"}, Start::Open, {"a.dat", "Ordner"}},
+      {{"--help"}, Start::Help, {}},
+      {{"a.dat", "-h"}, Start::Help, {}},
+      {{"--version"}, Start::Version, {}},
+      {{"--schnell", "a.dat"}, Start::Wrong, {}},
+      {{"--", "--help", "-x.dat"}, Start::Open, {"--help", "-x.dat"}},
+  };
+  for (const Case& c : cases) {
+    const Start start = ReadWindowArguments(c.args);
+    EXPECT_EQ(start.action, c.action) << c.args.front();
+    EXPECT_EQ(start.named, c.named) << c.args.front();
+  }
+  EXPECT_EQ(ReadWindowArguments({"--help"}).text, kWindowUsageText);
+  EXPECT_EQ(ReadWindowArguments({"--schnell"}).text, "unbekannte Option --schnell");
+}
+
 // Cancelled inside a large file: that file rolls back, and the summary
 // counts it as not converted, never as converted.
 TEST(Batch, ACancelInsideALargeFileIsNotCountedAsConverted) {
