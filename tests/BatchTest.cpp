@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "Container.h"
-#include "Run.h"
 #include "Messages.h"
 #include "Paths.h"
+#include "Run.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/FaultyFiles.h"

@@ -151,18 +151,32 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   setAcceptDrops(true);
   resize(268, 97);
-  // Moved just enough to fit where the screen's work area is smaller; the
-  // title bar above the client area counts too.
+  // Moved just enough to fit where the screen's work area is smaller. move()
+  // places the frame, whose title bar counts to the window's height.
   const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
   const QRect work = screen()->availableGeometry();
-  const Rect place = FitInto({379, 601 - titleBar, 268, 97 + titleBar},
-                             {work.x(), work.y(), work.width(), work.height()});
-  move(place.left, place.top + titleBar);
+  const Rect place =
+      FitInto({379, 601, 268, 97 + titleBar}, {work.x(), work.y(), work.width(), work.height()});
+  move(place.left, place.top);
   BitBtn1->setFocus();
   FormCreate();
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  // The title bar and borders are the window manager's: only now, with the
+  // frame known, can the whole window be kept on the screen. Moved once,
+  // so that the user may put it anywhere afterwards.
+  if (fitted_ || !isVisible() || frameGeometry() == geometry()) return;
+  fitted_ = true;
+  const QRect frame = frameGeometry();
+  const QRect work = screen()->availableGeometry();
+  const Rect place = FitInto({frame.x(), frame.y(), frame.width(), frame.height()},
+                             {work.x(), work.y(), work.width(), work.height()});
+  if (place.left != frame.x() || place.top != frame.y()) move(place.left, place.top);
+}
 
 void TForm1::FormCreate() {
   const auto utf8 = [](const QString& path) { return QFile::encodeName(path).toStdString(); };

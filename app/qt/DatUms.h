@@ -44,9 +44,13 @@ class TForm1 : public QWidget {
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
+  // Once the window manager has framed the window, its real frame is fitted
+  // into the screen's work area.
+  void moveEvent(QMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
  private:
+  bool fitted_ = false;  // the framed window was fitted to the screen
   void FormCreate();
   void FitFont();
   // Runs one conversion run unless one is under way already; the run reports
