@@ -23,11 +23,11 @@
 
 #include "Commit.h"
 #include "Container.h"
-#include "Run.h"
 #include "Errors.h"
 #include "Messages.h"
-#include "Summary.h"
 #include "Paths.h"
+#include "Run.h"
+#include "Summary.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/FaultyFiles.h"
@@ -292,6 +292,35 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
     if (c.undo) {
       EXPECT_EQ(dir.Get("a.old"), v10);
     }
+  }
+  // A backup name another program took meanwhile is not this run's to take
+  // back; nor is a backup undo would drop once it was written to.
+  for (const bool undo : {false, true}) {
+    SCOPED_TRACE(undo ? "undo: the backup written to" : "the backup replaced, the file changed");
+    test::TempDir dir;
+    dir.Put("a.dat", undo ? v11 : v10);
+    if (undo) dir.Put("a.old", v10);
+    test::FaultyFiles files;
+    bool edited = false;
+    files.before = [&](long, const std::string& what) {
+      if (what != "fsyncdir" || edited) return;
+      edited = true;
+      if (!undo) {
+        dir.Put("b.dat", other);
+        fs::rename(test::FromUtf8(dir.Path("b.dat")), test::FromUtf8(dir.Path("a.old")));
+      }
+      std::ofstream(test::FromUtf8(dir.Path(undo ? "a.old" : "a.dat")),
+                    std::ios::app | std::ios::binary)
+          << '!';
+    };
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = undo ? Operation::Undo : Operation::Convert;
+    const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options).front();
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(r.outcome, undo ? Outcome::Undone : Outcome::Failed) << r.message;
+    EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
+    EXPECT_EQ(dir.Get("a.old"), undo ? appended : other);
   }
 }
 
