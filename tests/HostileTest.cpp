@@ -322,6 +322,21 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
     EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
     EXPECT_EQ(dir.Get("a.old"), undo ? appended : other);
   }
+  // A backup alone goes back under its file's name only while that name is
+  // free: a file saved there at the last moment stays.
+  test::TempDir dir;
+  dir.Put("a.old", v10);
+  test::FaultyFiles files;
+  files.before = [&](long, const std::string& what) {
+    if (what == "rename" && !dir.Has("a.dat")) dir.Put("a.dat", other);
+  };
+  test::FakeUi ui;
+  RunOptions options;
+  options.operation = Operation::Undo;
+  const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options).front();
+  EXPECT_EQ(r.outcome, Outcome::Failed);
+  EXPECT_EQ(dir.Get("a.dat"), other);
+  EXPECT_EQ(dir.Get("a.old"), v10);
 }
 
 // A run of several files ended at each of its file-system calls in turn, as
