@@ -19,4 +19,13 @@ inline Rect FitInto(Rect window, const Rect& area) {
   return window;
 }
 
+// A box of width by height centred over its owner window, then fitted into
+// the work area of the screen it opens on: a summary or a progress window
+// over a window near the bottom of a small screen stays whole.
+inline Rect CentredOver(const Rect& owner, int width, int height, const Rect& area) {
+  return FitInto({owner.left + (owner.width - width) / 2, owner.top + (owner.height - height) / 2,
+                  width, height},
+                 area);
+}
+
 }  // namespace kvo

@@ -91,6 +91,21 @@ TEST(Window, OpensWhereItFitsTheScreen) {
     SCOPED_TRACE(testing::Message() << c.area.width << "x" << c.area.height);
     EXPECT_EQ(FitInto(designed, c.area), c.expected);
   }
+  // A summary (520 x 420) or progress window over the window, fitted where
+  // it is: whole on a small screen, on the monitor the window is on.
+  struct Box {
+    Rect area, owner, expected;
+  };
+  const Box boxes[] = {
+      {{0, 0, 1920, 1040}, designed, {257, 427, 520, 420}},
+      {{0, 0, 1280, 680}, {379, 549, 276, 131}, {257, 260, 520, 420}},  // 1280x720, task bar
+      {{0, 0, 1024, 600}, {379, 469, 276, 131}, {257, 180, 520, 420}},
+      {{1920, 0, 1280, 1024}, {1920, 571, 276, 131}, {1920, 427, 520, 420}},  // right monitor
+  };
+  for (const Box& b : boxes) {
+    SCOPED_TRACE(testing::Message() << "box on " << b.area.width << "x" << b.area.height);
+    EXPECT_EQ(CentredOver(b.owner, 520, 420, b.area), b.expected);
+  }
 }
 
 // Qt's own dialog speaks German, as the rest of the tool does.

@@ -6,9 +6,11 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "DatUms.h"
 #include "Messages.h"
+#include "Placement.h"
 #include "Summary.h"
 #include "Utf8.h"
 
@@ -60,10 +62,19 @@ HWND Popup(const wchar_t* windowClass, WNDPROC procedure, HWND owner, SIZE clien
   RECT ownerRect{};
   ::GetWindowRect(owner, &ownerRect);
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-  const int left = (ownerRect.left + ownerRect.right - width) / 2;
-  const int top = (ownerRect.top + ownerRect.bottom - height) / 2;
-  return ::CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass, Title().c_str(), style, left, top,
-                           width, height, owner, nullptr, c.hInstance, self);
+  const Rect over{ownerRect.left, ownerRect.top, ownerRect.right - ownerRect.left,
+                  ownerRect.bottom - ownerRect.top};
+  // Over the window, and whole on the screen the window is on.
+  Rect area{INT_MIN / 2, INT_MIN / 2, INT_MAX, INT_MAX};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (::GetMonitorInfoW(::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& work = monitor.rcWork;
+    area = {work.left, work.top, work.right - work.left, work.bottom - work.top};
+  }
+  const Rect place = CentredOver(over, width, height, area);
+  return ::CreateWindowExW(WS_EX_DLGMODALFRAME, windowClass, Title().c_str(), style, place.left,
+                           place.top, width, height, owner, nullptr, c.hInstance, self);
 }
 
 template <class T>
