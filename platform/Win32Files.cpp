@@ -261,10 +261,12 @@ class Win32Files final : public Files {
   }
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
-    // No other program may read or write the file while it is converted;
-    // deleting is shared so that the commit can put the new file in its
-    // place while this one is still held.
-    return Open(path, FILE_SHARE_DELETE);
+    // No other program may write the file while it is converted, and no
+    // other run may open it; reading is shared, so that a status or verify
+    // that reads it meanwhile neither fails nor makes this open fail, and
+    // deleting, so that the commit can put the new file in its place while
+    // this one is still held.
+    return Open(path, FILE_SHARE_READ | FILE_SHARE_DELETE);
   }
 
   std::unique_ptr<InputFile> OpenToLook(const std::string& path) override {

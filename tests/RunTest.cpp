@@ -579,7 +579,10 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
 }
 
 // Status and verify keep no file from anyone: a conversion that starts
-// while they read the file goes ahead.
+// while they read the file goes ahead. (Windows replaces no file another
+// program holds open, so there the conversion's rename must wait until the
+// reading is done.)
+#ifndef _WIN32
 TEST(Standing, LookingNeverMakesAConversionFail) {
   const auto v10 = SampleFile(6);
   for (const Operation op : {Operation::Status, Operation::Verify}) {
@@ -600,6 +603,7 @@ TEST(Standing, LookingNeverMakesAConversionFail) {
     EXPECT_EQ(during.front().outcome, Outcome::Converted) << Explained(during.front());
   }
 }
+#endif
 
 // A file with a second name (a hard link) in the folder: each name's line
 // says what that name holds afterwards, and undo works whichever name the
