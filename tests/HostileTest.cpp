@@ -586,9 +586,17 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
           test::TempDir after;
           test::Materialize(state, after);
           test::FakeUi rerunUi;
-          ConvertFiles(rerunUi, platform::SystemFiles(), paths(after), options);
+          const auto rerun = ConvertFiles(rerunUi, platform::SystemFiles(), paths(after), options);
           Names expected;
+          std::size_t i = 0;
           for (const auto& [name, original] : v10) {
+            // What the rerun says it did is what the state asked of it.
+            const bool converted = state.files.at(name) == v11[name];
+            const Outcome told = undo
+                                     ? (converted ? Outcome::Undone : Outcome::Examined)
+                                     : (converted ? Outcome::AlreadyConverted : Outcome::Converted);
+            check(rerun[i].outcome == told, "rerun says: " + rerun[i].message);
+            ++i;
             expected.insert(name);
             check(after.Has(name) && after.Get(name) == (undo ? original : v11[name]),
                   "rerun: " + name);
