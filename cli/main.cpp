@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "Run.h"
 #include "Files.h"
 #include "Interrupts.h"
 #include "Messages.h"
-#include "Summary.h"
 #include "Paths.h"
+#include "Run.h"
+#include "Summary.h"
 #include "Utf8.h"
 
 namespace {

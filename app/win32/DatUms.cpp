@@ -7,11 +7,11 @@
 #include <cwchar>
 #include <utility>
 
-#include "Run.h"
 #include "FileList.h"
 #include "Files.h"
 #include "Messages.h"
 #include "Placement.h"
+#include "Run.h"
 #include "Utf8.h"
 
 namespace kvo::win32 {
