@@ -87,7 +87,7 @@ void CheckUnchanged(Files& files, Staged& staged) {
     now = files.IdentityOf(staged.path);
   } catch (const FileError& e) {
     RollBack(files, staged);
-    throw KvoError(kReadFailedText, e.what());
+    throw KvoError(kReadFailedText, platform::Reason(e));
   }
   if (!now || *now != staged.input->Identity()) {
     RollBack(files, staged);
@@ -98,7 +98,7 @@ void CheckUnchanged(Files& files, Staged& staged) {
 // Why a new name could not be made, in words a user can act on where the
 // system's reason is a plain one.
 std::string CreateReason(const FileError& e) {
-  return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail : e.what();
+  return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail : platform::Reason(e);
 }
 
 // A short name beside path, tied to path's name: the prefix, the name's tag,
@@ -356,7 +356,7 @@ void MakeBackup(Files& files, Staged& staged) {
     }
   } catch (const FileError& e) {
     Abandon(files, staged);
-    throw KvoError(kBackupFailedText, e.what());
+    throw KvoError(kBackupFailedText, platform::Reason(e));
   } catch (const KvoError&) {
     Abandon(files, staged);
     throw;
@@ -376,7 +376,7 @@ void PutInPlace(Files& files, Staged& staged) {
     Replace(files, staged.temporary, staged.path, original, staged.input, stuck);
   } catch (const FileError& e) {
     RollBack(files, staged);
-    throw KvoError(kOutputFailedText, e.what());
+    throw KvoError(kOutputFailedText, platform::Reason(e));
   } catch (const KvoError&) {
     if (stuck) {
       // Every name holds something to keep: the new file, the original's
@@ -432,7 +432,7 @@ void PutBack(Files& files, Staged& staged) {
     }
   } catch (const FileError& e) {
     if (!twin.empty()) RemoveQuietly(files, twin);
-    throw KvoError(kNotUndoneText, e.what());
+    throw KvoError(kNotUndoneText, platform::Reason(e));
   } catch (const KvoError& e) {
     if (!twin.empty()) RemoveQuietly(files, twin);
     if (std::string_view(e.what()) == kChangedText) {
@@ -461,7 +461,7 @@ void RestoreAlone(Files& files, Staged& staged) {
     if (!now || *now != backup) throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
     files.RenameNoReplace(staged.backup, staged.path);
   } catch (const FileError& e) {
-    throw KvoError(kNotUndoneText, e.what());
+    throw KvoError(kNotUndoneText, platform::Reason(e));
   }
   staged.restoring.reset();
 }
@@ -470,7 +470,7 @@ void SyncFolder(Files& files, const std::string& folder) {
   try {
     files.SyncFolder(folder);
   } catch (const FileError& e) {
-    throw KvoError(kFolderNotSyncedText, e.what());
+    throw KvoError(kFolderNotSyncedText, platform::Reason(e));
   }
 }
 

@@ -76,7 +76,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   try {
     got = ReadFully(*in, header);
   } catch (const FileError& e) {
-    Settle(result, Outcome::Failed, ErrorBoxText(kReadFailedText), e.what());
+    Settle(result, Outcome::Failed, ErrorBoxText(kReadFailedText), platform::Reason(e));
     return;
   }
   if (got == header.size()) seen.version = VersionName(header);
@@ -137,7 +137,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     staged.output->Complete(*staged.input);
   } catch (const FileError& e) {
     Abandon(files_, staged);
-    throw KvoError(kOutputFailedText, e.what());
+    throw KvoError(kOutputFailedText, platform::Reason(e));
   } catch (...) {
     Abandon(files_, staged);
     throw;
@@ -154,7 +154,7 @@ Counts Preparation::ReadWhole(Staged& staged, TableSets& tables, Meter& meter) {
     return ReadDataFile0(in, tables);
   } catch (const FileError& e) {
     // The system could not give us the whole file: not the file's fault.
-    throw KvoError(kReadFailedText, e.what());
+    throw KvoError(kReadFailedText, platform::Reason(e));
   } catch (const KvoError&) {
     // Cut short by another program while it was read?
     if (ChangedSince(files_, staged.path, *staged.input)) throw KvoError(kChangedText);
@@ -175,7 +175,7 @@ bool Preparation::HoldsOriginal(Staged& staged) {
     Header header{};
     ReadFully(*staged.input, header);
   } catch (const FileError& e) {
-    throw KvoError(kBackupFailedText, e.what());
+    throw KvoError(kBackupFailedText, platform::Reason(e));
   }
   return same;
 }
@@ -193,7 +193,7 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
   } catch (const FileError& e) {
     for (Member& m : group) {
       Abandon(files, m.staged);
-      Fail(results[m.index], kOutputFailedText, e.what());
+      Fail(results[m.index], kOutputFailedText, platform::Reason(e));
     }
     return;
   }

@@ -24,6 +24,18 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
                                           const std::vector<std::string>& named,
                                           bool backupsAlone = false);
 
+// What the window answers to --help.
+inline constexpr const char* kWindowUsageText =
+    "Aufruf: kvo-umsetzer [DATEI|ORDNER...]\n"
+    "Öffnet das Fenster, das Datendateien von Version 1.0 auf Version 1.1 umsetzt.\n"
+    "Genannte Dateien und Ordner werden gleich umgesetzt, aus Ordnern alle Dateien\n"
+    "mit der Endung .dat. Die alte Datei bleibt mit der Endung .old erhalten.\n"
+    "\n"
+    "  -h, --help  diese Hilfe zeigen\n"
+    "  --version   die Version zeigen\n"
+    "\n"
+    "Dasselbe ohne Fenster: kvo-umsetzer-cli --help\n";
+
 // What the window is started with: its options answered, never taken for
 // files ("--" ends them), and the files and folders to convert.
 struct WindowStart {

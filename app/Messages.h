@@ -77,18 +77,6 @@ std::string SameBytesDetail(const std::string& backup);
 // Undo removed a backup that was the original's twin.
 std::string TwinDroppedDetail(const std::string& backup);
 
-// What the window answers to --help.
-inline constexpr const char* kWindowUsageText =
-    "Aufruf: kvo-umsetzer [DATEI|ORDNER...]\n"
-    "Öffnet das Fenster, das Datendateien von Version 1.0 auf Version 1.1 umsetzt.\n"
-    "Genannte Dateien und Ordner werden gleich umgesetzt, aus Ordnern alle Dateien\n"
-    "mit der Endung .dat. Die alte Datei bleibt mit der Endung .old erhalten.\n"
-    "\n"
-    "  -h, --help  diese Hilfe zeigen\n"
-    "  --version   die Version zeigen\n"
-    "\n"
-    "Dasselbe ohne Fenster: kvo-umsetzer-cli --help\n";
-
 // The second line of a conversion that left bytes behind the last block out.
 std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly);
 // Too little room on the disk for the new file.

@@ -189,7 +189,7 @@ std::optional<platform::FileIdentity> Preparation::IdentityOf(const std::string&
   try {
     return files_.IdentityOf(path);
   } catch (const FileError& e) {
-    throw KvoError(kBackupFailedText, e.what());
+    throw KvoError(kBackupFailedText, platform::Reason(e));
   }
 }
 

@@ -33,7 +33,7 @@ void ConfirmFolder(Files& files, const std::string& folder, const std::vector<Me
     files.SyncFolder(folder);
   } catch (const FileError& e) {
     for (Member* m : members) {
-      Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(text), e.what());
+      Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(text), platform::Reason(e));
     }
   }
 }
@@ -108,7 +108,7 @@ std::string DetailOf(const std::exception_ptr& error) {
   } catch (const KvoError& e) {
     return e.detail();
   } catch (const FileError& e) {
-    return e.what();
+    return platform::Reason(e);
   } catch (...) {
     return {};
   }

@@ -119,7 +119,7 @@ Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const s
                                                        compared.ended(), name));
     }
   } catch (const FileError& e) {
-    return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + e.what());
+    return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + platform::Reason(e));
   } catch (const KvoError& e) {
     return Found(Standing::Damaged, name + ": " + e.what());
   }
@@ -222,7 +222,7 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     return keeping(Found(Standing::ToConvert, BackupExistsDetail(backupName)));
   } catch (const FileError& e) {
     if (e.problem() == platform::Problem::TooManyOpen) throw;
-    return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + e.what());
+    return Found(Standing::Damaged, std::string(kReadFailedText) + ": " + platform::Reason(e));
   }
 }
 

@@ -27,17 +27,25 @@ enum class Problem {
   TooManyOpen,
 };
 
-// A failed file operation, with the system's reason for diagnostics. The run
-// turns it into the message the user sees.
+// A failed file operation: what() names the call and the path, for
+// diagnostics; the system's error code gives the user's reason (Reason()).
 class FileError : public std::runtime_error {
  public:
-  explicit FileError(const std::string& what, Problem problem = Problem::Other)
-      : std::runtime_error(what), problem_(problem) {}
+  explicit FileError(const std::string& what, Problem problem = Problem::Other, int code = 0)
+      : std::runtime_error(what), problem_(problem), code_(code) {}
   Problem problem() const { return problem_; }
+  // errno, or the Windows error code; 0 where no call of the system failed.
+  int code() const { return code_; }
 
  private:
   Problem problem_;
+  int code_;
 };
+
+// Why the system refused, in words a user knows, in German: our own for the
+// common reasons, the system's own (on Windows in the user's language) for
+// the rest; never a call's name or a path. Without a code, what() as it is.
+std::string Reason(const FileError& error);
 
 // Which file a name stands for, and in which state: two looks at the same,
 // unchanged file give equal identities.

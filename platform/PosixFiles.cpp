@@ -52,7 +52,8 @@ Problem ProblemOf(int error) {
 
 [[noreturn]] void Fail(const char* what, const std::string& path) {
   const int error = errno;
-  throw FileError(std::string(what) + " " + path + ": " + std::strerror(error), ProblemOf(error));
+  throw FileError(std::string(what) + " " + path + ": " + std::strerror(error), ProblemOf(error),
+                  error);
 }
 
 [[noreturn]] void NotRegular(const std::string& path) {
@@ -546,6 +547,42 @@ class PosixFiles final : public Files {
 };
 
 }  // namespace
+
+std::string Reason(const FileError& error) {
+  switch (error.code()) {
+    case 0:
+      return error.what();
+    case ENOSPC:
+      return "Auf dem Datenträger ist nicht genug Platz.";
+    case EDQUOT:
+      return "Der Speicherplatz, der Ihnen auf dem Datenträger zusteht, ist aufgebraucht.";
+    case EACCES:
+    case EPERM:
+      return "Sie haben keine Berechtigung für die Datei oder ihren Ordner.";
+    case EROFS:
+      return "Der Datenträger ist schreibgeschützt.";
+    case EIO:
+      return "Der Datenträger meldet einen Lese- oder Schreibfehler.";
+    case ENAMETOOLONG:
+      return "Der Name oder der Pfad ist zu lang.";
+    case EMFILE:
+    case ENFILE:
+      return "Es sind zu viele Dateien zugleich geöffnet.";
+    case EWOULDBLOCK:
+      return "Die Datei ist von einem anderen Programm gesperrt.";
+    case ENOENT:
+    case ENOTDIR:
+      return "Die Datei oder ihr Ordner wurde nicht gefunden.";
+    case EFBIG:
+      return "Die Datei wäre größer, als das System erlaubt.";
+    case ENOTCONN:
+    case ENODEV:
+    case ENXIO:
+      return "Der Datenträger ist nicht mehr verbunden.";
+    default:
+      return std::strerror(error.code());
+  }
+}
 
 Files& SystemFiles() {
   static PosixFiles files;

@@ -41,7 +41,7 @@ Problem ProblemOf(DWORD error) {
 [[noreturn]] void Fail(const char* what, const std::string& path) {
   const DWORD error = ::GetLastError();
   throw FileError(std::string(what) + " " + path + ": Windows error " + std::to_string(error),
-                  ProblemOf(error));
+                  ProblemOf(error), static_cast<int>(error));
 }
 
 [[noreturn]] void NotRegular(const std::string& path) {
@@ -439,6 +439,22 @@ class Win32Files final : public Files {
 };
 
 }  // namespace
+
+std::string Reason(const FileError& error) {
+  if (error.code() == 0) return error.what();
+  // The system's own words, in the user's language.
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error.code()), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring words = n > 0 && text != nullptr ? std::wstring(text, n) : L"";
+  if (text != nullptr) ::LocalFree(text);
+  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
+    words.pop_back();
+  }
+  if (words.empty()) return "Windows-Fehler " + std::to_string(error.code());
+  return Utf8(words);
+}
 
 Files& SystemFiles() {
   static Win32Files files;

@@ -3,7 +3,6 @@
 
 #include "DatUms.h"
 #include "FileList.h"
-#include "Messages.h"
 #include "Utf8.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
