@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -165,5 +166,11 @@ class Files {
 
 // The operating system's files.
 Files& SystemFiles();
+
+#ifdef _WIN32
+// How the file layer waits between tries while a file is busy (a scanner or
+// the indexer holding it for a moment); tests put in a pause of their own.
+void SetBusyPause(std::function<void(unsigned milliseconds)> pause);
+#endif
 
 }  // namespace kvo::platform

@@ -38,6 +38,33 @@ Problem ProblemOf(DWORD error) {
   }
 }
 
+std::function<void(unsigned)>& BusyPause() {
+  static std::function<void(unsigned)> pause = [](unsigned ms) { ::Sleep(ms); };
+  return pause;
+}
+
+// An antivirus scanner or the search indexer holds a file for a moment after
+// it is written: a call that meets a sharing violation is tried again, with
+// growing pauses, for about two seconds before it counts as failed (and the
+// file as held by another program).
+template <class Call>
+bool Patiently(Call call) {
+  constexpr unsigned kPatience = 2000;
+  unsigned waited = 0, pause = 10;
+  for (;;) {
+    if (call()) return true;
+    const DWORD error = ::GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) ||
+        waited >= kPatience) {
+      ::SetLastError(error);
+      return false;
+    }
+    BusyPause()(pause);
+    waited += pause;
+    pause = std::min(pause * 2, 500u);
+  }
+}
+
 [[noreturn]] void Fail(const char* what, const std::string& path) {
   const DWORD error = ::GetLastError();
   throw FileError(std::string(what) + " " + path + ": Windows error " + std::to_string(error),
@@ -286,7 +313,8 @@ class Win32Files final : public Files {
   }
 
   bool LinkNoReplace(const std::string& from, const std::string& to) override {
-    if (::CreateHardLinkW(Long(to).c_str(), Long(from).c_str(), nullptr)) return true;
+    if (Patiently([&] { return ::CreateHardLinkW(Long(to).c_str(), Long(from).c_str(), nullptr); }))
+      return true;
     switch (::GetLastError()) {
       case ERROR_INVALID_FUNCTION:  // FAT and exFAT
       case ERROR_NOT_SUPPORTED:     // some network shares
@@ -301,7 +329,9 @@ class Win32Files final : public Files {
   void RenameNoReplace(const std::string& from, const std::string& to) override {
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the new name
     // exists; write-through makes it durable before it returns.
-    if (!::MoveFileExW(Long(from).c_str(), Long(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!Patiently([&] {
+          return ::MoveFileExW(Long(from).c_str(), Long(to).c_str(), MOVEFILE_WRITE_THROUGH);
+        })) {
       Fail("MoveFileExW", from);
     }
   }
@@ -309,7 +339,7 @@ class Win32Files final : public Files {
   void RenameReplace(const std::string& from, const std::string& to) override {
     const std::wstring target = Long(to);
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (::MoveFileExW(Long(from).c_str(), target.c_str(), flags)) return;
+    if (Patiently([&] { return ::MoveFileExW(Long(from).c_str(), target.c_str(), flags); })) return;
     const DWORD error = ::GetLastError();
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
@@ -339,7 +369,7 @@ class Win32Files final : public Files {
   }
 
   void Remove(const std::string& path) override {
-    if (!::DeleteFileW(Long(path).c_str())) Fail("DeleteFileW", path);
+    if (!Patiently([&] { return ::DeleteFileW(Long(path).c_str()); })) Fail("DeleteFileW", path);
   }
 
   // A file another run holds is open without shared deletion: Windows
@@ -428,8 +458,13 @@ class Win32Files final : public Files {
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) Fail("GetFileAttributesW", path);
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) NotRegular(path);
-    Handle h(::CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    Patiently([&] {
+      opened = ::CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      return opened != INVALID_HANDLE_VALUE;
+    });
+    Handle h(opened);
     if (!h.valid()) Fail("CreateFileW", path);
     if (::GetFileType(h.get()) != FILE_TYPE_DISK) NotRegular(path);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -440,6 +475,10 @@ class Win32Files final : public Files {
 
 }  // namespace
 
+void SetBusyPause(std::function<void(unsigned)> pause) {
+  BusyPause() = std::move(pause);
+}
+
 std::string Reason(const FileError& error) {
   if (error.code() == 0) return error.what();
   // The system's own words, in the user's language.
@@ -449,7 +488,8 @@ std::string Reason(const FileError& error) {
       nullptr, static_cast<DWORD>(error.code()), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring words = n > 0 && text != nullptr ? std::wstring(text, n) : L"";
   if (text != nullptr) ::LocalFree(text);
-  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
+  while (!words.empty() &&
+         (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
     words.pop_back();
   }
   if (words.empty()) return "Windows-Fehler " + std::to_string(error.code());

@@ -31,6 +31,7 @@
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/FaultyFiles.h"
+#include "support/HeldFile.h"
 #include "support/PowerLoss.h"
 #include "support/TempDir.h"
 
@@ -173,6 +174,27 @@ TEST(Hostile, AFolderMovedDuringTheRunIsFollowed) {
 #endif
 
 #ifdef _WIN32
+
+// A scanner or the indexer holding the file for a moment (a handle without
+// sharing): the run waits for it, and converts.
+TEST(Hostile, AFileBusyForAMomentIsWaitedFor) {
+  test::TempDir dir;
+  const auto v10 = test::SmallFile(3);
+  dir.Put("a.dat", v10);
+  auto held = std::make_unique<test::HeldFile>(dir.Path("a.dat"));
+  ASSERT_TRUE(held->held());
+  int pauses = 0;
+  // The first pause is the moment the scanner lets go.
+  platform::SetBusyPause([&](unsigned) {
+    ++pauses;
+    held.reset();
+  });
+  const FileResult r = ConvertOne(dir.Path("a.dat"));
+  platform::SetBusyPause([](unsigned ms) { ::Sleep(ms); });
+  EXPECT_EQ(r.outcome, Outcome::Converted) << Explained(r);
+  EXPECT_GT(pauses, 0);
+  EXPECT_EQ(dir.Get("a.old"), v10);
+}
 
 // The new file keeps the original's attributes (and its access rules, which
 // Wine does not keep apart from the folder's).
