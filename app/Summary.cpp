@@ -27,9 +27,14 @@ std::string Files(std::size_t n) {
 }  // namespace
 
 std::string Explained(const FileResult& r) {
-  if (!r.detail.empty()) return r.message + " (" + r.detail + ")";
-  if (!r.openProblem) return r.message;
-  return r.message + " (" + ProblemText(*r.openProblem) + ")";
+  const std::string why = !r.detail.empty() ? r.detail
+                          : r.openProblem   ? ProblemText(*r.openProblem)
+                                            : "";
+  if (why.empty()) return r.message;
+  // The reason in brackets closes the sentence: no full stop before it.
+  std::string message = r.message;
+  if (message.ends_with('.')) message.pop_back();
+  return message + " (" + why + ")";
 }
 
 std::string BoxText(const FileResult& r) {

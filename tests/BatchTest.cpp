@@ -111,7 +111,7 @@ TEST(Batch, SeveralFilesEndInOneSummary) {
                   "1 Datei war schon auf Version 1.1.\n"
                   "2 Dateien nicht umgesetzt:\n" +
                   dir.Path("belegt.dat") +
-                  ": Kann Backup Datei nicht erzeugen. (belegt.old gibt es schon)\n" +
+                  ": Kann Backup Datei nicht erzeugen (belegt.old gibt es schon)\n" +
                   dir.Path("kurz.dat") + ": Datei ist unvollständig.\n"});
     EXPECT_EQ(ui.waiting, 0);
     EXPECT_FALSE(ui.waitingDuringMessage);

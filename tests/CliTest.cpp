@@ -72,7 +72,7 @@ TEST(Cli, ConvertsTheGoodFilesOfAMixedBatchAndReportsTheRest) {
   EXPECT_EQ(r.err,
             "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
             "kurz.dat: Datei ist unvollständig.\n"
-            "belegt.dat: Kann Backup Datei nicht erzeugen. (belegt.old gibt es schon)\n");
+            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon)\n");
   auto after = Snapshot(dir);
   EXPECT_EQ(after["gut.old"], before.at("gut.dat"));
   EXPECT_EQ(after["gut.dat"], ConvertImage(before.at("gut.dat"), *std::make_unique<TableSets>()));
@@ -93,7 +93,7 @@ TEST(Cli, CheckChangesNothingOnDisk) {
   EXPECT_EQ(r.err,
             "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
             "kurz.dat: Datei ist unvollständig.\n"
-            "belegt.dat: Kann Backup Datei nicht erzeugen. (belegt.old gibt es schon)\n");
+            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon)\n");
   EXPECT_EQ(Snapshot(dir), before);
   EXPECT_EQ(Cli(dir, "--check gut.dat").status, 0);
   EXPECT_EQ(Snapshot(dir), before);
@@ -170,7 +170,7 @@ TEST(Cli, StatusVerifyAndUndoOfAFolder) {
            "Zusammenfassung: 2 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht rückgängig "
            "gemacht\n",
        d +
-           "b.dat: Nicht rückgängig gemacht. (seit dem Umsetzen verändert: anders als die "
+           "b.dat: Nicht rückgängig gemacht (seit dem Umsetzen verändert: anders als die "
            "Umsetzung von b.old ab Byte " +
            std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
   };
@@ -224,7 +224,7 @@ TEST(Cli, SaysWhyAFileCouldNotBeOpened) {
 // --check applies every test a run makes before it changes anything, so it
 // says no exactly where the run would fail.
 TEST(Cli, CheckSaysWhatTheRunWillDo) {
-  const std::string backupFailed = ": Kann Backup Datei nicht erzeugen. (";
+  const std::string backupFailed = ": Kann Backup Datei nicht erzeugen (";
   struct Case {
     const char* what;
     std::string name;

@@ -58,7 +58,7 @@ TEST(SystemErrors, AFolderThatCannotBeWrittenKeepsTheFileAsItWas) {
       ::chmod(dir.Path("").c_str(), 0755);
     }
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.starts_with("a.dat: Kann Backup Datei nicht erzeugen. (")) << r.err;
+    EXPECT_TRUE(r.err.starts_with("a.dat: Kann Backup Datei nicht erzeugen (")) << r.err;
     EXPECT_TRUE(r.err.ends_with("(in diesem Ordner darf keine Datei angelegt werden)\n")) << r.err;
     EXPECT_EQ(dir.Names(), Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), v10);
@@ -77,11 +77,12 @@ TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
   const auto kept = dir.Get("a.dat");
   ASSERT_EQ(::umount(dir.Path("").c_str()), 0);
   EXPECT_EQ(check.status, 1);
-  EXPECT_TRUE(check.err.starts_with("a.dat: Kann neue Datei nicht erzeugen. (")) << check.err;
+  EXPECT_TRUE(check.err.starts_with("a.dat: Kann neue Datei nicht erzeugen (")) << check.err;
   EXPECT_EQ(r.status, 1);
   // In words a user knows, and never the temporary file's name.
-  EXPECT_EQ(r.err, "a.dat: Kann neue Datei nicht erzeugen. (Auf dem Datenträger ist nicht genug "
-                   "Platz.)\n");
+  EXPECT_EQ(r.err,
+            "a.dat: Kann neue Datei nicht erzeugen (Auf dem Datenträger ist nicht genug "
+            "Platz.)\n");
   EXPECT_EQ(names, Names{"a.dat"});
   EXPECT_EQ(kept, v10);
 }
@@ -132,8 +133,9 @@ TEST(SystemLimits, AFileSizeLimitFailsOneFileAndTheBatchGoesOn) {
   // ulimit -f counts blocks of 1024 bytes.
   const auto r = Cli(dir, "gross.dat klein.dat", "ulimit -f 1000; ");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "gross.dat: Kann neue Datei nicht erzeugen. (Die Datei wäre größer, als das "
-                   "System erlaubt.)\n");
+  EXPECT_EQ(r.err,
+            "gross.dat: Kann neue Datei nicht erzeugen (Die Datei wäre größer, als das "
+            "System erlaubt.)\n");
   EXPECT_EQ(dir.Names(), (Names{"gross.dat", "klein.dat", "klein.old"}));
   EXPECT_EQ(dir.Get("gross.dat"), big);
   EXPECT_EQ(dir.Get("klein.old"), small);
@@ -185,7 +187,8 @@ TEST(SystemErrors, AFolderFlushThatFailsIsNoSuccess) {
       EXPECT_EQ(r.out.find("erfolgreich"), std::string::npos) << r.out;
     } else {
       // Before the rename: nothing changed names.
-      EXPECT_NE(r.err.find("a.dat: Kann Backup Datei nicht erzeugen."), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("a.dat: Kann Backup Datei nicht erzeugen ("), std::string::npos)
+          << r.err;
       EXPECT_EQ(dir.Names(), (Names{"a.dat", "b.dat"}));
     }
     if (std::string_view(files) != "a.dat") {

@@ -281,7 +281,7 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
       platform::Wide("1 Datei umgesetzt, die alte hat nun die Endung .old.\r\n"
                      "2 Dateien nicht umgesetzt:\r\n" +
                      dir.Path("Ordner\\c.dat") +
-                     ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\r\n" +
+                     ": Kann Backup Datei nicht erzeugen (c.old gibt es schon)\r\n" +
                      dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
   EXPECT_EQ(user.boxes[2],
             platform::Wide("1 Datei rückgängig gemacht, sie hat wieder Version 1.0."));

@@ -291,7 +291,7 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
                 "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
                 "2 Dateien nicht umgesetzt:\n" +
                     dir.Path("Ordner/c.dat") +
-                    ": Kann Backup Datei nicht erzeugen. (c.old gibt es schon)\n" +
+                    ": Kann Backup Datei nicht erzeugen (c.old gibt es schon)\n" +
                     dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n",
                 "1 Datei rückgängig gemacht, sie hat wieder Version 1.0."}));
   EXPECT_FALSE(boxes.cutOff);
