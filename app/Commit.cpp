@@ -98,7 +98,8 @@ void CheckUnchanged(Files& files, Staged& staged) {
 // Why a new name could not be made, in words a user can act on where the
 // system's reason is a plain one.
 std::string CreateReason(const FileError& e) {
-  return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail : platform::Reason(e);
+  return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail
+                                                    : platform::Reason(e);
 }
 
 // A short name beside path, tied to path's name: the prefix, the name's tag,
@@ -251,7 +252,15 @@ bool IsOwnBackup(Files& files, const std::string& path, const std::string& backu
   try {
     const auto file = files.IdentityOf(path);
     const auto other = files.IdentityOf(backup);
-    return file && other && file->SameFile(*other);
+    if (!file || !other) return false;
+    if (file->SameFile(*other)) return true;
+    // FUSE may number one file differently under each spelling: where the
+    // backup's spelling is no entry of its own, the folder found the file
+    // itself under it.
+    for (const platform::FolderEntry& entry : files.List(platform::FolderOf(path))) {
+      if (entry.name == backupName) return false;
+    }
+    return true;
   } catch (const FileError&) {
     return true;  // when in doubt, the original is not touched
   }

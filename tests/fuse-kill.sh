@@ -98,6 +98,11 @@ runs=$((runs + 1))
 [ "$out" = "$work/m/case/NORD.DAT: Version 1.1, umgesetzt und seitdem unverändert
 Zusammenfassung: 1 umgesetzt und unverändert, 0 beschädigt oder nicht lesbar" ] ||
   fail "NORD.OLD beside NORD.DAT: $out"
+# ... and is never converted itself, in whatever case it is named.
+out=$("$cli" "$work/m/case/NORD.OLD" 2>&1)
+runs=$((runs + 1))
+[ "$out" = "$work/m/case/NORD.OLD: Kann Backup Datei nicht erzeugen (das ist selbst eine Sicherung (Endung .old); sie bleibt, wie sie ist)" ] &&
+  cmp -s "$work/m/case/NORD.OLD" "$work/original" || fail "NORD.OLD named: $out"
 unmount_image
 for step in convert undo; do
   start=v10 args=("$work/m/x.dat")
