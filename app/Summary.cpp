@@ -103,17 +103,19 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     return line;
   }
   if (operation == Operation::Undo) {
-    std::size_t undone = 0, original = 0, backups = 0, failed = 0;
+    std::size_t undone = 0, original = 0, backups = 0, notes = 0, failed = 0;
     for (const FileResult& r : results) {
+      const bool examined = r.outcome == Outcome::Examined;  // nothing to undo
       undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
-      // nothing to undo
-      original += r.outcome == Outcome::Examined && r.standing != Standing::Backup;
-      backups += r.outcome == Outcome::Examined && r.standing == Standing::Backup;
+      backups += examined && r.standing == Standing::Backup;
+      notes += examined && r.standing == Standing::NotData;
+      original += examined && r.standing != Standing::Backup && r.standing != Standing::NotData;
       failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
     }
     add(undone, "rückgängig gemacht", true);
     add(original, "schon auf Version 1.0");
     add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
+    add(notes, "nicht im Datenformat");
     add(failed, "nicht rückgängig gemacht", true);
     return line;
   }

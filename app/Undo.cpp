@@ -36,6 +36,9 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
     case Standing::BackupAlone:
       PrepareAlone(result, staged, backup);
       return;
+    case Standing::NotData:  // a note named *.dat: not ours to undo
+      Settle(result, Outcome::Examined, kNotDataText);
+      return;
     case Standing::Changed:
       Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
              std::string(kChangedSinceDetail) + found.detail);

@@ -132,6 +132,7 @@ TEST(Cli, StatusVerifyAndUndoOfAFolder) {
   dir.Put("d/c.dat", Good(12));
   ASSERT_EQ(Cli(dir, "d/a.dat d/b.dat").status, 0);
   dir.Put("d/weg.old", Good(13));
+  dir.Put("d/notiz.dat", {'N', 'o', 't', 'i', 'z'});  // a note, no data file
   auto changed = dir.Get("d/b.dat");
   changed.back() ^= 1;
   dir.Put("d/b.dat", changed);
@@ -152,23 +153,26 @@ TEST(Cli, StatusVerifyAndUndoOfAFolder) {
            "b.dat: Version 1.1, seit dem Umsetzen verändert (anders als die Umsetzung von b.old "
            "ab Byte " +
            std::to_string(changed.size()) + ", in Block 19, Satz 1)\n" + d +
-           "c.dat: Version 1.0, noch umzusetzen\n" + alone +
+           "c.dat: Version 1.0, noch umzusetzen\n" + d + "notiz.dat: Keine Datendatei\n" + alone +
            "Zusammenfassung: 1 noch umzusetzen, 1 umgesetzt und unverändert, 1 seit dem "
-           "Umsetzen verändert, 1 Sicherung ohne Datei, 0 beschädigt oder nicht lesbar\n",
+           "Umsetzen verändert, 1 Sicherung ohne Datei, 1 nicht im Datenformat, 0 beschädigt "
+           "oder nicht lesbar\n",
        ""},
       {"--verify", 1,
-       d + "a.dat: stimmt\n" + d + "c.dat: Version 1.0, noch umzusetzen\n" + alone +
+       d + "a.dat: stimmt\n" + d + "c.dat: Version 1.0, noch umzusetzen\n" + d +
+           "notiz.dat: Keine Datendatei\n" + alone +
            "Zusammenfassung: 1 noch umzusetzen, 1 stimmen, 1 stimmen nicht, 1 Sicherung ohne "
-           "Datei, 0 beschädigt oder nicht lesbar\n",
+           "Datei, 1 nicht im Datenformat, 0 beschädigt oder nicht lesbar\n",
        d + "b.dat: stimmt nicht (anders als die Umsetzung von b.old ab Byte " +
            std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
       {"--undo", 1,
        d + "a.dat: Rückgängig gemacht, die Datei hat wieder Version 1.0\n" + d +
            "c.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n" + d +
+           "notiz.dat: Keine Datendatei\n" + d +
            "weg.old: Rückgängig gemacht, die Datei hat wieder Version 1.0 (weg.dat aus weg.old "
            "wiederhergestellt)\n"
-           "Zusammenfassung: 2 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht rückgängig "
-           "gemacht\n",
+           "Zusammenfassung: 2 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht im "
+           "Datenformat, 1 nicht rückgängig gemacht\n",
        d +
            "b.dat: Nicht rückgängig gemacht (seit dem Umsetzen verändert: anders als die "
            "Umsetzung von b.old ab Byte " +

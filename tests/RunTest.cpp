@@ -520,7 +520,7 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
        "weder Version",
        Outcome::Failed,
        {}},
-      {"a note", {{"a.dat", note}}, "a.dat", Standing::NotData, "", Outcome::Failed, {}},
+      {"a note", {{"a.dat", note}}, "a.dat", Standing::NotData, "", Outcome::Examined, {}},
       {"backup cut short",
        {{"a.dat", v11}, {"a.old", {v10.begin(), v10.end() - 9}}},
        "a.dat",
