@@ -116,6 +116,23 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
   return out;
 }
 
+std::string StartQuestion(platform::Files& files, const std::vector<std::string>& named) {
+  if (named.size() == 1) {
+    const std::string& only = named.front();
+    if (Listing(files, only)) {
+      return "Alle Dateien mit der Endung .dat im Ordner „" + platform::NameOf(only) +
+             "“ umsetzen?\n" + only;
+    }
+    return "„" + platform::NameOf(only) + "“ umsetzen?\nim Ordner " + platform::FolderOf(only);
+  }
+  bool oneFolder = true;
+  for (const std::string& path : named) {
+    oneFolder = oneFolder && platform::FolderOf(path) == platform::FolderOf(named.front());
+  }
+  return std::to_string(named.size()) + " Dateien und Ordner umsetzen?\n" +
+         (oneFolder ? "im Ordner " + platform::FolderOf(named.front()) : "aus mehreren Ordnern");
+}
+
 WindowStart ReadWindowArguments(const std::vector<std::string>& arguments) {
   WindowStart start;
   bool optionsEnd = false;

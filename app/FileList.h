@@ -45,6 +45,10 @@ struct WindowStart {
 };
 WindowStart ReadWindowArguments(const std::vector<std::string>& arguments);
 
+// The question a start with files asks: the file's name, or how many and
+// the folder they are in, each on a line of its own.
+std::string StartQuestion(platform::Files& files, const std::vector<std::string>& named);
+
 // Where the file dialog opens first: the program's own folder, as it always
 // did, where the program sits among the user's files (a portable copy);
 // where it is installed in one of the system's folders, or in a folder the

@@ -49,6 +49,7 @@ inline constexpr const char* kNotUndoneText = "Nicht rückgängig gemacht";
 inline constexpr const char* kNothingToUndoText =
     "Schon auf Version 1.0, nichts rückgängig zu machen";
 inline constexpr const char* kUndoButtonText = "Rückgängig machen";
+inline constexpr const char* kConvertButtonText = "Daten umsetzen";
 inline constexpr const char* kUndoNotSyncedText =
     "Rückgängig gemacht, doch der Ordner konnte nicht sicher gespeichert werden";
 inline constexpr const char* kChangedSinceDetail = "seit dem Umsetzen verändert: ";

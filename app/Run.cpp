@@ -263,6 +263,9 @@ Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options
 std::vector<FileResult> RunConversion(UserInterface& ui, Files& files,
                                       const std::vector<std::string>& named,
                                       const RunOptions& options) {
+  if (options.askFirst && !named.empty() && !ui.ConfirmStart(StartQuestion(files, named))) {
+    return {};
+  }
   WaitCursor wait(ui);
   const auto list = FilesToConvert(files, named);
   const auto results = ConvertFiles(ui, files, list, options);

@@ -22,6 +22,10 @@ struct RunOptions {
   Operation operation = Operation::Convert;
   // The tables to work in; the process's own when null.
   TableSets* tables = nullptr;
+  // The program was started with these files (a double-click, "Öffnen mit",
+  // "Senden an"): the user is asked once before anything is done. Files
+  // dropped on the open window are converted at once.
+  bool askFirst = false;
 };
 
 // The button: the dialog, then the conversion of the chosen file, then its

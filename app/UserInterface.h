@@ -90,6 +90,9 @@ class UserInterface {
   virtual bool CancelRequested() { return false; }
   // Each file's outcome once it is settled, in the order of the files.
   virtual void FileDone(const FileResult&) {}
+  // Asked once when the program was started with files: whether to convert
+  // them. question names the file, or how many and where.
+  virtual bool ConfirmStart(const std::string& /*question*/) { return true; }
 };
 
 }  // namespace kvo

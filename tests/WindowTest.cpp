@@ -213,6 +213,8 @@ class BoxReader : public QObject {
   bool undo = false;
   bool waitingInDialog = false, waitingAtBox = false;
   bool cutOff = false;  // a summary's list hid text behind a sideways scrollbar
+  QString press;        // a question's button to press; otherwise it is closed
+  QString defaults;     // the default button of the last question
 
  private:
   void Arm() {
@@ -229,7 +231,16 @@ class BoxReader : public QObject {
       } else if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         waitingAtBox = waitingAtBox || waiting;
         seen.push_back(box->text().toStdString());
-        box->accept();
+        QAbstractButton* pressed = nullptr;
+        for (QAbstractButton* button : box->buttons()) {
+          if (!press.isEmpty() && button->text() == press) pressed = button;
+        }
+        if (box->defaultButton() != nullptr) defaults = box->defaultButton()->text();
+        if (pressed != nullptr) {
+          pressed->click();
+        } else {
+          box->accept();
+        }
       } else if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                  dialog && !qobject_cast<QProgressDialog*>(dialog)) {
         std::string said;
@@ -299,6 +310,25 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
   EXPECT_FALSE(dir.Has("Ordner/b.old"));
   EXPECT_EQ(dir.Get("Ordner/b.dat"), test::SmallFile());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Started with a file (a double-click, "Öffnen mit"), the window asks once,
+// naming it, with "Daten umsetzen" as the default: closed, nothing happens;
+// answered, the file is converted. A drop converts at once.
+TEST(Window, AStartWithFilesAsksOnce) {
+  test::TempDir dir;
+  dir.Put("Nord.dat", test::SmallFile());
+  TForm1 form(nullptr);
+  BoxReader boxes;
+  form.ConvertNamed({dir.Path("Nord.dat")}, true);
+  const std::string question = "„Nord.dat“ umsetzen?\nim Ordner " + dir.Path("");
+  EXPECT_EQ(boxes.seen, std::vector<std::string>{question.substr(0, question.size() - 1)});
+  EXPECT_EQ(boxes.defaults, "Daten umsetzen");
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"Nord.dat"});
+  boxes.press = "Daten umsetzen";
+  form.ConvertNamed({dir.Path("Nord.dat")}, true);
+  EXPECT_EQ(boxes.seen.back(), kSuccessText);
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"Nord.dat", "Nord.old"}));
 }
 
 // Work of more than a moment shows its progress, and its cancel button

@@ -208,8 +208,8 @@ void TForm1::BitBtn1Click() {
   Guarded([this] { RunConversion(*ui_, files_, {.tables = tables_}); });
 }
 
-void TForm1::ConvertNamed(const std::vector<std::string>& named) {
-  Guarded([&] { RunConversion(*ui_, files_, named, {.tables = tables_}); });
+void TForm1::ConvertNamed(const std::vector<std::string>& named, bool askFirst) {
+  Guarded([&] { RunConversion(*ui_, files_, named, {.tables = tables_, .askFirst = askFirst}); });
 }
 
 namespace {
@@ -308,6 +308,17 @@ void QtUserInterface::ShowProgress() {
 
 bool QtUserInterface::CancelRequested() {
   return progress_ && progress_->wasCanceled();
+}
+
+bool QtUserInterface::ConfirmStart(const std::string& question) {
+  QMessageBox box(QMessageBox::Question, Title(), QString::fromStdString(question),
+                  QMessageBox::NoButton, window_);
+  QPushButton* convert =
+      box.addButton(QString::fromUtf8(kConvertButtonText), QMessageBox::AcceptRole);
+  box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+  box.setDefaultButton(convert);
+  box.exec();
+  return box.clickedButton() == convert;
 }
 
 void QtUserInterface::BeginWait() {

@@ -40,7 +40,8 @@ class TForm1 : public QWidget {
 
   void BitBtn1Click();
   // Files and folders dropped on the window or given to the program.
-  void ConvertNamed(const std::vector<std::string>& named);
+  // With askFirst (the program was started with them) the user is asked once.
+  void ConvertNamed(const std::vector<std::string>& named, bool askFirst = false);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -78,6 +79,7 @@ class QtUserInterface final : public UserInterface {
   void Progress(std::size_t done, std::size_t total, const std::string& current) override;
   void FileProgress(std::uint64_t done, std::uint64_t total) override;
   bool CancelRequested() override;
+  bool ConfirmStart(const std::string& question) override;
 
   // Work that lasts longer than this shows its progress.
   int progressAfterMs = 1000;

@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
   const std::vector<std::string>& named = start.named;
   if (!named.empty()) {
     QMetaObject::invokeMethod(
-        &form, [&form, named] { form.ConvertNamed(named); }, Qt::QueuedConnection);
+        &form, [&form, named] { form.ConvertNamed(named, true); }, Qt::QueuedConnection);
   }
   return QApplication::exec();
 }
