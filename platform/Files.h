@@ -169,7 +169,8 @@ Files& SystemFiles();
 
 #ifdef _WIN32
 // How the file layer waits between tries while a file is busy (a scanner or
-// the indexer holding it for a moment); tests put in a pause of their own.
+// the indexer holding it for a moment); tests put in a pause of their own,
+// and an empty one brings the system's back.
 void SetBusyPause(std::function<void(unsigned milliseconds)> pause);
 #endif
 

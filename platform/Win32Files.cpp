@@ -38,8 +38,12 @@ Problem ProblemOf(DWORD error) {
   }
 }
 
+void Pause(unsigned milliseconds) {
+  ::Sleep(milliseconds);
+}
+
 std::function<void(unsigned)>& BusyPause() {
-  static std::function<void(unsigned)> pause = [](unsigned ms) { ::Sleep(ms); };
+  static std::function<void(unsigned)> pause = Pause;
   return pause;
 }
 
@@ -476,7 +480,7 @@ class Win32Files final : public Files {
 }  // namespace
 
 void SetBusyPause(std::function<void(unsigned)> pause) {
-  BusyPause() = std::move(pause);
+  BusyPause() = pause ? std::move(pause) : Pause;
 }
 
 std::string Reason(const FileError& error) {
