@@ -55,7 +55,9 @@ class User {
   std::wstring answer;
   std::vector<std::wstring> boxes;  // what each box said
   bool waitingInDialog = false, waitingInBox = false;
-  bool undo = false;  // a summary that offers to undo is closed by that button
+  bool undo = false;                 // a summary that offers to undo is closed by that button
+  bool decline = false;              // a box is closed by Escape
+  std::vector<std::wstring> firsts;  // each box's default button
   HWND focusAfterBox = nullptr;
   int answered = 0;
 
@@ -115,7 +117,15 @@ class User {
       if (offer != nullptr) {
         EXPECT_EQ(TextOf(offer), platform::Wide(kUndoButtonText));
       }
-      ::PostMessageW(window, WM_COMMAND, user.undo && offer != nullptr ? 22 : IDOK, 0);
+      if (const HWND first = ::GetDlgItem(window, IDOK); first && kind == L"KvoSummary") {
+        EXPECT_TRUE(::GetWindowLongW(first, GWL_STYLE) & BS_DEFPUSHBUTTON);
+        user.firsts.push_back(TextOf(first));
+      }
+      ::PostMessageW(window, WM_COMMAND,
+                     user.decline                    ? IDCANCEL
+                     : user.undo && offer != nullptr ? 22
+                                                     : IDOK,
+                     0);
       ++user.answered;
       return FALSE;
     }
@@ -213,8 +223,9 @@ TEST_F(Win32Window, TheButtonRunsAConversionAndGetsTheFocusBack) {
   const Step steps[] = {
       {"click", "", L""},
       {"space", "a.dat", platform::Wide(kSuccessText)},
-      {"enter", "a.dat", L"Falsche Dateiversion\ndie Datei hat schon Version 1.1"},
-      {"click", "c.dat", L"Kann Backup Datei nicht erzeugen.\nc.old gibt es schon"},
+      {"enter", "a.dat", L"Falsche Dateiversion\nDie Datei hat schon Version 1.1."},
+      {"click", "c.dat",
+       L"Kann Backup Datei nicht erzeugen.\nc.old gibt es schon. Die Datei ist unverändert."},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(testing::Message() << step.press << " " << step.chosen);
@@ -276,18 +287,46 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
   user.Until(2);
   ASSERT_EQ(user.boxes.size(), 3u);
   EXPECT_EQ(user.boxes[0], platform::Wide(kSuccessText));
-  EXPECT_EQ(
-      user.boxes[1],
-      platform::Wide("1 Datei umgesetzt, die alte hat nun die Endung .old.\r\n"
-                     "2 Dateien nicht umgesetzt:\r\n" +
-                     dir.Path("Ordner\\c.dat") +
-                     ": Kann Backup Datei nicht erzeugen (c.old gibt es schon)\r\n" +
-                     dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
+  EXPECT_EQ(user.boxes[1], platform::Wide("1 Datei umgesetzt, die alte hat nun die Endung .old.\r\n"
+                                          "2 Dateien nicht umgesetzt:\r\n" +
+                                          dir.Path("Ordner\\c.dat") +
+                                          ": Kann Backup Datei nicht erzeugen (c.old gibt es "
+                                          "schon. Die Datei ist unverändert)\r\n" +
+                                          dir.Path("fehlt.dat") +
+                                          ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
   EXPECT_EQ(user.boxes[2],
             platform::Wide("1 Datei rückgängig gemacht, sie hat wieder Version 1.0."));
   EXPECT_FALSE(dir.Has("Ordner/b.old"));
   EXPECT_EQ(dir.Get("Ordner/b.dat"), test::SmallFile());
   EXPECT_EQ(::GetFocus(), form->BitBtn1);
+}
+
+// Started with a file (a double-click, "Senden an"), the window asks once,
+// naming it, with "Daten umsetzen" first: declined, nothing happens;
+// answered, the file is converted. A drop converts at once.
+TEST_F(Win32Window, AStartWithFilesAsksOnce) {
+  test::TempDir dir;
+  dir.Put("Nord.dat", test::SmallFile());
+  dir.Put("Süd.dat", test::SmallFile());
+  const std::wstring question = platform::Wide("„Nord.dat“ umsetzen?\r\nim Ordner " +
+                                               dir.Path("").substr(0, dir.Path("").size() - 1));
+  User user(*form);
+  user.decline = true;
+  form->Show(SW_SHOWNORMAL, {dir.Path("Nord.dat")});
+  user.Until(1);
+  EXPECT_EQ(user.boxes, std::vector<std::wstring>{question});
+  EXPECT_FALSE(dir.Has("Nord.old"));
+  user.decline = false;
+  form->Show(SW_SHOWNORMAL, {dir.Path("Nord.dat")});
+  user.Until(2);
+  ::PostMessageW(form->window(), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(DropOf({platform::Wide(dir.Path("Süd.dat"))})), 0);
+  user.Until(1);
+  EXPECT_EQ(user.boxes, (std::vector<std::wstring>{question, question, platform::Wide(kSuccessText),
+                                                   platform::Wide(kSuccessText)}));
+  EXPECT_EQ(user.firsts, (std::vector<std::wstring>{L"Daten umsetzen", L"Daten umsetzen"}));
+  EXPECT_TRUE(dir.Has("Nord.old"));
+  EXPECT_TRUE(dir.Has("Süd.old"));
 }
 
 }  // namespace

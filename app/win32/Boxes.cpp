@@ -22,8 +22,8 @@ constexpr int kProgressBar = 11;
 constexpr int kSummaryText = 20;
 constexpr int kSummaryList = 21;
 constexpr int kSummaryUndo = 22;
-// Set on the owner while its summary box is closed by "Rückgängig machen".
-constexpr const wchar_t* kUndoChosen = L"KvoUndoChosen";
+// Set on the owner while a box is closed: the button chosen.
+constexpr const wchar_t* kChosen = L"KvoChosen";
 
 // Lines for controls, which break on "\r\n".
 std::wstring WindowsLines(const std::string& text) {
@@ -86,14 +86,14 @@ T* Self(HWND window, UINT message, LPARAM l) {
   return reinterpret_cast<T*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-// Closed by OK, Enter, Escape or its close button, or by the offer to undo.
-LRESULT CALLBACK SummaryProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+// Closed by a button, Enter (the first), Escape or its close button (both
+// IDCANCEL).
+LRESULT CALLBACK BoxProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(w) == kSummaryUndo) {
-        ::SetPropW(::GetWindow(window, GW_OWNER), kUndoChosen, reinterpret_cast<HANDLE>(1));
-      }
-      if (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL || LOWORD(w) == kSummaryUndo) {
+      if (HIWORD(w) == BN_CLICKED || LOWORD(w) == IDCANCEL) {
+        ::SetPropW(::GetWindow(window, GW_OWNER), kChosen,
+                   reinterpret_cast<HANDLE>(static_cast<INT_PTR>(LOWORD(w))));
         ::PostMessageW(window, WM_CLOSE, 0, 0);
       }
       return 0;
@@ -159,12 +159,12 @@ void Win32UserInterface::ShowError(const std::string& text) {
   ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK | MB_ICONSTOP);
 }
 
-bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, bool offerUndo) {
-  EndProgress();
-  const std::wstring text = WindowsLines(SummaryText(results));
-  const std::wstring failures = WindowsLines(FailureList(results));
+int Win32UserInterface::Box(const std::string& said, const std::string& list,
+                            const std::vector<Button>& buttons) {
+  const std::wstring text = WindowsLines(said);
+  const std::wstring listed = WindowsLines(list);
 
-  // As high as the counts' lines, and a list that scrolls below them.
+  // As high as the text, and a list that scrolls below it.
   const int margin = scale_(12), width = scale_(440), buttonHeight = scale_(25);
   RECT textRect{0, 0, width - 2 * margin, 0};
   const HDC dc = ::GetDC(window_);
@@ -172,39 +172,41 @@ bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, boo
   ::DrawTextW(dc, text.c_str(), -1, &textRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
   ::SelectObject(dc, previous);
   ::ReleaseDC(window_, dc);
-  const int listHeight = failures.empty() ? 0 : scale_(170);
+  const int listHeight = listed.empty() ? 0 : scale_(170);
   int y = margin;
   const RECT textPlace{margin, y, width - margin, y + textRect.bottom};
   y = textPlace.bottom + margin;
   const RECT listPlace{margin, y, width - margin, y + listHeight};
   if (listHeight > 0) y = listPlace.bottom + margin;
-  // OK alone in the middle, or OK and the offer to undo side by side.
-  const int okWidth = scale_(88), undoWidth = offerUndo ? scale_(140) : 0;
-  const int buttonsWidth = okWidth + (offerUndo ? scale_(8) + undoWidth : 0);
-  const int left = (width - buttonsWidth) / 2;
-  const RECT buttonPlace{left, y, left + okWidth, y + buttonHeight};
-  const RECT undoPlace{width - left - undoWidth, y, width - left, y + buttonHeight};
 
   const HWND box =
-      Popup(L"KvoSummary", &SummaryProc, window_, {width, y + buttonHeight + margin}, nullptr);
+      Popup(L"KvoSummary", &BoxProc, window_, {width, y + buttonHeight + margin}, nullptr);
   Child(box, L"STATIC", text, SS_LEFT | SS_NOPREFIX, textPlace, kSummaryText, font_);
   if (listHeight > 0) {
-    Child(box, L"EDIT", failures,
+    Child(box, L"EDIT", listed,
           // Long lines wrap: a cut reason reads wrong.
           WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY, listPlace, kSummaryList, font_);
   }
-  const HWND ok =
-      Child(box, L"BUTTON", L"OK", WS_TABSTOP | BS_DEFPUSHBUTTON, buttonPlace, IDOK, font_);
-  if (offerUndo) {
-    Child(box, L"BUTTON", platform::Wide(kUndoButtonText), WS_TABSTOP | BS_PUSHBUTTON, undoPlace,
-          kSummaryUndo, font_);
+  // The buttons side by side in the middle; the first is the default.
+  const int gap = scale_(8);
+  int buttonsWidth = -gap;
+  for (const Button& b : buttons) buttonsWidth += scale_(b.width) + gap;
+  int left = (width - buttonsWidth) / 2;
+  HWND first = nullptr;
+  for (const Button& b : buttons) {
+    const RECT place{left, y, left + scale_(b.width), y + buttonHeight};
+    const HWND button =
+        Child(box, L"BUTTON", platform::Wide(b.text),
+              WS_TABSTOP | (first ? BS_PUSHBUTTON : BS_DEFPUSHBUTTON), place, b.id, font_);
+    if (first == nullptr) first = button;
+    left = place.right + gap;
   }
-  ::RemovePropW(window_, kUndoChosen);
+  ::RemovePropW(window_, kChosen);
 
   // Modal: the window waits until the box is closed.
   ::EnableWindow(window_, FALSE);
   ::ShowWindow(box, SW_SHOW);
-  ::SetFocus(ok);
+  ::SetFocus(first);
   MSG message;
   while (::IsWindow(box) && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (::IsDialogMessageW(box, &message)) continue;
@@ -213,7 +215,18 @@ bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, boo
   }
   if (message.message == WM_QUIT) ::PostQuitMessage(static_cast<int>(message.wParam));
   ::EnableWindow(window_, TRUE);
-  return ::RemovePropW(window_, kUndoChosen) != nullptr;
+  return static_cast<int>(reinterpret_cast<INT_PTR>(::RemovePropW(window_, kChosen)));
+}
+
+bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, bool offerUndo) {
+  EndProgress();
+  std::vector<Button> buttons{{"OK", IDOK, 88}};
+  if (offerUndo) buttons.push_back({kUndoButtonText, kSummaryUndo, 140});
+  return Box(SummaryText(results), FailureList(results), buttons) == kSummaryUndo;
+}
+
+bool Win32UserInterface::ConfirmStart(const std::string& question) {
+  return Box(question, "", {{kConvertButtonText, IDOK, 120}, {"Abbrechen", IDCANCEL, 88}}) == IDOK;
 }
 
 void Win32UserInterface::BeginWait() {

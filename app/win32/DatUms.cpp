@@ -253,8 +253,8 @@ void TForm1::BitBtn1Click() {
   Guarded([this] { RunConversion(*ui_, platform::SystemFiles()); });
 }
 
-void TForm1::ConvertNamed(const std::vector<std::string>& named) {
-  Guarded([&] { RunConversion(*ui_, platform::SystemFiles(), named); });
+void TForm1::ConvertNamed(const std::vector<std::string>& named, bool askFirst) {
+  Guarded([&] { RunConversion(*ui_, platform::SystemFiles(), named, {.askFirst = askFirst}); });
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -296,7 +296,7 @@ LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM w, LPARAM 
       form->ConvertNamed(DroppedFiles(reinterpret_cast<HDROP>(w)));
       return 0;
     case kConvertNamed:
-      form->ConvertNamed(std::exchange(form->named_, {}));
+      form->ConvertNamed(std::exchange(form->named_, {}), true);
       return 0;
     case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(l);

@@ -35,6 +35,7 @@ class Win32UserInterface final : public UserInterface {
   void ShowInformation(const std::string& text) override;
   void ShowError(const std::string& text) override;
   bool ShowSummary(const std::vector<FileResult>& results, bool offerUndo) override;
+  bool ConfirmStart(const std::string& question) override;
   void BeginWait() override;
   void EndWait() override;
   void Progress(std::size_t done, std::size_t total, const std::string& current) override;
@@ -47,6 +48,15 @@ class Win32UserInterface final : public UserInterface {
   std::chrono::milliseconds progressAfter{1000};
 
  private:
+  struct Button {
+    std::string text;
+    int id;
+    int width;  // at 96 dots per inch
+  };
+  // A box of the window's own: the text, a list that scrolls (when not
+  // empty) and the buttons, the first the default. The button chosen;
+  // IDCANCEL for Escape or the close button.
+  int Box(const std::string& text, const std::string& list, const std::vector<Button>& buttons);
   void ShowProgress();
   void EndProgress();
 
@@ -77,8 +87,9 @@ class TForm1 {
   int Run();
 
   void BitBtn1Click();
-  // Files and folders dropped on the window or given to the program.
-  void ConvertNamed(const std::vector<std::string>& named);
+  // Files and folders dropped on the window or given to the program; with
+  // askFirst (the program was started with them) the user is asked once.
+  void ConvertNamed(const std::vector<std::string>& named, bool askFirst = false);
   // Lays the window out for a display of dpi dots per inch.
   void ApplyDpi(UINT dpi);
 
