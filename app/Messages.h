@@ -23,6 +23,8 @@ inline constexpr const char* kChangedText = "Die Datei wurde während des Umsetz
 inline constexpr const char* kFolderNotSyncedText =
     "Datei umgesetzt, die alte Datei hat nun die Endung .old, doch der Ordner konnte nicht "
     "sicher gespeichert werden";
+// Behind every failed conversion: where the original is.
+inline constexpr const char* kUnchangedFileText = "Die Datei ist unverändert.";
 inline constexpr const char* kInterruptedText = "Abgebrochen, die Datei ist unverändert.";
 inline constexpr const char* kNothingFoundText = "Keine Datei mit der Endung .dat gefunden";
 inline constexpr const char* kAlreadyConvertedText = "Schon auf Version 1.1, nichts zu tun";
@@ -57,7 +59,7 @@ inline constexpr const char* kChangedWhileUndoneDetail =
     "die Datei oder ihre Sicherung wurde während des Rückgängigmachens verändert";
 // Why a file was left alone, behind the message.
 inline constexpr const char* kOwnBackupDetail =
-    "das ist selbst eine Sicherung (Endung .old); sie bleibt, wie sie ist";
+    "das ist selbst eine Sicherung mit der Endung .old; sie bleibt, wie sie ist";
 inline constexpr const char* kAlreadyConvertedDetail = "die Datei hat schon Version 1.1";
 inline constexpr const char* kFolderNotWritableDetail =
     "in diesem Ordner darf keine Datei angelegt werden";

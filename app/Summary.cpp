@@ -26,21 +26,49 @@ std::string Files(std::size_t n) {
 
 }  // namespace
 
+namespace {
+
+// Why a file ended as it did: the detail, or why it could not be opened;
+// a failed conversion adds where the original is, which is under its name
+// unless another program changed it meanwhile.
+std::string Why(const FileResult& r) {
+  std::string why = !r.detail.empty() ? r.detail : r.openProblem ? ProblemText(*r.openProblem) : "";
+  if (r.operation == Operation::Convert && r.outcome == Outcome::Failed &&
+      !r.message.starts_with(kChangedText)) {
+    why = why.empty() ? kUnchangedFileText : Sentence(why) + " " + kUnchangedFileText;
+  }
+  return why;
+}
+
+}  // namespace
+
+std::string Sentence(std::string text) {
+  // A name (of a backup, say) stays as it is written.
+  const std::size_t word = text.find(' ');
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z' &&
+      text.substr(0, word).find('.') == std::string::npos) {
+    text[0] = static_cast<char>(text[0] - 'a' + 'A');
+  }
+  if (!text.empty() && !text.ends_with('.') && !text.ends_with('!') && !text.ends_with('?')) {
+    text += '.';
+  }
+  return text;
+}
+
 std::string Explained(const FileResult& r) {
-  const std::string why = !r.detail.empty() ? r.detail
-                          : r.openProblem   ? ProblemText(*r.openProblem)
-                                            : "";
+  std::string why = Why(r);
   if (why.empty()) return r.message;
-  // The reason in brackets closes the sentence: no full stop before it.
+  // The reason in brackets closes the sentence: no full stop before it, and
+  // none at its end.
   std::string message = r.message;
   if (message.ends_with('.')) message.pop_back();
+  if (why.ends_with('.')) why.pop_back();
   return message + " (" + why + ")";
 }
 
 std::string BoxText(const FileResult& r) {
-  if (!r.detail.empty()) return r.message + "\n" + r.detail;
-  if (r.openProblem) return r.message + "\n" + ProblemText(*r.openProblem);
-  return r.message;
+  const std::string why = Why(r);
+  return why.empty() ? r.message : r.message + "\n" + Sentence(why);
 }
 
 bool IsProblem(const FileResult& r) {

@@ -27,7 +27,10 @@ std::string FailureList(const std::vector<FileResult>& results);
 // detail, or why it could not be opened).
 std::string Explained(const FileResult& result);
 // What a file's own box says: its message, and as a second line why (the
-// detail, or why it could not be opened).
+// detail, or why it could not be opened), as a sentence.
 std::string BoxText(const FileResult& result);
+// A phrase as a sentence: a capital first letter (unless it starts with a
+// file's name) and a full stop.
+std::string Sentence(std::string text);
 
 }  // namespace kvo

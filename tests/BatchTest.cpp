@@ -105,14 +105,16 @@ TEST(Batch, SeveralFilesEndInOneSummary) {
     files.openFilesAllowed = c.openFilesAllowed;
     test::FakeUi ui;
     const auto results = RunConversion(ui, files, {dir.Path("")});
-    EXPECT_EQ(ui.messages,
-              std::vector<std::string>{
-                  "summary: 2 Dateien umgesetzt, die alten haben nun die Endung .old.\n"
-                  "1 Datei war schon auf Version 1.1.\n"
-                  "2 Dateien nicht umgesetzt:\n" +
-                  dir.Path("belegt.dat") +
-                  ": Kann Backup Datei nicht erzeugen (belegt.old gibt es schon)\n" +
-                  dir.Path("kurz.dat") + ": Datei ist unvollständig.\n"});
+    EXPECT_EQ(
+        ui.messages,
+        std::vector<std::string>{
+            "summary: 2 Dateien umgesetzt, die alten haben nun die Endung .old.\n"
+            "1 Datei war schon auf Version 1.1.\n"
+            "2 Dateien nicht umgesetzt:\n" +
+            dir.Path("belegt.dat") +
+            ": Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die Datei ist "
+            "unverändert)\n" +
+            dir.Path("kurz.dat") + ": Datei ist unvollständig (Die Datei ist unverändert)\n"});
     EXPECT_EQ(ui.waiting, 0);
     EXPECT_FALSE(ui.waitingDuringMessage);
     EXPECT_EQ(results.size(), 5u);

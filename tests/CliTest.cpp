@@ -71,8 +71,9 @@ TEST(Cli, ConvertsTheGoodFilesOfAMixedBatchAndReportsTheRest) {
             "Zusammenfassung: 1 umgesetzt, 3 nicht umgesetzt\n");
   EXPECT_EQ(r.err,
             "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
-            "kurz.dat: Datei ist unvollständig.\n"
-            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon)\n");
+            "kurz.dat: Datei ist unvollständig (Die Datei ist unverändert)\n"
+            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die Datei ist "
+            "unverändert)\n");
   auto after = Snapshot(dir);
   EXPECT_EQ(after["gut.old"], before.at("gut.dat"));
   EXPECT_EQ(after["gut.dat"], ConvertImage(before.at("gut.dat"), *std::make_unique<TableSets>()));
@@ -92,8 +93,9 @@ TEST(Cli, CheckChangesNothingOnDisk) {
             "Zusammenfassung: 1 umsetzbar, 3 nicht umsetzbar\n");
   EXPECT_EQ(r.err,
             "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
-            "kurz.dat: Datei ist unvollständig.\n"
-            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon)\n");
+            "kurz.dat: Datei ist unvollständig (Die Datei ist unverändert)\n"
+            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die Datei ist "
+            "unverändert)\n");
   EXPECT_EQ(Snapshot(dir), before);
   EXPECT_EQ(Cli(dir, "--check gut.dat").status, 0);
   EXPECT_EQ(Snapshot(dir), before);

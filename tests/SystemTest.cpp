@@ -59,7 +59,9 @@ TEST(SystemErrors, AFolderThatCannotBeWrittenKeepsTheFileAsItWas) {
     }
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.starts_with("a.dat: Kann Backup Datei nicht erzeugen (")) << r.err;
-    EXPECT_TRUE(r.err.ends_with("(in diesem Ordner darf keine Datei angelegt werden)\n")) << r.err;
+    EXPECT_TRUE(r.err.ends_with(
+        "(In diesem Ordner darf keine Datei angelegt werden. Die Datei ist unverändert)\n"))
+        << r.err;
     EXPECT_EQ(dir.Names(), Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), v10);
   }
@@ -82,7 +84,7 @@ TEST(SystemErrors, AFullDiskBringsTheOriginalBack) {
   // In words a user knows, and never the temporary file's name.
   EXPECT_EQ(r.err,
             "a.dat: Kann neue Datei nicht erzeugen (Auf dem Datenträger ist nicht genug "
-            "Platz.)\n");
+            "Platz. Die Datei ist unverändert)\n");
   EXPECT_EQ(names, Names{"a.dat"});
   EXPECT_EQ(kept, v10);
 }
@@ -135,7 +137,7 @@ TEST(SystemLimits, AFileSizeLimitFailsOneFileAndTheBatchGoesOn) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "gross.dat: Kann neue Datei nicht erzeugen (Die Datei wäre größer, als das "
-            "System erlaubt.)\n");
+            "System erlaubt. Die Datei ist unverändert)\n");
   EXPECT_EQ(dir.Names(), (Names{"gross.dat", "klein.dat", "klein.old"}));
   EXPECT_EQ(dir.Get("gross.dat"), big);
   EXPECT_EQ(dir.Get("klein.old"), small);
@@ -260,7 +262,7 @@ TEST(SystemLimits, ASmallStackOrTightMemoryNeverCrashes) {
   dir.Put("a.dat", v10);
   const auto tight = Cli(dir, "a.dat", "ulimit -v 60000; ");
   EXPECT_EQ(tight.status, 1);
-  EXPECT_EQ(tight.err, "a.dat: Zu wenig Arbeitsspeicher.\n");
+  EXPECT_EQ(tight.err, "a.dat: Zu wenig Arbeitsspeicher (Die Datei ist unverändert)\n");
   EXPECT_EQ(dir.Names(), Names{"a.dat"});
   const auto small = Cli(dir, "a.dat", "ulimit -s 128; ");
   EXPECT_EQ(small.status, 0) << small.err;

@@ -297,14 +297,15 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
   boxes.undo = true;
   Drop(&form, {url("Ordner"), url("fehlt.dat")});
   EXPECT_EQ(boxes.seen,
-            (std::vector<std::string>{
-                kSuccessText,
-                "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
-                "2 Dateien nicht umgesetzt:\n" +
-                    dir.Path("Ordner/c.dat") +
-                    ": Kann Backup Datei nicht erzeugen (c.old gibt es schon)\n" +
-                    dir.Path("fehlt.dat") + ": Falsche Dateiversion (Datei nicht gefunden)\n",
-                "1 Datei rückgängig gemacht, sie hat wieder Version 1.0."}));
+            (std::vector<std::string>{kSuccessText,
+                                      "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
+                                      "2 Dateien nicht umgesetzt:\n" +
+                                          dir.Path("Ordner/c.dat") +
+                                          ": Kann Backup Datei nicht erzeugen (c.old gibt es "
+                                          "schon. Die Datei ist unverändert)\n" +
+                                          dir.Path("fehlt.dat") +
+                                          ": Falsche Dateiversion (Datei nicht gefunden)\n",
+                                      "1 Datei rückgängig gemacht, sie hat wieder Version 1.0."}));
   EXPECT_FALSE(boxes.cutOff);
   EXPECT_TRUE(dir.Has("a.old"));
   EXPECT_FALSE(dir.Has("Ordner/b.old"));
@@ -408,7 +409,9 @@ TEST(Window, KeysPressTheButtonAndItKeepsTheFocus) {
   const Step steps[] = {
       {Qt::Key_Space, "", {}},
       {Qt::Key_Return, "a.dat", {kSuccessText}},
-      {Qt::Key_Enter, "a.dat", {std::string(kWrongVersionText) + "\n" + kAlreadyConvertedDetail}},
+      {Qt::Key_Enter,
+       "a.dat",
+       {std::string(kWrongVersionText) + "\nDie Datei hat schon Version 1.1."}},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.chosen);

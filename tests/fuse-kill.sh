@@ -101,7 +101,7 @@ Zusammenfassung: 1 umgesetzt und unverändert, 0 beschädigt oder nicht lesbar" 
 # ... and is never converted itself, in whatever case it is named.
 out=$("$cli" "$work/m/case/NORD.OLD" 2>&1)
 runs=$((runs + 1))
-[ "$out" = "$work/m/case/NORD.OLD: Kann Backup Datei nicht erzeugen (das ist selbst eine Sicherung (Endung .old); sie bleibt, wie sie ist)" ] &&
+[ "$out" = "$work/m/case/NORD.OLD: Kann Backup Datei nicht erzeugen (Das ist selbst eine Sicherung mit der Endung .old; sie bleibt, wie sie ist. Die Datei ist unverändert)" ] &&
   cmp -s "$work/m/case/NORD.OLD" "$work/original" || fail "NORD.OLD named: $out"
 unmount_image
 for step in convert undo; do
