@@ -66,6 +66,12 @@ std::string Explained(const FileResult& r) {
   return message + " (" + why + ")";
 }
 
+std::string FileLine(const FileResult& r) {
+  // In a folder that was named, a file converted before is said as such.
+  const bool already = r.outcome == Outcome::AlreadyConverted && r.inFolder;
+  return r.path + ": " + (already ? kAlreadyConvertedText : Explained(r));
+}
+
 std::string BoxText(const FileResult& r) {
   const std::string why = Why(r);
   return why.empty() ? r.message : r.message + "\n" + Sentence(why);

@@ -26,6 +26,9 @@ std::string FailureList(const std::vector<FileResult>& results);
 // What a file's line says: its message, and behind it in brackets why (the
 // detail, or why it could not be opened).
 std::string Explained(const FileResult& result);
+// A file's line on the command line and in the browser: its path and what
+// befell it.
+std::string FileLine(const FileResult& result);
 // What a file's own box says: its message, and as a second line why (the
 // detail, or why it could not be opened), as a sentence.
 std::string BoxText(const FileResult& result);

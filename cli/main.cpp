@@ -95,11 +95,7 @@ class CommandLineUi final : public kvo::UserInterface {
     ShowProgress("");
     const bool problem = kvo::IsProblem(r);
     bad_ += problem;
-    // In a folder that was named, a file converted before is said as such.
-    const bool already = r.outcome == kvo::Outcome::AlreadyConverted && r.inFolder;
-    (problem ? std::cerr : std::cout)
-        << Printable(r.path + ": " + (already ? kvo::kAlreadyConvertedText : kvo::Explained(r)))
-        << std::endl;
+    (problem ? std::cerr : std::cout) << Printable(kvo::FileLine(r)) << std::endl;
   }
 
   int bad() const { return bad_; }
