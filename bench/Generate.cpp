@@ -1,5 +1,6 @@
 // kvo-gen: writes a random version 1.0 data file, the same bytes for the
 // same seed. For tests, benchmarks and trying the tool out.
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -11,11 +12,83 @@ namespace {
 
 constexpr const char* kUsage =
     "Aufruf: kvo-gen [--seed N] [--mb M] [--count BLOCK=N]... DATEI\n"
+    "       kvo-gen --edge-cases ORDNER\n"
     "Schreibt eine zufällige Datendatei der Version 1.0: zufällige Feldbytes,\n"
     "Textlängen 0 bis 255 mit Resten dahinter.\n"
     "  --seed N         Startwert (1)\n"
     "  --mb M           etwa M Megabyte, vor allem in den gezählten Blöcken\n"
-    "  --count BLOCK=N  Satzanzahl eines gezählten Blocks (6-10, 12, 13, 17, 18)\n";
+    "  --count BLOCK=N  Satzanzahl eines gezählten Blocks (6-10, 12, 13, 17, 18)\n"
+    "  --edge-cases     die Grenzfälle der Tests als Dateien in ORDNER\n";
+
+bool Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (file.flush()) return true;
+  std::cerr << "kvo-gen: kann " << path << " nicht schreiben\n";
+  return false;
+}
+
+// The files the reader's and the header check's tests are built from: for
+// another implementation of the core to be compared with this one.
+int EdgeCases(const std::string& folder) {
+  using kvo::test::DatFile;
+  using kvo::test::Version;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+  const auto v10 = kvo::test::HeaderOf(Version::V10);
+  const std::vector<std::uint8_t> header(v10.begin(), v10.end());
+  files.push_back({"leer", {}});
+  files.push_back({"kopf-zu-kurz", {header.begin(), header.end() - 1}});
+  files.push_back({"nur-kopf", header});
+  files.push_back({"version-1.1", DatFile::Empty(Version::V11).Bytes()});
+  for (const std::size_t at : {std::size_t{0}, std::size_t{22}}) {
+    auto other = kvo::test::SmallFile(2);
+    other[at] = at == 0 ? 21 : '_';
+    files.push_back({"kopf-byte-" + std::to_string(at), other});
+  }
+  files.push_back({"alles-null", DatFile::Empty(Version::V10).Bytes()});
+  // Cut short anywhere, and just before the end.
+  const auto whole = kvo::test::SmallFile(7);
+  std::vector<std::size_t> cuts;
+  for (std::size_t cut = 23; cut < whole.size(); cut += 997) cuts.push_back(cut);
+  for (const std::size_t back : {1, 2, 3, 4, 5, 70, 71, 128, 129})
+    cuts.push_back(whole.size() - back);
+  for (const std::size_t cut : cuts) {
+    files.push_back({"gekuerzt-" + std::to_string(cut), {whole.begin(), whole.begin() + cut}});
+  }
+  // Bytes behind the last block.
+  for (const std::size_t extra : {1, 1000}) {
+    auto longer = whole;
+    longer.resize(whole.size() + extra, 0x5a);
+    files.push_back({"dahinter-" + std::to_string(extra), longer});
+  }
+  // Counts alone, without the records they announce.
+  const std::pair<int, std::int32_t> counts[] = {
+      {6, -1},
+      {7, -5},
+      {8, INT32_MIN},
+      {9, -1},
+      {10, -1},
+      {12, -1},
+      {13, -2},
+      {6, 0x7FFFFFFF},
+      {18, 0x7FFFFFFF / 70 + 1},
+      {7, 0x7FFFFFFF / 350 + 1},
+      {13, 0x7FFFFFFF / 14},
+      {17, 1000},
+      {17, -1},
+      {18, INT32_MIN},
+  };
+  for (const auto& [block, count] : counts) {
+    DatFile f = DatFile::Empty(Version::V10);
+    f.counts[block] = count;
+    files.push_back({"anzahl-b" + std::to_string(block) + "-" + std::to_string(count), f.Bytes()});
+  }
+  for (const auto& [name, bytes] : files) {
+    if (!Write(folder + "/" + name + ".dat", bytes)) return 1;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -28,6 +101,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
       const bool hasValue = i + 1 < argc;
+      if (arg == "--edge-cases" && hasValue) return EdgeCases(argv[i + 1]);
       if (arg == "--version") {
         std::cout << "kvo-gen " << KVO_VERSION << "\n";
         return 0;
@@ -67,13 +141,6 @@ int main(int argc, char** argv) {
     kvo::test::Random random(seed);
     kvo::test::Randomise(f, random);
   }
-  const auto bytes = f.Bytes();
-  std::ofstream file(out, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  if (!file.flush()) {
-    std::cerr << "kvo-gen: kann " << out << " nicht schreiben\n";
-    return 1;
-  }
+  if (!Write(out, f.Bytes())) return 1;
   return 0;
 }
