@@ -307,9 +307,9 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
     EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_EQ(r.message, std::string(c.undo ? kNotUndoneText : kChangedText) + ".");
     // The file is as the other program left it: never called unchanged.
-    EXPECT_EQ(BoxText(r), c.undo ? std::string(kNotUndoneText) + ".\n" +
-                                       Sentence(kChangedWhileUndoneDetail)
-                                 : r.message);
+    EXPECT_EQ(BoxText(r),
+              c.undo ? std::string(kNotUndoneText) + ".\n" + Sentence(kChangedWhileUndoneDetail)
+                     : r.message);
     EXPECT_EQ(dir.Names(), c.undo ? (Names{"a.dat", "a.old"}) : Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), c.after);
     if (c.undo) {
