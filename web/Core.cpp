@@ -214,9 +214,4 @@ const char* kvo_summary() {
   return Text("Zusammenfassung: " + CountsLine(TheRun().results, TheRun().operation));
 }
 
-// The summary box's text, as the windows show it.
-const char* kvo_summary_text() {
-  return Text(SummaryText(TheRun().results) + "\n" + FailureList(TheRun().results));
-}
-
 }  // extern "C"

@@ -419,13 +419,8 @@
 
   // For the browser tests and for scripts: a run over a folder handle, as if
   // the user had picked it.
-  window.kvoConvertFolder = (dir) => convertHere_(dir);
-  async function convertHere_(dir) {
+  window.kvoConvertFolder = async (dir) => {
     await convertHere(await walkFolder(dir, dir.name ? dir.name + '/' : '', []));
-    return window.kvoLastRun;
-  }
-  window.kvoUndo = async () => {
-    await run(lastRun.splice(0), 3, undoInPlace);
     return window.kvoLastRun;
   };
 
