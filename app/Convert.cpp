@@ -18,6 +18,34 @@ bool ChangedSince(Files& files, const std::string& path, const platform::InputFi
   }
 }
 
+// The system could not give us the whole file, or could not take the new
+// one: the user is told which.
+struct ReadFailed {
+  std::string reason;
+};
+struct WriteFailed {
+  std::string reason;
+};
+
+// Rethrows the exception at hand in the user's words where it is the
+// original's: the system could not give the whole file, or another program
+// changed it while it was read (a file cut short reads as incomplete).
+[[noreturn]] void Unreadable(Files& files, const std::string& path, const platform::InputFile& in) {
+  try {
+    throw;
+  } catch (const ReadFailed& e) {
+    throw KvoError(kReadFailedText, e.reason);
+  } catch (const KvoError&) {
+    if (ChangedSince(files, path, in)) throw KvoError(kChangedText);
+    throw;
+  }
+}
+
+// Files up to this size are read in one call; the new file's bytes go out
+// in calls of up to this size, and larger blocks' windows straight.
+constexpr std::uint64_t kWholeBytes = std::uint64_t{8} << 20;
+constexpr std::size_t kGatheredBytes = std::size_t{4} << 20;
+
 // Counts the bytes of one file as they are read and written, tells the user
 // every few megabytes, and stops there when asked to: until the file is
 // complete, nothing of the user's has changed.
@@ -42,11 +70,23 @@ class MeteredSource final : public ByteSource {
  public:
   MeteredSource(ByteSource& in, Meter& meter) : in_(in), meter_(meter) {}
   std::size_t Read(std::span<std::uint8_t> out) override {
-    const std::size_t n = in_.Read(out);
+    std::size_t n = 0;
+    try {
+      n = in_.Read(out);
+    } catch (const FileError& e) {
+      throw ReadFailed{platform::Reason(e)};
+    }
     meter_.Add(n);
     return n;
   }
   std::uint64_t Remaining() const override { return in_.Remaining(); }
+  std::uint64_t Skip(std::uint64_t n) override {
+    try {
+      return in_.Skip(n);
+    } catch (const FileError& e) {
+      throw ReadFailed{platform::Reason(e)};
+    }
+  }
 
  private:
   ByteSource& in_;
@@ -57,7 +97,11 @@ class MeteredSink final : public ByteSink {
  public:
   MeteredSink(ByteSink& out, Meter& meter) : out_(out), meter_(meter) {}
   void Write(std::span<const std::uint8_t> bytes) override {
-    out_.Write(bytes);
+    try {
+      out_.Write(bytes);
+    } catch (const FileError& e) {
+      throw WriteFailed{platform::Reason(e)};
+    }
     meter_.Add(bytes.size());
   }
 
@@ -111,13 +155,41 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   }
 
   TableSets& tables = Tables();
+  ClearTables(tables);
+  const std::uint64_t size = staged.input->Identity().size;
   // Read once and written once, the new file about as long as the old.
-  Meter meter(ui_, 2 * staged.input->Identity().size);
-  const Counts counts = ReadWhole(staged, tables, meter);
-  // The format ends with its last block; whatever follows is not carried
-  // over, and stays in the backup.
-  const std::uint64_t extra = staged.input->Remaining();
-  ConvertTables(tables, counts);
+  Meter meter(ui_, 2 * size);
+  MeteredSource metered(*staged.input, meter);
+  // A file that fits the buffer is read in one call and converted from
+  // memory; a larger one is read window by window as it is converted.
+  std::optional<std::span<const std::uint8_t>> whole;
+  std::optional<MemorySource> held;
+  int passes = 0;
+  const auto fromTheStart = [&]() -> ByteSource& {
+    if (size <= kWholeBytes) {
+      if (!whole) whole = whole_.Fill(metered, static_cast<std::size_t>(metered.Remaining()));
+      return held.emplace(*whole);
+    }
+    if (passes++ > 0) {
+      staged.input->Rewind();
+      metered.Skip(kHeader0.size());
+    }
+    return metered;
+  };
+  std::uint64_t extra = 0;
+  Counts counts;
+  try {
+    // A damaged file is refused here, before anything is made: a large one
+    // by its count fields alone.
+    counts = SurveyDataFile0(fromTheStart(), tables);
+    if (options_.checkOnly) {
+      ByteSource& in = fromTheStart();
+      ReadDataFile0(in, tables);
+      extra = in.Remaining();
+    }
+  } catch (...) {
+    Unreadable(files_, path, *staged.input);
+  }
   if (options_.checkOnly) {
     CheckCommittable(files_, staged, ConvertedSize(counts));
     staged = {};
@@ -132,34 +204,27 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     Rethrow(e);
   }
   try {
-    MeteredSink out(*staged.output, meter);
-    WriteDataFile(out, tables, counts);
+    ByteSource& in = fromTheStart();
+    MeteredSink metering(*staged.output, meter);
+    BufferedSink out(metering, gathered_.Take(kGatheredBytes));
+    // Counts other than the survey's: the file was written to meanwhile.
+    if (ConvertDataFile0(in, &out, tables) != counts) throw KvoError(kChangedText);
+    out.Flush();
+    extra = in.Remaining();
     staged.output->Complete(*staged.input);
   } catch (const FileError& e) {
     Abandon(files_, staged);
     throw KvoError(kOutputFailedText, platform::Reason(e));
+  } catch (const WriteFailed& e) {
+    Abandon(files_, staged);
+    throw KvoError(kOutputFailedText, e.reason);
   } catch (...) {
     Abandon(files_, staged);
-    throw;
+    Unreadable(files_, path, *staged.input);
   }
   // Settled once its group is committed.
   Settle(result, Outcome::Converted, kSuccessText,
          extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(staged.backup), false) : "");
-}
-
-Counts Preparation::ReadWhole(Staged& staged, TableSets& tables, Meter& meter) {
-  ClearTables(tables);
-  try {
-    MeteredSource in(*staged.input, meter);
-    return ReadDataFile0(in, tables);
-  } catch (const FileError& e) {
-    // The system could not give us the whole file: not the file's fault.
-    throw KvoError(kReadFailedText, platform::Reason(e));
-  } catch (const KvoError&) {
-    // Cut short by another program while it was read?
-    if (ChangedSince(files_, staged.path, *staged.input)) throw KvoError(kChangedText);
-    throw;
-  }
 }
 
 // Whether the backup is a copy of the original, made by an interrupted run

@@ -78,6 +78,29 @@ void ConfirmFolder(Files& files, const std::string& folder, const std::vector<Me
 using FileKey = std::pair<std::uint64_t, std::uint64_t>;  // device and index
 FileKey KeyOf(const platform::FileIdentity& id);
 
+// A buffer kept from file to file and grown as needed: its memory is had
+// once per run, not once per file.
+class Scratch {
+ public:
+  std::span<std::uint8_t> Take(std::size_t n) {
+    if (n > size_) {
+      bytes_.reset();
+      bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(n);
+      size_ = n;
+    }
+    return {bytes_.get(), n};
+  }
+  // Up to n bytes read from in: as many as it gave.
+  std::span<const std::uint8_t> Fill(ByteSource& in, std::size_t n) {
+    const auto bytes = Take(n);
+    return bytes.first(ReadFully(in, bytes));
+  }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t size_ = 0;
+};
+
 // One file of a run, from its name to what its operation stages for the
 // group's commit (or to the reason it goes no further). The parts common
 // to every operation are in Prepare.cpp; conversion's in Convert.cpp,
@@ -116,7 +139,6 @@ class Preparation {
   void Stage(FileResult& result, Staged& staged, const std::string& path,
              std::unique_ptr<platform::FolderHold> folder, std::unique_ptr<platform::InputFile> in,
              Seen& seen);
-  Counts ReadWhole(Staged& staged, TableSets& tables, class Meter& meter);
   bool HoldsOriginal(Staged& staged);
 
   // Look.cpp
@@ -139,6 +161,8 @@ class Preparation {
   // Undo: the names that are second names of another's file, and what they
   // hold (name met first, version).
   std::map<std::size_t, std::pair<std::string, const char*>> planned_;
+  // A file read whole, and a new file's bytes gathered for one write.
+  Scratch whole_, gathered_;
 };
 
 // Lets go of the files that undo replaced, on a thread of its own: freeing a

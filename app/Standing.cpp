@@ -106,11 +106,9 @@ Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const s
       return Found(Standing::Damaged, name + " hat nicht Version 1.0");
     }
     ClearTables(tables);
-    const Counts counts = ReadDataFile0(*old, tables);
-    ConvertTables(tables, counts);
     file->Rewind();
     ComparingSink compared(*file, file->Identity().size);
-    WriteDataFile(compared, tables, counts);
+    const Counts counts = ConvertDataFile0(*old, &compared, tables);
     compared.Finish();
     ClearTables(tables);
     if (!compared.Same()) {

@@ -12,23 +12,6 @@
 
 namespace kvo {
 
-std::size_t MemorySource::Read(std::span<std::uint8_t> out) {
-  const std::size_t n = std::min(out.size(), bytes_.size() - pos_);
-  if (n > 0) std::memcpy(out.data(), bytes_.data() + pos_, n);
-  pos_ += n;
-  return n;
-}
-
-std::size_t ReadFully(ByteSource& in, std::span<std::uint8_t> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const std::size_t n = in.Read(out.subspan(done));
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
-}
-
 bool CheckHeader0(std::span<const std::uint8_t> header) {
   // The stored header's length byte is 22, so a match always compares all
   // 23 bytes, and anything shorter than that cannot match.
@@ -99,120 +82,155 @@ void ReadExact(ByteSource& in, std::span<std::uint8_t> out) {
   if (ReadFully(in, out) != out.size()) throw KvoError(kIncompleteText);
 }
 
-// Reads a count and its records. The count is checked before anything is
-// allocated, against the larger record size of the two versions (recordSize11
-// is the version 1.1 one), so that a count the conversion could not size
-// stops the run here, before the backup is made.
-template <class Rec0>
-std::int32_t ReadCounted(ByteSource& in, Growable<Rec0>& table, std::size_t recordSize11,
-                         bool negativeAllowed = false) {
-  std::uint8_t raw[4];
-  ReadExact(in, raw);
-  const std::int32_t count = LoadLE32(raw);
-  if (count < 0 && negativeAllowed) return count;
-  CheckTableRange(count, std::max(sizeof(Rec0), recordSize11));
-  if (static_cast<std::uint64_t>(count) * sizeof(Rec0) > in.Remaining()) {
-    throw KvoError(kIncompleteText);
+// One pass over the blocks behind a version 1.0 header, in the file's order.
+// Surveying, it reads the counts and jumps over everything else; otherwise
+// it reads every block, and converting, converts and writes it before the
+// next is read.
+class Pass {
+ public:
+  enum class Mode { Survey, Check, Convert };
+
+  Pass(ByteSource& in, ByteSink* out, Mode mode, std::size_t windowBytes)
+      : in_(in), out_(out), mode_(mode), windowBytes_(std::max<std::size_t>(windowBytes, 1)) {}
+
+  // A fixed block: its version 1.0 table converted into its version 1.1 one.
+  template <class In, class Out, class Convert>
+  void Fixed(In& in, Out& out, Convert convert) {
+    if (Skipped(sizeof(In)) || !Take(Bytes(in))) return;
+    convert(in, out);
+    out_->Write(Bytes(out));
   }
-  SizeTable(table, count);
-  ReadExact(in, Bytes(table));
-  return count;
-}
 
-// Byte for byte: the version 1.1 table takes the records over as they are.
-template <class Rec>
-void Carry(Growable<Rec>& in, std::int32_t count, Growable<Rec>& out) {
-  // A negative count is carried as read, with no records behind it.
-  if (in.size() != static_cast<std::size_t>(std::max(count, 0))) throw KvoError(kRangeErrorText);
-  out = std::move(in);
-}
+  // A block carried as it is read.
+  template <class Table>
+  void Carried(Table& table) {
+    if (!Skipped(sizeof(Table)) && Take(Bytes(table))) out_->Write(Bytes(table));
+  }
 
-template <class Rec>
-void WriteCounted(ByteSink& out, std::int32_t count, const Growable<Rec>& table) {
-  std::uint8_t raw[4];
-  StoreLE32(raw, count);
-  out.Write(raw);
-  if (count <= 0) return;
-  if (table.size() != static_cast<std::size_t>(count)) throw KvoError(kRangeErrorText);
-  out.Write(Bytes(table));
+  // A counted block whose records keep their layout: each window converted
+  // where it lies, convert(records, index of the first). Carried blocks
+  // convert nothing and may have a negative count, with no records behind.
+  template <class Rec, class Convert>
+  std::int32_t Counted(Growable<Rec>& window, Convert convert, std::size_t recordSize11,
+                       bool negativeAllowed = false) {
+    const std::int32_t count = Count(sizeof(Rec), recordSize11, negativeAllowed);
+    if (count > 0 && Skipped(static_cast<std::uint64_t>(count) * sizeof(Rec))) return count;
+    ForEachWindow<Rec>(count, [&](std::size_t first, std::int32_t n) {
+      SizeTable(window, n);
+      if (!Take(Bytes(window))) return;
+      convert(std::span(window), first);
+      out_->Write(Bytes(window));
+    });
+    return count;
+  }
+
+  // A counted block whose records change their layout: each window
+  // converted into a window of the version 1.1 records.
+  template <class Rec0, class Rec1, class Convert>
+  std::int32_t Counted(Growable<Rec0>& in, Growable<Rec1>& out, Convert convert) {
+    const std::int32_t count = Count(sizeof(Rec0), sizeof(Rec1), false);
+    if (count > 0 && Skipped(static_cast<std::uint64_t>(count) * sizeof(Rec0))) return count;
+    ForEachWindow<Rec0>(count, [&](std::size_t, std::int32_t n) {
+      SizeTable(in, n);
+      if (!Take(Bytes(in))) return;
+      SizeTable(out, n);
+      convert(std::span<const Rec0>(in), std::span(out));
+      out_->Write(Bytes(out));
+    });
+    return count;
+  }
+
+ private:
+  // Surveying, jumps over size bytes instead of reading them: true then.
+  bool Skipped(std::uint64_t size) {
+    if (mode_ != Mode::Survey) return false;
+    if (in_.Skip(size) != size) throw KvoError(kIncompleteText);
+    return true;
+  }
+
+  // Reads the bytes; true when they are to be converted and written.
+  bool Take(std::span<std::uint8_t> bytes) {
+    ReadExact(in_, bytes);
+    return mode_ == Mode::Convert;
+  }
+
+  // Reads a count, written as it is read. It is checked against the larger
+  // record size of the two versions (recordSize11 is the version 1.1 one)
+  // and against the bytes left, so that a count the conversion could not
+  // size stops the pass here, before any of its records.
+  std::int32_t Count(std::size_t recordSize0, std::size_t recordSize11, bool negativeAllowed) {
+    std::uint8_t raw[4];
+    ReadExact(in_, raw);
+    if (mode_ == Mode::Convert) out_->Write(raw);
+    const std::int32_t count = LoadLE32(raw);
+    if (count < 0 && negativeAllowed) return count;
+    CheckTableRange(count, std::max(recordSize0, recordSize11));
+    if (static_cast<std::uint64_t>(count) * recordSize0 > in_.Remaining()) {
+      throw KvoError(kIncompleteText);
+    }
+    return count;
+  }
+
+  // Calls each(first, n) for the windows of a count's records.
+  template <class Rec, class Each>
+  void ForEachWindow(std::int32_t count, Each each) {
+    if (count <= 0) return;
+    const std::size_t total = static_cast<std::size_t>(count);
+    const std::size_t step = std::max<std::size_t>(windowBytes_ / sizeof(Rec), 1);
+    for (std::size_t first = 0; first < total; first += step) {
+      each(first, static_cast<std::int32_t>(std::min(step, total - first)));
+    }
+  }
+
+  ByteSource& in_;
+  ByteSink* out_;
+  Mode mode_;
+  std::size_t windowBytes_;
+};
+
+// The blocks of a version 1.0 file in their order.
+Counts Walk(Pass& p, TableSets& tables) {
+  using namespace kvoAllg;
+  kvoAllg0::Tables& in = tables.v10;
+  kvoAllg::Tables& out = tables.v11;
+  const auto inPlace = [](auto convert) {
+    return [convert](auto records, std::size_t) { convert(records); };
+  };
+  const auto carry = [](auto, std::size_t) {};
+  Counts c;
+  p.Fixed(in.b1, out.b1, ConvertB1);
+  p.Fixed(in.b2, out.b2, ConvertB2);
+  p.Fixed(in.b3, out.b3, ConvertB3);
+  p.Fixed(in.b4, out.b4, ConvertB4);
+  p.Fixed(in.b5, out.b5, ConvertB5);
+  c.b6 = p.Counted(in.b6, inPlace(ConvertB6), sizeof(TkvoB6Satz));
+  c.b7 = p.Counted(in.b7, out.b7, ConvertB7);
+  c.b8 = p.Counted(in.b8, inPlace(ConvertB8), sizeof(TkvoB8Satz));
+  c.b9 = p.Counted(in.b9, inPlace(ConvertB9), sizeof(TkvoB9Satz));
+  c.b10 = p.Counted(in.b10, inPlace(ConvertB10), sizeof(TkvoB10Satz));
+  p.Fixed(in.b11, out.b11, ConvertB11);
+  c.b12 = p.Counted(in.b12, ConvertB12, sizeof(TkvoB12Satz));
+  c.b13 = p.Counted(in.b13, inPlace(ConvertB13), sizeof(TkvoB13Satz));
+  p.Carried(out.b14);
+  p.Carried(out.b15);
+  p.Fixed(in.b16, out.b16, ConvertB16);
+  c.b17 = p.Counted(in.b17, carry, sizeof(TkvoZNummer), /*negativeAllowed=*/true);
+  c.b18 = p.Counted(in.b18, carry, sizeof(TkvoB18Satz), /*negativeAllowed=*/true);
+  p.Carried(out.b19);
+  return c;
 }
 
 }  // namespace
 
-Counts ReadDataFile0(ByteSource& in, TableSets& tables) {
-  using namespace kvoAllg;
-  kvoAllg0::Tables& t = tables.v10;
-  Counts c;
-  ReadExact(in, Bytes(t.b1));
-  ReadExact(in, Bytes(t.b2));
-  ReadExact(in, Bytes(t.b3));
-  ReadExact(in, Bytes(t.b4));
-  ReadExact(in, Bytes(t.b5));
-  c.b6 = ReadCounted(in, t.b6, sizeof(TkvoB6Satz));
-  c.b7 = ReadCounted(in, t.b7, sizeof(TkvoB7Satz));
-  c.b8 = ReadCounted(in, t.b8, sizeof(TkvoB8Satz));
-  c.b9 = ReadCounted(in, t.b9, sizeof(TkvoB9Satz));
-  c.b10 = ReadCounted(in, t.b10, sizeof(TkvoB10Satz));
-  ReadExact(in, Bytes(t.b11));
-  c.b12 = ReadCounted(in, t.b12, sizeof(TkvoB12Satz));
-  c.b13 = ReadCounted(in, t.b13, sizeof(TkvoB13Satz));
-  ReadExact(in, Bytes(tables.v11.b14));
-  ReadExact(in, Bytes(tables.v11.b15));
-  ReadExact(in, Bytes(t.b16));
-  c.b17 = ReadCounted(in, t.b17, sizeof(TkvoZNummer), /*negativeAllowed=*/true);
-  c.b18 = ReadCounted(in, t.b18, sizeof(TkvoB18Satz), /*negativeAllowed=*/true);
-  ReadExact(in, Bytes(t.b19));
-  return c;
+Counts ConvertDataFile0(ByteSource& in, ByteSink* out, TableSets& tables, std::size_t windowBytes) {
+  if (out != nullptr) out->Write(kHeader);
+  Pass pass(in, out, out != nullptr ? Pass::Mode::Convert : Pass::Mode::Check, windowBytes);
+  return Walk(pass, tables);
 }
 
-void CarryBlocks(TableSets& tables, const Counts& counts) {
-  Carry(tables.v10.b17, counts.b17, tables.v11.b17);
-  Carry(tables.v10.b18, counts.b18, tables.v11.b18);
-  tables.v11.b19 = tables.v10.b19;
-}
-
-void ConvertTables(TableSets& tables, const Counts& c) {
-  kvoAllg0::Tables& in = tables.v10;
-  kvoAllg::Tables& out = tables.v11;
-  ConvertB1(in.b1, out.b1);
-  ConvertB2(in.b2, out.b2);
-  ConvertB3(in.b3, out.b3);
-  ConvertB5(in.b5, out.b5);
-  ConvertB6(std::move(in.b6), c.b6, out.b6);
-  ConvertB7(in.b7, c.b7, out.b7);
-  ConvertB8(std::move(in.b8), c.b8, out.b8);
-  ConvertB4(in.b4, out.b4);
-  ConvertB9(std::move(in.b9), c.b9, out.b9);
-  ConvertB10(std::move(in.b10), c.b10, out.b10);
-  ConvertB11(in.b11, out.b11);
-  ConvertB12(std::move(in.b12), c.b12, out.b12);
-  ConvertB13(std::move(in.b13), c.b13, out.b13);
-  ConvertB16(in.b16, out.b16);
-  CarryBlocks(tables, c);
-}
-
-void WriteDataFile(ByteSink& out, const TableSets& tables, const Counts& c) {
-  const kvoAllg::Tables& t = tables.v11;
-  out.Write(kHeader);
-  out.Write(Bytes(t.b1));
-  out.Write(Bytes(t.b2));
-  out.Write(Bytes(t.b3));
-  out.Write(Bytes(t.b4));
-  out.Write(Bytes(t.b5));
-  WriteCounted(out, c.b6, t.b6);
-  WriteCounted(out, c.b7, t.b7);
-  WriteCounted(out, c.b8, t.b8);
-  WriteCounted(out, c.b9, t.b9);
-  WriteCounted(out, c.b10, t.b10);
-  out.Write(Bytes(t.b11));  // the same bytes as one write per record
-  WriteCounted(out, c.b12, t.b12);
-  WriteCounted(out, c.b13, t.b13);
-  out.Write(Bytes(t.b14));
-  out.Write(Bytes(t.b15));
-  out.Write(Bytes(t.b16));
-  WriteCounted(out, c.b17, t.b17);
-  WriteCounted(out, c.b18, t.b18);
-  out.Write(Bytes(t.b19));
+Counts SurveyDataFile0(ByteSource& in, TableSets& tables) {
+  Pass pass(in, nullptr, Pass::Mode::Survey, kWindowBytes);
+  return Walk(pass, tables);
 }
 
 std::uint64_t ConvertedSize(const Counts& c) {
@@ -242,12 +260,11 @@ std::vector<std::uint8_t> ConvertImage(std::span<const std::uint8_t> v10, TableS
   if (!CheckHeader0(v10)) throw WrongVersion();
   MemorySource in(v10.subspan(kHeader0.size()));
   ClearTables(tables);
-  const Counts counts = ReadDataFile0(in, tables);
-  ConvertTables(tables, counts);
   std::vector<std::uint8_t> out;
-  out.reserve(ConvertedSize(counts));
+  out.reserve(ConvertedSize(SurveyDataFile0(in, tables)));
   VectorSink sink(out);
-  WriteDataFile(sink, tables, counts);
+  MemorySource again(v10.subspan(kHeader0.size()));
+  ConvertDataFile0(again, &sink, tables);
   return out;
 }
 

@@ -35,22 +35,37 @@ Version VersionOf(std::span<const std::uint8_t> header);
 // read count as differing.
 bool CheckHeader0(std::span<const std::uint8_t> header);
 
-// Reads B1 to B19 from behind the header into the version 1.0 tables (B14 and
-// B15 into the version 1.1 set). Throws KvoError for a file that ends early
-// ("Datei ist unvollständig"), a negative count where records must follow or a
-// count whose table would pass the 32-bit range ("Fehler bei
-// Bereichsprüfung"), and memory that cannot be had ("Zu wenig
-// Arbeitsspeicher"). Bytes behind B19 are not read.
-Counts ReadDataFile0(ByteSource& in, TableSets& tables);
+// How many bytes of a counted block's records are read, converted and
+// written at a time.
+inline constexpr std::size_t kWindowBytes = std::size_t{1} << 20;
 
-// B17, B18 and B19 pass into the version 1.1 set byte for byte.
-void CarryBlocks(TableSets& tables, const Counts& counts);
+// Reads B1 to B19 from behind the header of a version 1.0 file and converts
+// them block by block in the file's order: a fixed block through its two
+// tables, a counted block a window of records at a time (its tables hold one
+// window, never the whole block), so that a file of any size takes the same
+// memory. With out, the version 1.1 file, header first, is written as it
+// goes; without, the file is only read and checked. Returns the nine counts.
+// Throws KvoError for a file that ends early ("Datei ist unvollständig"), a
+// negative count where records must follow or a count whose table would pass
+// the 32-bit range ("Fehler bei Bereichsprüfung"), and memory that cannot be
+// had ("Zu wenig Arbeitsspeicher"); a file refused halfway has had part of
+// its conversion written, which the caller throws away. B14 and B15 pass
+// through the version 1.1 set, B17 to B19 are carried byte for byte, and
+// bytes behind B19 are not read.
+Counts ConvertDataFile0(ByteSource& in, ByteSink* out, TableSets& tables,
+                        std::size_t windowBytes = kWindowBytes);
 
-// Every block conversion in the tool's order, then CarryBlocks.
-void ConvertTables(TableSets& tables, const Counts& counts);
+// Reads and checks B1 to B19 as ConvertDataFile0 does, converting nothing.
+inline Counts ReadDataFile0(ByteSource& in, TableSets& tables) {
+  return ConvertDataFile0(in, nullptr, tables);
+}
 
-// The version 1.1 header and B1 to B19 from the version 1.1 tables.
-void WriteDataFile(ByteSink& out, const TableSets& tables, const Counts& counts);
+// The counts of a version 1.0 file, from its count fields alone: each
+// block's records are skipped, not read. The same checks and errors as
+// ConvertDataFile0, but for the records' own bytes, so that a file that is
+// cut short or whose counts cannot be sized is refused before anything is
+// written. The tables only name the blocks; nothing is read into them.
+Counts SurveyDataFile0(ByteSource& in, TableSets& tables);
 
 // The length of the version 1.1 file that these counts give.
 std::uint64_t ConvertedSize(const Counts& counts);

@@ -39,14 +39,12 @@ constexpr std::array kB7Layout = {
 
 }  // namespace
 
-void ConvertB6(decltype(kvoAllg0::Tables::b6)&& in, std::int32_t count,
-               decltype(kvoAllg::Tables::b6)& out) {
-  ConvertCountedInPlace<kB6Layout>(std::move(in), count, out);
+void ConvertB6(std::span<kvoAllg::TkvoB6Satz> records) {
+  ConvertRecordsInPlace<kB6Layout>(records);
 }
 
-void ConvertB7(const decltype(kvoAllg0::Tables::b7)& in, std::int32_t count,
-               decltype(kvoAllg::Tables::b7)& out) {
-  ConvertCounted<kB7Layout>(in, count, out);
+void ConvertB7(std::span<const kvoAllg0::TkvoB7Satz0> in, std::span<kvoAllg::TkvoB7Satz> out) {
+  ConvertRecords<kB7Layout>(in, out);
 }
 
 }  // namespace kvo

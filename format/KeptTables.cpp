@@ -55,23 +55,20 @@ constexpr std::array kB11Layout = {
 
 }  // namespace
 
-void ConvertB8(decltype(kvoAllg0::Tables::b8)&& in, std::int32_t count,
-               decltype(kvoAllg::Tables::b8)& out) {
-  ConvertCountedInPlace<kB8Layout>(std::move(in), count, out);
+void ConvertB8(std::span<kvoAllg::TkvoB8Satz> records) {
+  ConvertRecordsInPlace<kB8Layout>(records);
 }
 
 void ConvertB4(const decltype(kvoAllg0::Tables::b4)& in, decltype(kvoAllg::Tables::b4)& out) {
   ConvertFixed<kB4Layout>(in, out);
 }
 
-void ConvertB9(decltype(kvoAllg0::Tables::b9)&& in, std::int32_t count,
-               decltype(kvoAllg::Tables::b9)& out) {
-  ConvertCountedInPlace<kB9Layout>(std::move(in), count, out);
+void ConvertB9(std::span<kvoAllg::TkvoB9Satz> records) {
+  ConvertRecordsInPlace<kB9Layout>(records);
 }
 
-void ConvertB10(decltype(kvoAllg0::Tables::b10)&& in, std::int32_t count,
-                decltype(kvoAllg::Tables::b10)& out) {
-  ConvertCountedInPlace<kB10Layout>(std::move(in), count, out);
+void ConvertB10(std::span<kvoAllg::TkvoB10Satz> records) {
+  ConvertRecordsInPlace<kB10Layout>(records);
 }
 
 void ConvertB11(const decltype(kvoAllg0::Tables::b11)& in, decltype(kvoAllg::Tables::b11)& out) {

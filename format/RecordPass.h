@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "Layout.h"
 #include "Sizing.h"
@@ -20,31 +21,25 @@ void ConvertFixed(const Fixed<InRec, N>& in, Fixed<OutRec, N>& out) {
   for (std::size_t i = 0; i < N; ++i) layout::ApplyRecord<Rows>(in[i].data(), out[i].data());
 }
 
-// Sizes out to count records and converts every one of them.
+// A window of a counted block's records: version 1.1 record i from version
+// 1.0 record i.
 template <const auto& Rows, class InRec, class OutRec>
-void ConvertCounted(const Growable<InRec>& in, std::int32_t count, Growable<OutRec>& out) {
+void ConvertRecords(std::span<const InRec> in, std::span<OutRec> out) {
   static_assert(kLayoutFits<Rows, InRec, OutRec>, "layout table does not cover the record");
-  SizeTable(out, count);
-  // The reader sized the input to the same count; anything else is an index
-  // out of range, not a file to convert.
+  // The caller sized both windows alike; anything else is an index out of
+  // range, not a file to convert.
   if (in.size() != out.size()) throw KvoError(kRangeErrorText);
   for (std::size_t i = 0; i < out.size(); ++i)
     layout::ApplyRecord<Rows>(in[i].data(), out[i].data());
 }
 
-// For blocks whose records keep their size and their fields' offsets: the
-// version 1.1 table takes over the version 1.0 table's memory, and each record
-// is rebuilt where it lies; records before first become zero. The same bytes
-// as ConvertCounted, without a second copy of the block in memory.
+// For blocks whose records keep their size and their fields' offsets: each
+// record of the window is rebuilt where it lies. The same bytes as
+// ConvertRecords, without a second copy of the window.
 template <const auto& Rows, class Rec>
-void ConvertCountedInPlace(Growable<Rec>&& in, std::int32_t count, Growable<Rec>& out,
-                           std::size_t first = 0) {
+void ConvertRecordsInPlace(std::span<Rec> records) {
   static_assert(kLayoutFits<Rows, Rec, Rec>, "layout table does not cover the record");
-  CheckTableRange(count, sizeof(Rec));
-  if (in.size() != static_cast<std::size_t>(count)) throw KvoError(kRangeErrorText);
-  out = std::move(in);
-  for (std::size_t i = 0; i < first && i < out.size(); ++i) out[i] = {};
-  for (std::size_t i = first; i < out.size(); ++i) layout::ApplyRecordInPlace<Rows>(out[i].data());
+  for (Rec& r : records) layout::ApplyRecordInPlace<Rows>(r.data());
 }
 
 }  // namespace kvo

@@ -29,15 +29,17 @@ constexpr std::size_t kB16MarkOffset = 12;
 
 }  // namespace
 
-// Record 0 is not converted: version 1.1 keeps it as zero bytes.
-void ConvertB12(decltype(kvoAllg0::Tables::b12)&& in, std::int32_t count,
-                decltype(kvoAllg::Tables::b12)& out) {
-  ConvertCountedInPlace<kB12Layout>(std::move(in), count, out, /*first=*/1);
+void ConvertB12(std::span<kvoAllg::TkvoB12Satz> records, std::size_t first) {
+  // Record 0 is not converted: version 1.1 keeps it as zero bytes.
+  if (first == 0 && !records.empty()) {
+    records[0] = {};
+    records = records.subspan(1);
+  }
+  ConvertRecordsInPlace<kB12Layout>(records);
 }
 
-void ConvertB13(decltype(kvoAllg0::Tables::b13)&& in, std::int32_t count,
-                decltype(kvoAllg::Tables::b13)& out) {
-  ConvertCountedInPlace<kB13Layout>(std::move(in), count, out);
+void ConvertB13(std::span<kvoAllg::TkvoB13Satz> records) {
+  ConvertRecordsInPlace<kB13Layout>(records);
 }
 
 void ConvertB16(const decltype(kvoAllg0::Tables::b16)& in, decltype(kvoAllg::Tables::b16)& out) {

@@ -116,6 +116,13 @@ class PosixInput final : public InputFile {
     }
   }
   std::uint64_t Remaining() const override { return remaining_; }
+  // Up to the end the file had when it was opened.
+  std::uint64_t Skip(std::uint64_t n) override {
+    const std::uint64_t k = std::min(n, remaining_);
+    if (::lseek(fd_.get(), static_cast<off_t>(k), SEEK_CUR) < 0) Fail("seek", path_);
+    remaining_ -= k;
+    return k;
+  }
   void Close() override { fd_.Close(path_); }
   void Rewind() override {
     if (::lseek(fd_.get(), 0, SEEK_SET) != 0) Fail("seek", path_);

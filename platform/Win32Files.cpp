@@ -167,6 +167,14 @@ class Win32Input final : public InputFile {
     return got;
   }
   std::uint64_t Remaining() const override { return remaining_; }
+  std::uint64_t Skip(std::uint64_t n) override {
+    const std::uint64_t k = std::min(n, remaining_);
+    LARGE_INTEGER by{};
+    by.QuadPart = static_cast<LONGLONG>(k);
+    if (!::SetFilePointerEx(h_.get(), by, nullptr, FILE_CURRENT)) Fail("SetFilePointerEx", path_);
+    remaining_ -= k;
+    return k;
+  }
   void Close() override { h_.Close(path_); }
   void Rewind() override {
     if (!::SetFilePointerEx(h_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {

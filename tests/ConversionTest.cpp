@@ -133,14 +133,25 @@ void ExpectRecord(int block, std::size_t index, std::span<const std::uint8_t> in
       << "the test's own field table is wrong";
 }
 
-std::vector<std::uint8_t> Convert(const DatFile& in) {
+// windowBytes: how many bytes of a counted block's records are converted
+// at a time; 1 takes each record on its own.
+std::vector<std::uint8_t> Convert(const DatFile& in, std::size_t windowBytes = kWindowBytes) {
   static const auto tables = std::make_unique<TableSets>();  // too large for the stack
-  return ConvertImage(in.Bytes(), *tables);
+  const auto bytes = in.Bytes();
+  if (windowBytes == kWindowBytes) return ConvertImage(bytes, *tables);
+  MemorySource from(std::span<const std::uint8_t>(bytes).subspan(kHeader0.size()));
+  std::vector<std::uint8_t> out;
+  VectorSink to(out);
+  ConvertDataFile0(from, &to, *tables, windowBytes);
+  return out;
 }
 
 TEST(Conversion, EveryBlockFollowsItsLayoutOnRandomInput) {
+  // Whole blocks at a time, and windows of one or a few records.
+  const std::size_t windows[] = {kWindowBytes, 1, 300, 700, kWindowBytes, 1};
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    const std::size_t window = windows[seed - 1];
+    SCOPED_TRACE(testing::Message() << "seed " << seed << ", window " << window);
     test::Random random(seed);
     DatFile in = DatFile::Empty(Version::V10);
     for (const test::BlockSpec& s : test::kBlocks) {
@@ -149,7 +160,7 @@ TEST(Conversion, EveryBlockFollowsItsLayoutOnRandomInput) {
     test::Randomise(in, random);
     ShortenTexts(in, random);
 
-    const std::vector<std::uint8_t> bytes = Convert(in);
+    const std::vector<std::uint8_t> bytes = Convert(in, window);
     const auto out = test::Split(bytes, Version::V11);
     ASSERT_TRUE(out.has_value());
     EXPECT_TRUE(out->trailer.empty());

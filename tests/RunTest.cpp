@@ -273,7 +273,8 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.call << " " << c.nth << (c.noHardLinks ? " (FAT)" : ""));
     test::TempDir dir;
-    const auto v10 = SampleFile(9);
+    // Large enough for the new file to go out in several writes.
+    const auto v10 = SampleFile(9, 4000);
     dir.Put("a.dat", v10);
     test::FaultyFiles files(c.nth);
     files.only = c.call;

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -12,6 +14,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -253,20 +256,52 @@ bool Sanitized() {
 #endif
 }
 
-// A small stack converts; memory too tight for the tables is a clear
-// message with nothing touched.
+// A small stack converts; memory too tight even for one window of records
+// is a clear message with nothing touched.
 TEST(SystemLimits, ASmallStackOrTightMemoryNeverCrashes) {
   if (Sanitized()) GTEST_SKIP() << "the sanitizers need more stack and address space";
   test::TempDir dir;
   const auto v10 = File(7, 64u << 20);
   dir.Put("a.dat", v10);
-  const auto tight = Cli(dir, "a.dat", "ulimit -v 60000; ");
+  const auto tight = Cli(dir, "a.dat", "ulimit -v 12000; ");
   EXPECT_EQ(tight.status, 1);
   EXPECT_EQ(tight.err, "a.dat: Zu wenig Arbeitsspeicher (Die Datei ist unverändert)\n");
   EXPECT_EQ(dir.Names(), Names{"a.dat"});
-  const auto small = Cli(dir, "a.dat", "ulimit -s 128; ");
+  const auto small = Cli(dir, "a.dat", "ulimit -s 128; ulimit -v 40000; ");
   EXPECT_EQ(small.status, 0) << small.err;
   EXPECT_EQ(dir.Get("a.old"), v10);
+}
+
+// A file larger than the memory the tool may hold converts to the very
+// bytes, and the process's own peak, as the kernel counted it, stays within
+// that bound.
+TEST(SystemLimits, AFileLargerThanTheMemoryAimConvertsInBoundedMemory) {
+  constexpr long kAimKiB = 64 << 10;
+  constexpr std::uint64_t kSize = 80u << 20;
+  test::TempDir dir;
+  dir.Put("a.dat", File(12, kSize));
+  // The child's peak starts from this process's: the file's bytes are let go
+  // of above, and the kernel's mark is set back to what is held now.
+  std::ofstream("/proc/self/clear_refs") << "5";
+  const std::string path = dir.Path("a.dat");
+  char* const argv[] = {const_cast<char*>(KVO_CLI), const_cast<char*>(path.c_str()), nullptr};
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, KVO_CLI, &quiet, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&quiet);
+  int status = 0;
+  struct rusage usage {};
+  ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (!Sanitized()) {
+    EXPECT_LT(usage.ru_maxrss, kAimKiB) << "KiB at the peak";
+  }
+  const auto v10 = File(12, kSize);
+  ASSERT_GT(v10.size(), std::size_t{kAimKiB} << 10);
+  EXPECT_EQ(dir.Get("a.old"), v10);
+  EXPECT_EQ(dir.Get("a.dat"), ConvertImage(v10, *std::make_unique<TableSets>()));
 }
 
 // What the power-loss model counts on, asked of the kernel: the new files

@@ -58,13 +58,14 @@ std::vector<std::uint8_t> Converted(std::span<const std::uint8_t> v10, std::uint
   MemorySource in(v10.subspan(kHeader0.size()));
   TableSets& tables = ProcessTables();
   ClearTables(tables);
-  counts = ReadDataFile0(in, tables);
-  extra = in.Remaining();
-  ConvertTables(tables, counts);
+  // Sized first, so that the new file is one buffer of its own length.
+  counts = SurveyDataFile0(in, tables);
   std::vector<std::uint8_t> out;
   out.reserve(ConvertedSize(counts));
   VectorSink sink(out);
-  WriteDataFile(sink, tables, counts);
+  MemorySource again(v10.subspan(kHeader0.size()));
+  ConvertDataFile0(again, &sink, tables);
+  extra = again.Remaining();
   ClearTables(tables);
   return out;
 }

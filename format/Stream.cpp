@@ -1,0 +1,61 @@
+#include "Stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace kvo {
+
+std::size_t MemorySource::Read(std::span<std::uint8_t> out) {
+  const std::size_t n = std::min(out.size(), bytes_.size() - pos_);
+  if (n > 0) std::memcpy(out.data(), bytes_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+std::uint64_t MemorySource::Skip(std::uint64_t n) {
+  const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes_.size() - pos_));
+  pos_ += k;
+  return k;
+}
+
+std::uint64_t ByteSource::Skip(std::uint64_t n) {
+  std::uint8_t scratch[4096];
+  std::uint64_t done = 0;
+  while (done < n) {
+    const std::size_t got = Read(std::span(scratch).first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(n - done, sizeof scratch))));
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::size_t ReadFully(ByteSource& in, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::size_t n = in.Read(out.subspan(done));
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+void BufferedSink::Write(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() >= kStraight || bytes.size() > buffer_.size()) {
+    Flush();
+    out_.Write(bytes);
+    return;
+  }
+  if (bytes.size() > buffer_.size() - used_) Flush();
+  std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+  used_ += bytes.size();
+}
+
+void BufferedSink::Flush() {
+  if (used_ == 0) return;
+  const std::size_t n = std::exchange(used_, 0);
+  out_.Write(buffer_.first(n));
+}
+
+}  // namespace kvo
