@@ -41,10 +41,8 @@ struct WriteFailed {
   }
 }
 
-// Files up to this size are read in one call; the new file's bytes go out
-// in calls of up to this size, and larger blocks' windows straight.
+// Files up to this size are read in one call.
 constexpr std::uint64_t kWholeBytes = std::uint64_t{8} << 20;
-constexpr std::size_t kGatheredBytes = std::size_t{4} << 20;
 
 // Counts the bytes of one file as they are read and written, tells the user
 // every few megabytes, and stops there when asked to: until the file is
@@ -205,11 +203,9 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   }
   try {
     ByteSource& in = fromTheStart();
-    MeteredSink metering(*staged.output, meter);
-    BufferedSink out(metering, gathered_.Take(kGatheredBytes));
+    MeteredSink out(*staged.output, meter);
     // Counts other than the survey's: the file was written to meanwhile.
     if (ConvertDataFile0(in, &out, tables) != counts) throw KvoError(kChangedText);
-    out.Flush();
     extra = in.Remaining();
     staged.output->Complete(*staged.input);
   } catch (const FileError& e) {
@@ -250,6 +246,18 @@ bool Preparation::HoldsOriginal(Staged& staged) {
 // each folder once more. Settles the results of those that fail. A signal
 // that came before the backups rolls the whole group back.
 void CommitConversion(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+  // Each new file whole with the system: a write that failed on its way
+  // there fails that file alone.
+  std::erase_if(group, [&](Member& m) {
+    try {
+      m.staged.output->Finish();
+      return false;
+    } catch (const FileError& e) {
+      Abandon(files, m.staged);
+      Fail(results[m.index], kOutputFailedText, platform::Reason(e));
+      return true;
+    }
+  });
   std::vector<platform::OutputFile*> outputs;
   for (Member& m : group) outputs.push_back(m.staged.output.get());
   try {

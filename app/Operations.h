@@ -82,18 +82,14 @@ FileKey KeyOf(const platform::FileIdentity& id);
 // once per run, not once per file.
 class Scratch {
  public:
-  std::span<std::uint8_t> Take(std::size_t n) {
+  // Up to n bytes read from in: as many as it gave.
+  std::span<const std::uint8_t> Fill(ByteSource& in, std::size_t n) {
     if (n > size_) {
       bytes_.reset();
       bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(n);
       size_ = n;
     }
-    return {bytes_.get(), n};
-  }
-  // Up to n bytes read from in: as many as it gave.
-  std::span<const std::uint8_t> Fill(ByteSource& in, std::size_t n) {
-    const auto bytes = Take(n);
-    return bytes.first(ReadFully(in, bytes));
+    return {bytes_.get(), ReadFully(in, std::span(bytes_.get(), n))};
   }
 
  private:
@@ -161,8 +157,8 @@ class Preparation {
   // Undo: the names that are second names of another's file, and what they
   // hold (name met first, version).
   std::map<std::size_t, std::pair<std::string, const char*>> planned_;
-  // A file read whole, and a new file's bytes gathered for one write.
-  Scratch whole_, gathered_;
+  // A file read whole.
+  Scratch whole_;
 };
 
 // Lets go of the files that undo replaced, on a thread of its own: freeing a

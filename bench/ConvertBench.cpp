@@ -50,7 +50,7 @@ void BM_Convert(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.size()));
   state.counters["file_MB"] = static_cast<double>(in.size()) / (1 << 20);
-  // Input and output buffers (about 2 x file) plus the two table sets.
+  // Input and output buffers (about 2 x file); the tables hold one window.
   state.counters["peak_RSS_MB"] = PeakResidentMB();
 }
 

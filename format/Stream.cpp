@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace kvo {
 
@@ -39,23 +38,6 @@ std::size_t ReadFully(ByteSource& in, std::span<std::uint8_t> out) {
     done += n;
   }
   return done;
-}
-
-void BufferedSink::Write(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() >= kStraight || bytes.size() > buffer_.size()) {
-    Flush();
-    out_.Write(bytes);
-    return;
-  }
-  if (bytes.size() > buffer_.size() - used_) Flush();
-  std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
-  used_ += bytes.size();
-}
-
-void BufferedSink::Flush() {
-  if (used_ == 0) return;
-  const std::size_t n = std::exchange(used_, 0);
-  out_.Write(buffer_.first(n));
 }
 
 }  // namespace kvo

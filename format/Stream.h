@@ -54,21 +54,4 @@ class VectorSink final : public ByteSink {
   std::vector<std::uint8_t>& out_;
 };
 
-// Gathers small writes into one large one: a file's header, counts and
-// small blocks go to the system in one call. A large write goes straight
-// through, after what is gathered. Flush() before the bytes are needed.
-class BufferedSink final : public ByteSink {
- public:
-  BufferedSink(ByteSink& out, std::span<std::uint8_t> buffer) : out_(out), buffer_(buffer) {}
-  void Write(std::span<const std::uint8_t> bytes) override;
-  void Flush();
-
- private:
-  // From this size on, copying into the buffer costs more than the call.
-  static constexpr std::size_t kStraight = std::size_t{256} << 10;
-  ByteSink& out_;
-  std::span<std::uint8_t> buffer_;
-  std::size_t used_ = 0;
-};
-
 }  // namespace kvo

@@ -81,6 +81,10 @@ class OutputFile : public ByteSink {
   virtual void Complete(const InputFile& original) = 0;
   // The file takes the original's times as well: a copy that stands in for it.
   virtual void KeepTimes(const InputFile& original) = 0;
+  // Write and Complete may hand the bytes to the system later, on a thread
+  // of their own, while the caller goes on; each later call waits for them.
+  // Waits until the system has them all; throws the failure of any.
+  virtual void Finish() {}
   // Puts this file's bytes on the disk.
   virtual void Sync() = 0;
   // Puts everything written to this file's file system on the disk, this

@@ -24,6 +24,7 @@
 #include "Files.h"
 #include "Interrupts.h"
 #include "Paths.h"
+#include "WriteBehind.h"
 
 namespace kvo::platform {
 namespace {
@@ -182,11 +183,55 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 class PosixOutput final : public OutputFile {
  public:
-  PosixOutput(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  PosixOutput(Fd fd, std::string path)
+      : fd_(std::move(fd)),
+        path_(std::move(path)),
+        lane_([this](std::span<const std::uint8_t> bytes) { WriteNow(bytes); }) {}
 
   void Write(std::span<const std::uint8_t> bytes) override {
+    ThrowIfInterrupted();
+    lane_.Write(bytes);
+  }
+
+  void Complete(const InputFile& from) override {
+    const auto& original = static_cast<const PosixInput&>(from);
+    CopyOwnerAndMode(original);
+    // Writeback starts once the last bytes are written, while the next files
+    // are converted, as Git's batched flush does; the flush later only waits
+    // for what is left.
+    lane_.Post([this] { ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE); });
+  }
+
+  void KeepTimes(const InputFile& from) override {
+    lane_.Wait();
+    const auto& original = static_cast<const PosixInput&>(from);
+    if (::futimens(fd_.get(), original.times()) != 0) Fail("utimens", path_);
+  }
+
+  void Finish() override { lane_.Wait(); }
+  void Sync() override {
+    lane_.Wait();
+    if (::fsync(fd_.get()) != 0) Fail("fsync", path_);
+  }
+  void SyncFileSystem() override {
+    lane_.Wait();
+    if (::syncfs(fd_.get()) != 0) Fail("syncfs", path_);
+  }
+  std::uint64_t Device() const override {
+    struct stat st {};
+    return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_dev) : 0;
+  }
+  void Close() override {
+    lane_.Wait();
+    fd_.Close(path_);
+  }
+
+ private:
+  static constexpr std::uint64_t kWritebackStep = std::uint64_t{16} << 20;
+
+  // On the lane's thread.
+  void WriteNow(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-      ThrowIfInterrupted();
       const ssize_t n =
           ::write(fd_.get(), bytes.data(), std::min<std::size_t>(bytes.size(), kChunk));
       if (n < 0) {
@@ -194,14 +239,22 @@ class PosixOutput final : public OutputFile {
         Fail("write", path_);  // EFBIG past a file-size limit, ENOSPC, EIO, ...
       }
       bytes = bytes.subspan(static_cast<std::size_t>(n));
+      written_ += static_cast<std::uint64_t>(n);
+    }
+    // A large file's writeback starts as it is written, in steps, so that
+    // the disk works while the rest is converted; the flush at the end
+    // then waits only for the last step, as it does for a small file.
+    if (written_ - kicked_ >= kWritebackStep) {
+      ::sync_file_range(fd_.get(), static_cast<off_t>(kicked_),
+                        static_cast<off_t>(written_ - kicked_), SYNC_FILE_RANGE_WRITE);
+      kicked_ = written_;
     }
   }
 
-  void Complete(const InputFile& from) override {
-    const auto& original = static_cast<const PosixInput&>(from);
-    // The owner first: a change of owner clears the set-id bits. Only root
-    // may give a file away, and only a member may give it a group; anyone
-    // else keeps the new file as theirs, as copying it would.
+  // The owner first: a change of owner clears the set-id bits. Only root
+  // may give a file away, and only a member may give it a group; anyone
+  // else keeps the new file as theirs, as copying it would.
+  void CopyOwnerAndMode(const PosixInput& original) {
     if (::fchown(fd_.get(), original.owner(), original.group()) != 0) {
       if (!OwnerRefused(errno)) Fail("chown", path_);
       if (::fchown(fd_.get(), static_cast<uid_t>(-1), original.group()) != 0 &&
@@ -212,31 +265,12 @@ class PosixOutput final : public OutputFile {
     if (::fchmod(fd_.get(), original.mode()) != 0) Fail("chmod", path_);
     // After the mode: an access list sets the group bits to its mask.
     CopyAttributes(original.fd(), fd_.get(), path_);
-    // Writeback starts now, while the next files are converted, as Git's
-    // batched flush does; the flush later only waits for what is left.
-    ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   }
 
-  void KeepTimes(const InputFile& from) override {
-    const auto& original = static_cast<const PosixInput&>(from);
-    if (::futimens(fd_.get(), original.times()) != 0) Fail("utimens", path_);
-  }
-
-  void Sync() override {
-    if (::fsync(fd_.get()) != 0) Fail("fsync", path_);
-  }
-  void SyncFileSystem() override {
-    if (::syncfs(fd_.get()) != 0) Fail("syncfs", path_);
-  }
-  std::uint64_t Device() const override {
-    struct stat st {};
-    return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_dev) : 0;
-  }
-  void Close() override { fd_.Close(path_); }
-
- private:
   Fd fd_;
   std::string path_;
+  std::uint64_t written_ = 0, kicked_ = 0;  // the lane's
+  Lane lane_;                               // gone before fd_: nothing is written to a closed file
 };
 
 // A folder's key among the held ones: "a/" and "a" are the same folder.
@@ -320,6 +354,9 @@ class PosixFiles final : public Files {
   }
 
   void SyncFiles(std::span<OutputFile* const> files) override {
+    // Every file's bytes with the system first: a flush of the file system
+    // puts only those on the disk.
+    for (OutputFile* file : files) file->Finish();
     // One file: its own flush. Several: one flush per file system, Git's
     // batched flush in its safe form.
     if (files.size() == 1) {

@@ -13,6 +13,7 @@
 #include "Interrupts.h"
 #include "Paths.h"
 #include "Utf8.h"
+#include "WriteBehind.h"
 
 namespace kvo::platform {
 namespace {
@@ -200,11 +201,18 @@ class Win32Input final : public InputFile {
 
 class Win32Output final : public OutputFile {
  public:
-  Win32Output(Handle h, std::string path) : h_(std::move(h)), path_(std::move(path)) {}
+  Win32Output(Handle h, std::string path)
+      : h_(std::move(h)),
+        path_(std::move(path)),
+        lane_([this](std::span<const std::uint8_t> bytes) { WriteNow(bytes); }) {}
 
   void Write(std::span<const std::uint8_t> bytes) override {
+    ThrowIfInterrupted();
+    lane_.Write(bytes);
+  }
+  // On the lane's thread.
+  void WriteNow(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-      ThrowIfInterrupted();
       DWORD done = 0;
       const auto want = static_cast<DWORD>(std::min(bytes.size(), kChunk));
       if (!::WriteFile(h_.get(), bytes.data(), want, &done, nullptr) || done == 0) {
@@ -247,22 +255,29 @@ class Win32Output final : public OutputFile {
     }
   }
   void KeepTimes(const InputFile& from) override {
+    lane_.Wait();
     const auto& original = static_cast<const Win32Input&>(from);
     if (!::SetFileTime(h_.get(), original.created(), original.accessed(), original.written())) {
       Fail("SetFileTime", path_);
     }
   }
+  void Finish() override { lane_.Wait(); }
   void Sync() override {
+    lane_.Wait();
     if (!::FlushFileBuffers(h_.get())) Fail("FlushFileBuffers", path_);
   }
   // Windows flushes one file at a time.
   void SyncFileSystem() override { Sync(); }
   std::uint64_t Device() const override { return 0; }
-  void Close() override { h_.Close(path_); }
+  void Close() override {
+    lane_.Wait();
+    h_.Close(path_);
+  }
 
  private:
   Handle h_;
   std::string path_;
+  Lane lane_;  // gone before h_: nothing is written to a closed file
 };
 
 class Win32Files final : public Files {

@@ -45,6 +45,7 @@ class FaultyOutput final : public platform::OutputFile {
     files_.Call("times");
     real_->KeepTimes(static_cast<const FaultyInput&>(from).real());
   }
+  void Finish() override { real_->Finish(); }
   // Counted where the layer's SyncFiles is called.
   void Sync() override { real_->Sync(); }
   void SyncFileSystem() override { real_->SyncFileSystem(); }

@@ -21,6 +21,7 @@ class RecordingOutput final : public platform::OutputFile {
   }
   void Complete(const platform::InputFile& from) override { real_->Complete(from); }
   void KeepTimes(const platform::InputFile& from) override { real_->KeepTimes(from); }
+  void Finish() override { real_->Finish(); }
   void Sync() override { real_->Sync(); }
   void SyncFileSystem() override { real_->SyncFileSystem(); }
   std::uint64_t Device() const override { return real_->Device(); }

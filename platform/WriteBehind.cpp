@@ -1,0 +1,201 @@
+#include "WriteBehind.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace kvo::platform {
+
+// The thread and its pool, one for the process.
+class Behind {
+ public:
+  // Never destroyed: its thread waits for work until the process ends, and
+  // nothing is left to write by then. A forked child has none of its
+  // parent's threads and gets a pool of its own.
+  static Behind& Get() {
+    static Behind* behind = new Behind;
+#ifndef _WIN32
+    if (behind->pid_ != ::getpid()) behind = new Behind;
+#endif
+    return *behind;
+  }
+
+  // False where no thread can be had: the caller does the work itself.
+  bool Started() {
+    if (thread_.joinable()) return true;
+    if (failedToStart_) return false;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      failedToStart_ = true;
+    }
+    return thread_.joinable();
+  }
+
+  std::unique_lock<std::mutex> Lock() {
+    return std::unique_lock(mutex_);
+  }
+
+  // A free buffer of the pool, waiting for one where need be.
+  std::unique_ptr<std::uint8_t[]> Buffer(std::unique_lock<std::mutex>& lock) {
+    freed_.wait(lock, [this] { return !free_.empty() || made_ < kBuffers; });
+    if (!free_.empty()) {
+      auto buffer = std::move(free_.back());
+      free_.pop_back();
+      return buffer;
+    }
+    ++made_;
+    return std::make_unique_for_overwrite<std::uint8_t[]>(kBufferBytes);
+  }
+
+  void Queue(Lane& lane, std::function<void()> work, std::unique_ptr<std::uint8_t[]> buffer) {
+    ++lane.pending_;
+    jobs_.push_back({&lane, std::move(work), std::move(buffer)});
+    work_.notify_one();
+  }
+
+  // The bytes the lane gathered, on their way to its writer.
+  void QueueFilling(Lane& lane) {
+    if (!lane.filling_) return;
+    const std::span<const std::uint8_t> piece(lane.filling_.get(), lane.filled_);
+    Queue(
+        lane, [&lane, piece] { lane.write_(piece); }, std::move(lane.filling_));
+    lane.filled_ = 0;
+  }
+
+  // Drops the lane's jobs that are not begun and waits for the one that is.
+  void Drop(std::unique_lock<std::mutex>& lock, Lane& lane) {
+    Release(std::move(lane.filling_));
+    for (auto it = jobs_.begin(); it != jobs_.end();) {
+      if (it->lane != &lane) {
+        ++it;
+        continue;
+      }
+      Release(std::move(it->buffer));
+      --lane.pending_;
+      it = jobs_.erase(it);
+    }
+    Settled(lock, lane);
+  }
+
+  void Settled(std::unique_lock<std::mutex>& lock, Lane& lane) {
+    settled_.wait(lock, [&] { return lane.pending_ == 0; });
+  }
+
+  static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+
+ private:
+  static constexpr int kBuffers = 16;
+
+  struct Job {
+    Lane* lane;
+    std::function<void()> work;
+    std::unique_ptr<std::uint8_t[]> buffer;
+  };
+
+  void Release(std::unique_ptr<std::uint8_t[]> buffer) {
+    if (!buffer) return;
+    free_.push_back(std::move(buffer));
+    freed_.notify_one();
+  }
+
+  void Run() {
+#ifndef _WIN32
+    // Interrupting signals go to the run's own thread, which rolls back.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+#endif
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      work_.wait(lock, [this] { return !jobs_.empty(); });
+      Job job = std::move(jobs_.front());
+      jobs_.pop_front();
+      if (!job.lane->failure_) {
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+          job.work();
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        lock.lock();
+        if (failure && !job.lane->failure_) job.lane->failure_ = failure;
+      }
+      Release(std::move(job.buffer));
+      if (--job.lane->pending_ == 0) settled_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable work_, freed_, settled_;
+  std::deque<Job> jobs_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> free_;
+  int made_ = 0;
+  bool failedToStart_ = false;
+#ifndef _WIN32
+  pid_t pid_ = ::getpid();
+#endif
+  std::thread thread_;
+};
+
+Lane::~Lane() {
+  Behind& behind = Behind::Get();
+  auto lock = behind.Lock();
+  behind.Drop(lock, *this);
+}
+
+void Lane::Write(std::span<const std::uint8_t> bytes) {
+  Behind& behind = Behind::Get();
+  auto lock = behind.Lock();
+  if (!behind.Started()) {
+    lock.unlock();
+    write_(bytes);
+    return;
+  }
+  while (!bytes.empty()) {
+    if (failure_) std::rethrow_exception(failure_);
+    if (!filling_) filling_ = behind.Buffer(lock);
+    const std::size_t n = std::min(bytes.size(), Behind::kBufferBytes - filled_);
+    lock.unlock();  // the writer goes on meanwhile
+    std::memcpy(filling_.get() + filled_, bytes.data(), n);
+    lock.lock();
+    filled_ += n;
+    bytes = bytes.subspan(n);
+    if (filled_ == Behind::kBufferBytes) behind.QueueFilling(*this);
+  }
+}
+
+void Lane::Post(std::function<void()> work) {
+  Behind& behind = Behind::Get();
+  auto lock = behind.Lock();
+  if (!behind.Started()) {
+    lock.unlock();
+    work();
+    return;
+  }
+  behind.QueueFilling(*this);
+  behind.Queue(*this, std::move(work), nullptr);
+}
+
+void Lane::Wait() {
+  Behind& behind = Behind::Get();
+  auto lock = behind.Lock();
+  behind.QueueFilling(*this);
+  behind.Settled(lock, *this);
+  if (failure_) std::rethrow_exception(failure_);
+}
+
+}  // namespace kvo::platform
