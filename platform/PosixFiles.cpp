@@ -183,9 +183,11 @@ constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 class PosixOutput final : public OutputFile {
  public:
-  PosixOutput(Fd fd, std::string path)
+  // device: its file system's, where the caller knows it already.
+  PosixOutput(Fd fd, std::string path, std::uint64_t device)
       : fd_(std::move(fd)),
         path_(std::move(path)),
+        device_(device),
         lane_([this](std::span<const std::uint8_t> bytes) { WriteNow(bytes); }) {}
 
   void Write(std::span<const std::uint8_t> bytes) override {
@@ -218,6 +220,7 @@ class PosixOutput final : public OutputFile {
     if (::syncfs(fd_.get()) != 0) Fail("syncfs", path_);
   }
   std::uint64_t Device() const override {
+    if (device_ != 0) return device_;
     struct stat st {};
     return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_dev) : 0;
   }
@@ -269,6 +272,7 @@ class PosixOutput final : public OutputFile {
 
   Fd fd_;
   std::string path_;
+  std::uint64_t device_;
   std::uint64_t written_ = 0, kicked_ = 0;  // the lane's
   Lane lane_;                               // gone before fd_: nothing is written to a closed file
 };
@@ -298,7 +302,11 @@ class PosixFiles final : public Files {
       // as they are, as before.
       const int fd = ::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (fd < 0) return std::make_unique<FolderHold>();
-      it = held_.emplace(key, Held{fd, 0}).first;
+      // Its file system is the one of every file made in it: looked up once.
+      struct stat st {};
+      const std::uint64_t device =
+          ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_dev) : 0;
+      it = held_.emplace(key, Held{fd, 0, device}).first;
     }
     ++it->second.holds;
     return std::make_unique<Hold>(*this, key);
@@ -350,7 +358,7 @@ class PosixFiles final : public Files {
     if (fd.get() < 0) Fail("create", path);
     // Held like an original: another run sees it is in use, not left over.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
-    return std::make_unique<PosixOutput>(std::move(fd), path);
+    return std::make_unique<PosixOutput>(std::move(fd), path, HeldDevice(FolderOf(path)));
   }
 
   void SyncFiles(std::span<OutputFile* const> files) override {
@@ -535,6 +543,7 @@ class PosixFiles final : public Files {
   struct Held {
     int fd;
     int holds;
+    std::uint64_t device;  // 0 where it could not be told
   };
   class Hold final : public FolderHold {
    public:
@@ -572,6 +581,12 @@ class PosixFiles final : public Files {
     if (it == held_.end() || --it->second.holds > 0) return;
     ::close(it->second.fd);  // only read
     held_.erase(it);
+  }
+
+  std::uint64_t HeldDevice(const std::string& folder) {
+    std::lock_guard lock(mutex_);
+    const auto it = held_.find(FolderKey(folder));
+    return it == held_.end() ? 0 : it->second.device;
   }
 
   int HeldFolder(const std::string& folder) {

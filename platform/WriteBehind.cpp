@@ -12,8 +12,8 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 #endif
 
 namespace kvo::platform {
@@ -25,10 +25,16 @@ class Behind {
   // nothing is left to write by then. A forked child has none of its
   // parent's threads and gets a pool of its own.
   static Behind& Get() {
-    static Behind* behind = new Behind;
+    static Behind* behind = [] {
 #ifndef _WIN32
-    if (behind->pid_ != ::getpid()) behind = new Behind;
+      ::pthread_atfork(nullptr, nullptr, [] { forked_ = true; });
 #endif
+      return new Behind;
+    }();
+    if (forked_) {
+      forked_ = false;
+      behind = new Behind;
+    }
     return *behind;
   }
 
@@ -145,9 +151,7 @@ class Behind {
   std::vector<std::unique_ptr<std::uint8_t[]>> free_;
   int made_ = 0;
   bool failedToStart_ = false;
-#ifndef _WIN32
-  pid_t pid_ = ::getpid();
-#endif
+  static inline bool forked_ = false;  // in a child, since the pool was made
   std::thread thread_;
 };
 
