@@ -1,6 +1,7 @@
 // The conversion run on real folders, driven through a stand-in user.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -104,6 +105,8 @@ TEST(Run, RefusesFilesItCannotConvertAndLeavesThemAlone) {
   negative.counts[9] = -1;
   auto forged = DatFile::Empty(Version::V10);
   forged.counts[7] = 1'000'000;  // far more records than the file holds
+  // Larger than a file read in one call: surveyed by its count fields.
+  const auto large = test::SizedFile(4, 12u << 20).Bytes();
   struct Case {
     const char* what;
     std::vector<std::uint8_t> bytes;
@@ -117,15 +120,24 @@ TEST(Run, RefusesFilesItCannotConvertAndLeavesThemAlone) {
       {"truncated", {good.begin(), good.end() - 1}, error + kIncompleteText + "."},
       {"negative count", negative.Bytes(), error + kRangeErrorText + "."},
       {"forged count", forged.Bytes(), error + kIncompleteText + "."},
+      {"large, cut in a counted block",
+       {large.begin(), large.begin() + large.size() / 2},
+       error + kIncompleteText + "."},
+      {"large, cut in its last block",
+       {large.begin(), large.end() - 1},
+       error + kIncompleteText + "."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     test::TempDir dir;
     dir.Put("a.dat", c.bytes);
-    Attempt run(dir, "a.dat");
+    test::FaultyFiles files;
+    Attempt run(dir, "a.dat", files);
     EXPECT_EQ(run.ui.messages, std::vector{c.message});
     EXPECT_EQ(dir.Names(), Names{"a.dat"});
     EXPECT_EQ(dir.Get("a.dat"), c.bytes);
+    // Refused before anything was made beside it.
+    EXPECT_EQ(std::ranges::count(files.log(), "create"), 0);
   }
 }
 
