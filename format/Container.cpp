@@ -1,7 +1,6 @@
 #include "Container.h"
 
 #include <algorithm>
-#include <cstring>
 #include <type_traits>
 #include <utility>
 
