@@ -177,8 +177,8 @@ void CopyAttributes(int from, int to, const std::string& path) {
 }
 
 // Large blocks go out in pieces: one write of a hundred megabytes makes the
-// kernel hold far more dirty pages at once than writeback wants, and an
-// interrupt is noticed between pieces.
+// kernel hold far more dirty pages at once than writeback wants. (Where no
+// writing thread can be had, a whole block comes here at once.)
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 
 class PosixOutput final : public OutputFile {
