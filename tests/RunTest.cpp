@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -305,6 +306,24 @@ TEST(Run, AFailingOutputLeavesTheOriginalUnderItsName) {
 
 // Bytes behind the last block are not carried over, and the user is told
 // how many and that the backup keeps them; --check says so beforehand.
+// Where there are no hard links the backup is a copy, and it stands in for
+// the original: the user sees the original's time on it, not the moment of
+// the conversion.
+TEST(Run, ABackupCopiedWhereThereAreNoHardLinksKeepsTheOriginalsTime) {
+  test::TempDir dir;
+  const auto v10 = SampleFile(11, 4000);  // copied in several writes
+  dir.Put("a.dat", v10);
+  const auto path = test::FromUtf8(dir.Path("a.dat"));
+  const auto then = std::filesystem::last_write_time(path) - std::chrono::hours(24 * 400);
+  std::filesystem::last_write_time(path, then);
+  test::FaultyFiles files;
+  files.noHardLinks = true;
+  Attempt run(dir, "a.dat", files);
+  EXPECT_EQ(run.ui.messages, std::vector{kSuccess});
+  EXPECT_EQ(dir.Get("a.old"), v10);
+  EXPECT_EQ(std::filesystem::last_write_time(test::FromUtf8(dir.Path("a.old"))), then);
+}
+
 TEST(Run, BytesBehindTheLastBlockAreReported) {
   test::TempDir dir;
   const auto v10 = SampleFile(13);
