@@ -23,6 +23,8 @@ enum class Problem {
   NoAccess,
   Locked,
   NotRegular,
+  // A folder where a file was expected: one whose files could not be listed.
+  Folder,
   TooLong,
   // The process holds as many files open as it may: no fault of the file.
   TooManyOpen,
@@ -45,8 +47,13 @@ class FileError : public std::runtime_error {
 
 // Why the system refused, in words a user knows, in German: our own for the
 // common reasons, the system's own (on Windows in the user's language) for
-// the rest; never a call's name or a path. Without a code, what() as it is.
+// the rest; never a call's name, a path or English words.
 std::string Reason(const FileError& error);
+// The same for a failure that the system gave no code for.
+std::string ProblemReason(Problem problem);
+// What a system error code (errno, or the Windows error code) means for the
+// user.
+Problem ProblemOf(int code);
 
 // Which file a name stands for, and in which state: two looks at the same,
 // unchanged file give equal identities.
@@ -55,8 +62,18 @@ struct FileIdentity {
   std::uint64_t index = 0;  // the file's number on its device
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // nanoseconds, in the system's own epoch
+  // When the file last changed in any way, in nanoseconds: unlike the
+  // modification time, no program can set it back, so a file rewritten in
+  // place with its size and time kept still shows. 0 where the system has
+  // none.
+  std::int64_t changed = 0;
   bool SameFile(const FileIdentity& other) const {
     return device == other.device && index == other.index;
+  }
+  // The same file, its size and time as they were; only its change time may
+  // differ, as a second name or a rename of the run's own changes it.
+  bool SameBytes(const FileIdentity& other) const {
+    return SameFile(other) && size == other.size && modified == other.modified;
   }
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
@@ -77,7 +94,8 @@ class OutputFile : public ByteSink {
   // (until now it was its creator's alone) and, where the process may change
   // them, its owner and group; and the system may start putting it on the
   // disk, ahead of the flush that waits for it. Where the system has them,
-  // the original's access list and extended attributes come along.
+  // the original's access list and extended attributes come along. The
+  // original stays open until Finish (or a later call) has waited for it.
   virtual void Complete(const InputFile& original) = 0;
   // The file takes the original's times as well: a copy that stands in for it.
   virtual void KeepTimes(const InputFile& original) = 0;

@@ -27,7 +27,6 @@
 #include "WriteBehind.h"
 
 namespace kvo::platform {
-namespace {
 
 Problem ProblemOf(int error) {
   switch (error) {
@@ -51,25 +50,37 @@ Problem ProblemOf(int error) {
   }
 }
 
+namespace {
+
 [[noreturn]] void Fail(const char* what, const std::string& path) {
   const int error = errno;
   throw FileError(std::string(what) + " " + path + ": " + std::strerror(error), ProblemOf(error),
                   error);
 }
 
-[[noreturn]] void NotRegular(const std::string& path) {
+[[noreturn]] void NotRegular(const std::string& path, mode_t mode) {
+  if (S_ISDIR(mode)) throw FileError("a folder: " + path, Problem::Folder);
   throw FileError("not a regular file: " + path, Problem::NotRegular);
 }
 
 FileIdentity IdentityFrom(const struct stat& st) {
+  const auto ns = [](const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::uint64_t>(st.st_size),
-          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+          static_cast<std::uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
 }
 
 // A file system that keeps no owners at all (FAT through FUSE says "not
 // implemented") is one that refuses to change them.
 bool OwnerRefused(int error) {
+  return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Likewise for the permission bits: FAT through FUSE (fusefat) keeps none
+// and says "not implemented"; the new file then has what the disk gives
+// every file, as the original has.
+bool ModeRefused(int error) {
   return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
 }
 
@@ -159,7 +170,7 @@ void CopyAttributes(int from, int to, const std::string& path) {
     names.resize(names.size() * 4);
   }
   if (n < 0) {
-    if (errno == ENOTSUP) return;
+    if (errno == ENOTSUP || errno == ENOSYS) return;  // a disk that keeps none
     Fail("listxattr", path);
   }
   std::vector<char> value;
@@ -197,11 +208,14 @@ class PosixOutput final : public OutputFile {
 
   void Complete(const InputFile& from) override {
     const auto& original = static_cast<const PosixInput&>(from);
-    CopyOwnerAndMode(original);
-    // Writeback starts once the last bytes are written, while the next files
-    // are converted, as Git's batched flush does; the flush later only waits
-    // for what is left.
-    lane_.Post([this] { ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE); });
+    // Behind the last byte: a write by anyone but root clears the set-user-ID
+    // and set-group-ID bits, so the mode comes once nothing is left to write.
+    // Then writeback starts, while the next files are converted, as Git's
+    // batched flush does; the flush later only waits for what is left.
+    lane_.Post([this, &original] {
+      CopyOwnerAndMode(original);
+      ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    });
   }
 
   void KeepTimes(const InputFile& from) override {
@@ -265,7 +279,7 @@ class PosixOutput final : public OutputFile {
         Fail("chown", path_);
       }
     }
-    if (::fchmod(fd_.get(), original.mode()) != 0) Fail("chmod", path_);
+    if (::fchmod(fd_.get(), original.mode()) != 0 && !ModeRefused(errno)) Fail("chmod", path_);
     // After the mode: an access list sets the group bits to its mask.
     CopyAttributes(original.fd(), fd_.get(), path_);
   }
@@ -316,7 +330,8 @@ class PosixFiles final : public Files {
     // Only a link needs following; a folder on the way that is a link leads
     // to the same folder either way.
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) Fail("stat", path);
+    const At at = Locate(path);
+    if (::fstatat(at.folder, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat", path);
     if (!S_ISLNK(st.st_mode)) return path;
     char* real = ::realpath(path.c_str(), nullptr);
     if (real == nullptr) Fail("realpath", path);
@@ -561,7 +576,7 @@ class PosixFiles final : public Files {
     struct stat st {};
     const At at = Locate(path);
     if (::fstatat(at.folder, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) Fail("stat", path);
-    if (!S_ISREG(st.st_mode)) NotRegular(path);
+    if (!S_ISREG(st.st_mode)) NotRegular(path, st.st_mode);
     Fd fd(
         ::openat(at.folder, at.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     if (fd.get() < 0) Fail("open", path);
@@ -571,7 +586,7 @@ class PosixFiles final : public Files {
   static std::unique_ptr<InputFile> Input(Fd fd, const std::string& path) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) Fail("stat", path);
-    if (!S_ISREG(st.st_mode)) NotRegular(path);
+    if (!S_ISREG(st.st_mode)) NotRegular(path, st.st_mode);
     return std::make_unique<PosixInput>(std::move(fd), path, st);
   }
 
@@ -610,7 +625,7 @@ class PosixFiles final : public Files {
 std::string Reason(const FileError& error) {
   switch (error.code()) {
     case 0:
-      return error.what();
+      return ProblemReason(error.problem());
     case ENOSPC:
       return "Auf dem Datenträger ist nicht genug Platz.";
     case EDQUOT:
@@ -638,8 +653,40 @@ std::string Reason(const FileError& error) {
     case ENODEV:
     case ENXIO:
       return "Der Datenträger ist nicht mehr verbunden.";
+    // What FUSE drivers and network shares answer for what their disk
+    // cannot do.
+    case ENOSYS:
+    case EOPNOTSUPP:
+      return "Das Dateisystem des Datenträgers kann diesen Schritt nicht.";
+    case EXDEV:
+      return "Die Dateien liegen auf verschiedenen Datenträgern.";
+    case EEXIST:
+      return "Eine Datei dieses Namens gibt es schon.";
+    case EISDIR:
+      return "Unter diesem Namen liegt ein Ordner.";
+    case EBUSY:
+    case ETXTBSY:
+      return "Die Datei wird gerade von einem anderen Programm benutzt.";
+    case EMLINK:
+      return "Die Datei hat schon so viele Namen, wie das Dateisystem erlaubt.";
+    case ELOOP:
+      return "Der Name führt über zu viele Verknüpfungen.";
+    case ENOMEM:
+      return "Zu wenig Arbeitsspeicher.";
+    case ESTALE:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ECONNRESET:
+    case ECONNABORTED:
+      return "Der Datenträger im Netz antwortet nicht mehr.";
+    case EINVAL:
+      return "Das Dateisystem des Datenträgers lehnt diesen Schritt ab.";
     default:
-      return std::strerror(error.code());
+      // Never the system's English words: its number, for whoever helps.
+      return "Das System meldet einen Fehler (Nummer " + std::to_string(error.code()) + ").";
   }
 }
 

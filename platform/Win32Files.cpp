@@ -16,9 +16,9 @@
 #include "WriteBehind.h"
 
 namespace kvo::platform {
-namespace {
 
-Problem ProblemOf(DWORD error) {
+Problem ProblemOf(int code) {
+  const auto error = static_cast<DWORD>(code);
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -38,6 +38,8 @@ Problem ProblemOf(DWORD error) {
       return Problem::Other;
   }
 }
+
+namespace {
 
 void Pause(unsigned milliseconds) {
   ::Sleep(milliseconds);
@@ -110,11 +112,18 @@ std::int64_t Ticks(const FILETIME& t) {
   return (static_cast<std::int64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 100;
 }
 
-FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+// The file behind an open handle, its change time among it: no program can
+// set that back, as one can the time of its last write.
+FileIdentity IdentityFrom(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
+  FILE_BASIC_INFO basic{};
+  const std::int64_t changed =
+      ::GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic)
+          ? static_cast<std::int64_t>(basic.ChangeTime.QuadPart) * 100
+          : 0;
   return {info.dwVolumeSerialNumber,
           static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow,
           static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow,
-          Ticks(info.ftLastWriteTime)};
+          Ticks(info.ftLastWriteTime), changed};
 }
 
 // Large blocks go out and come in in pieces; one call handles at most a
@@ -144,7 +153,7 @@ class Handle {
 // A handle on the name itself that reads nothing: it stands in no one's way.
 Handle Look(const std::wstring& path) {
   return Handle(::CreateFileW(
-      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
@@ -153,7 +162,7 @@ class Win32Input final : public InputFile {
   Win32Input(Handle h, std::string path, const BY_HANDLE_FILE_INFORMATION& info)
       : h_(std::move(h)),
         path_(std::move(path)),
-        identity_(IdentityFrom(info)),
+        identity_(IdentityFrom(h_.get(), info)),
         remaining_(identity_.size),
         created_(info.ftCreationTime),
         accessed_(info.ftLastAccessTime),
@@ -426,7 +435,7 @@ class Win32Files final : public Files {
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(h.get(), &info)) Fail("GetFileInformationByHandle", path);
-    return IdentityFrom(info);
+    return IdentityFrom(h.get(), info);
   }
 
   std::vector<FolderEntry> List(const std::string& folder) override {
@@ -484,7 +493,10 @@ class Win32Files final : public Files {
     const std::wstring name = Long(path);
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) Fail("GetFileAttributesW", path);
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) NotRegular(path);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      throw FileError("a folder: " + path, Problem::Folder);
+    }
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) NotRegular(path);
     HANDLE opened = INVALID_HANDLE_VALUE;
     Patiently([&] {
       opened = ::CreateFileW(name.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
@@ -507,7 +519,7 @@ void SetBusyPause(std::function<void(unsigned)> pause) {
 }
 
 std::string Reason(const FileError& error) {
-  if (error.code() == 0) return error.what();
+  if (error.code() == 0) return ProblemReason(error.problem());
   // The system's own words, in the user's language.
   wchar_t* text = nullptr;
   const DWORD n = ::FormatMessageW(
@@ -519,7 +531,9 @@ std::string Reason(const FileError& error) {
          (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
     words.pop_back();
   }
-  if (words.empty()) return "Windows-Fehler " + std::to_string(error.code());
+  if (words.empty()) {
+    return "Das System meldet einen Fehler (Nummer " + std::to_string(error.code()) + ").";
+  }
   return Utf8(words);
 }
 

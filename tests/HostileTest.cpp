@@ -65,7 +65,7 @@ TEST(Hostile, RefusesWhatIsNotARegularFileWithoutWaiting) {
   const Case cases[] = {
       {"pipe", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
        Problem::NotRegular},
-      {"folder", [](const std::string& p) { fs::create_directory(p); }, Problem::NotRegular},
+      {"folder", [](const std::string& p) { fs::create_directory(p); }, Problem::Folder},
       {"socket",
        [](const std::string& p) {
          sockaddr_un address{};

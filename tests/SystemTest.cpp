@@ -397,8 +397,9 @@ TEST(Signals, EveryFlushTheCommitCountsOnIsIssued) {
 // while the new files are flushed: every file not yet in place is rolled
 // back, the rest is not started, and the exit status says which signal it
 // was. strace delivers each at a call nothing else makes (a sanitizer's
-// runtime may write before main): the new file's fchmod once its bytes are
-// complete, the flush of one file (fsync) or of a group (syncfs).
+// runtime may write before main): the lock taken on the first file as it is
+// opened, before its bytes are written, the flush of one file (fsync) or of
+// a group (syncfs).
 TEST(Signals, AnInterruptRollsTheFileBackAndStopsTheBatch) {
   KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
   const auto a = File(8, 300'000);
@@ -412,9 +413,9 @@ TEST(Signals, AnInterruptRollsTheFileBackAndStopsTheBatch) {
     std::string err;
   };
   const Case cases[] = {
-      {"INT", SIGINT, "fchmod", "a.dat b.dat", "a.dat" + rolledBack},
-      {"TERM", SIGTERM, "fchmod", "a.dat b.dat", "a.dat" + rolledBack},
-      {"HUP", SIGHUP, "fchmod", "a.dat b.dat", "a.dat" + rolledBack},
+      {"INT", SIGINT, "flock", "a.dat b.dat", "a.dat" + rolledBack},
+      {"TERM", SIGTERM, "flock", "a.dat b.dat", "a.dat" + rolledBack},
+      {"HUP", SIGHUP, "flock", "a.dat b.dat", "a.dat" + rolledBack},
       {"TERM", SIGTERM, "fsync", "a.dat", "a.dat" + rolledBack},
       {"INT", SIGINT, "syncfs", "a.dat b.dat", "a.dat" + rolledBack + "b.dat" + rolledBack},
   };

@@ -68,7 +68,8 @@ void FaultyFiles::Call(const char* what) {
   log_.emplace_back(what);
   if (before) before(calls_, what);
   if (calls_ == failAt_ || (failFrom && failAt_ > 0 && calls_ > failAt_)) {
-    throw platform::FileError(std::string("injected failure: ") + what);
+    throw platform::FileError(std::string("injected failure: ") + what,
+                              platform::ProblemOf(error), error);
   }
 }
 

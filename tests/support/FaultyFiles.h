@@ -1,10 +1,11 @@
 // The system's files, with one chosen call made to fail: counts every call of
 // the file layer that changes or reads the disk (open, read, create, write,
 // complete, times, rewind, fsync, close, link, rename, replace, remove,
-// fsyncdir) and fails
-// the k-th as the system would. A hook sees each counted call first.
+// fsyncdir) and fails the k-th as the system would, with the system's own
+// error code. A hook sees each counted call first.
 #pragma once
 
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +14,13 @@
 #include "ForwardingFiles.h"
 
 namespace kvo::test {
+
+// The error a disk gives for a failed read or write.
+#ifdef _WIN32
+inline constexpr int kIoError = 1117;  // ERROR_IO_DEVICE
+#else
+inline constexpr int kIoError = EIO;
+#endif
 
 class FaultyFiles : public ForwardingFiles {
  public:
@@ -40,6 +48,8 @@ class FaultyFiles : public ForwardingFiles {
   long calls() const { return calls_; }
   const std::vector<std::string>& log() const { return log_; }
   bool failFrom = false;
+  // The code the failing calls fail with (errno, or the Windows error code).
+  int error = kIoError;
   // Only calls of this kind count ("" for all).
   std::string only;
   // Runs before each counted call, with its number and kind.
