@@ -79,8 +79,13 @@ void ReleaseInput(Staged& staged) {
   staged.input.reset();
 }
 
+const platform::FileIdentity& Expected(const Staged& staged) {
+  return staged.expected ? *staged.expected : staged.input->Identity();
+}
+
 // The name must still stand for the very file that was read, unchanged: a
-// program may have written to it or put another file there meanwhile.
+// program may have written to it or put another file there meanwhile, even
+// one that put the file's time back (its change time shows that).
 void CheckUnchanged(Files& files, Staged& staged) {
   std::optional<platform::FileIdentity> now;
   try {
@@ -89,7 +94,7 @@ void CheckUnchanged(Files& files, Staged& staged) {
     RollBack(files, staged);
     throw KvoError(kReadFailedText, platform::Reason(e));
   }
-  if (!now || *now != staged.input->Identity()) {
+  if (!now || *now != Expected(staged)) {
     RollBack(files, staged);
     throw KvoError(kChangedText);
   }
@@ -175,9 +180,10 @@ std::optional<std::string> LinkBeside(Files& files, const std::string& from,
 // Where there are no hard links: a copy of the original, flushed under a
 // temporary name and then given the backup name without replacing anything.
 // Returns what now has that name.
-platform::FileIdentity CopyToBackup(Files& files, Staged& staged) {
+platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface& ui) {
   const std::string copy = CopyBeside(files, *staged.input, staged.path, kBackupEnding);
   try {
+    ui.Reached(Step::Backup, staged.path);
     files.RenameNoReplace(copy, staged.backup);
   } catch (...) {
     RemoveQuietly(files, copy);
@@ -191,21 +197,24 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged) {
 // Puts the file at replacement in place of path in one step, where the
 // system can swap two names: then what was displaced must be exactly
 // expected, or the swap is undone and the run reports a change, so that a
-// program's last-moment write or save is never destroyed. Elsewhere a
-// rename replaces path, and the caller's recheck just before is all there
-// is. The file open as held is closed before a rename: FUSE hides an open
-// file under another name instead of letting it go.
+// program's last-moment write or save is never destroyed. (The swap itself
+// changes the displaced file's change time; the caller's recheck just
+// before compared that.) Elsewhere a rename replaces path, and the caller's
+// recheck just before is all there is. The file open as held is closed
+// before a rename: FUSE hides an open file under another name instead of
+// letting it go.
 //
 // Throws FileError when nothing has changed. Throws KvoError(kChangedText)
 // when the swap was undone; if even that failed, the names stay swapped,
 // stuck says so and the detail says where the changed file now is.
 void Replace(Files& files, const std::string& replacement, const std::string& path,
              const platform::FileIdentity& expected, std::unique_ptr<platform::InputFile>& held,
-             bool& stuck) {
+             bool& stuck, UserInterface& ui) {
   stuck = false;
+  ui.Reached(Step::Last, path);
   if (files.Exchange(replacement, path)) {
     const auto displaced = files.IdentityOf(replacement);
-    if (!displaced || *displaced != expected) {
+    if (!displaced || !displaced->SameBytes(expected)) {
       try {
         files.Exchange(replacement, path);
       } catch (const FileError&) {
@@ -334,7 +343,10 @@ void RollBack(Files& files, Staged& staged) {
       std::unique_ptr<platform::InputFile> relocked;
       if (!staged.input) relocked = files.OpenRead(staged.backup);
       const auto now = files.IdentityOf(staged.backup);
-      bool ours = now == staged.backupMade;
+      // A second name of the original is this run's as long as the file is
+      // as it was: a rename of one of its names changes its change time.
+      bool ours = staged.backupLinked ? now && now->SameBytes(*staged.backupMade)
+                                      : now == staged.backupMade;
       if (!ours && staged.backupLinked && now && now->SameFile(*staged.backupMade)) {
         // A second name of the original that a program wrote to meanwhile
         // goes too, while the file still has its own name: an editor that
@@ -353,15 +365,25 @@ void RollBack(Files& files, Staged& staged) {
   Abandon(files, staged);
 }
 
-void MakeBackup(Files& files, Staged& staged) {
+void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
   CheckUnchanged(files, staged);
   if (staged.resumed) return;
   try {
     if (files.LinkNoReplace(staged.path, staged.backup)) {
       staged.backupMade = staged.input->Identity();
       staged.backupLinked = true;
+      // The second name changed the file's change time, and nothing else may
+      // have changed: from here on the file is expected as it is now. (An
+      // edit that puts the time back could only pass unseen in the moment
+      // between the check above and the link.)
+      const auto now = files.IdentityOf(staged.backup);
+      if (!now || !now->SameBytes(staged.input->Identity())) {
+        RollBack(files, staged);
+        throw KvoError(kChangedText);
+      }
+      staged.backupMade = staged.expected = *now;
     } else {
-      staged.backupMade = CopyToBackup(files, staged);
+      staged.backupMade = CopyToBackup(files, staged, ui);
     }
   } catch (const FileError& e) {
     Abandon(files, staged);
@@ -372,17 +394,18 @@ void MakeBackup(Files& files, Staged& staged) {
   }
 }
 
-void PutInPlace(Files& files, Staged& staged) {
+void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
+  ui.Reached(Step::Replace, staged.path);
   // A program may have written to the file while its backup was made.
   CheckUnchanged(files, staged);
-  const platform::FileIdentity original = staged.input->Identity();
+  const platform::FileIdentity original = Expected(staged);
   // Windows replaces no open file: there the lock goes just before the file
   // changes names, and a rollback takes the lock again before it removes
   // the backup.
   if (!files.RenamesOpenFiles()) ReleaseInput(staged);
   bool stuck = false;
   try {
-    Replace(files, staged.temporary, staged.path, original, staged.input, stuck);
+    Replace(files, staged.temporary, staged.path, original, staged.input, stuck, ui);
   } catch (const FileError& e) {
     RollBack(files, staged);
     throw KvoError(kOutputFailedText, platform::Reason(e));
@@ -401,9 +424,9 @@ void PutInPlace(Files& files, Staged& staged) {
   ReleaseInput(staged);
 }
 
-void PutBack(Files& files, Staged& staged) {
+void PutBack(Files& files, Staged& staged, UserInterface& ui) {
   const platform::FileIdentity file = staged.input->Identity();
-  const platform::FileIdentity backup = staged.restoring->Identity();
+  platform::FileIdentity backup = staged.restoring->Identity();
   // Windows renames no open file: there the locks go first, and the backup
   // itself takes the name, as NTFS renames in one step.
   const bool windows = !files.RenamesOpenFiles();
@@ -416,10 +439,17 @@ void PutBack(Files& files, Staged& staged) {
     if (!windows) {
       if (const auto link = LinkBeside(files, staged.backup, staged.path)) {
         twin = *link;
+        // The second name changed the backup's change time, and only that.
+        const auto now = files.IdentityOf(twin);
+        if (!now || !now->SameBytes(backup)) {
+          throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
+        }
+        backup = *now;
       } else {
         twin = CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding);
       }
     }
+    ui.Reached(Step::PutBack, staged.path);
     // Both still the very files that were compared.
     const auto fileNow = files.IdentityOf(staged.path);
     const auto backupNow = files.IdentityOf(staged.backup);
@@ -427,11 +457,12 @@ void PutBack(Files& files, Staged& staged) {
       throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
     }
     if (windows) {
+      ui.Reached(Step::Last, staged.path);
       files.RenameReplace(staged.backup, staged.path);
     } else {
       bool stuck = false;
       try {
-        Replace(files, twin, staged.path, file, staged.input, stuck);
+        Replace(files, twin, staged.path, file, staged.input, stuck, ui);
       } catch (const KvoError&) {
         if (stuck) twin.clear();  // holds the changed file now
         throw;
@@ -455,7 +486,15 @@ void PutBack(Files& files, Staged& staged) {
 void DropBackup(Files& files, Staged& staged) {
   if (!staged.backupToDrop) return;
   try {
-    if (files.IdentityOf(staged.backup) == staged.backupToDrop) files.Remove(staged.backup);
+    const auto now = files.IdentityOf(staged.backup);
+    bool ours = now == staged.backupToDrop;
+    if (!ours && now && now->SameBytes(*staged.backupToDrop)) {
+      // Its second name took the file's name, which changed its change
+      // time: both names are one file, and this one goes without a loss.
+      const auto file = files.IdentityOf(staged.path);
+      ours = file && file->SameFile(*now);
+    }
+    if (ours) files.Remove(staged.backup);
   } catch (const FileError&) {
     // Left as the original's twin: status names it, the next undo removes it.
   }

@@ -8,8 +8,11 @@
 // system has no hard links, as a flushed copy under a temporary name that is
 // then renamed to the backup name without replacing anything. The folder is
 // flushed, so that the backup is on the disk before anything else changes
-// names. Then the new file is renamed over the original's name in one step,
-// and the folder is flushed again.
+// names. Then the new file takes the original's name in one step: where the
+// system can, the two names are swapped and what the swap displaced is
+// checked to be exactly the file that was read (or the swap is undone);
+// elsewhere the name is checked once more and the new file renamed over it.
+// The folder is flushed again.
 //
 // A run holds a lock on the original and on each file it creates until it
 // is done with them: another run refuses a file that is held, and clears
@@ -23,6 +26,7 @@
 #include <string>
 
 #include "Files.h"
+#include "UserInterface.h"
 
 namespace kvo {
 
@@ -34,6 +38,9 @@ struct Staged {
   std::string backup;                            // path with the ending .old
   std::string temporary;                         // where the new bytes are
   std::unique_ptr<platform::InputFile> input;    // open and locked until the commit
+  // The original as its name must still show it, where that is no longer
+  // input's identity: the backup's second name changed its change time.
+  std::optional<platform::FileIdentity> expected;
   std::unique_ptr<platform::OutputFile> output;  // open until flushed
   // The backup holds the original already: an earlier run was interrupted
   // after making it.
@@ -83,13 +90,13 @@ void Abandon(platform::Files& files, Staged& staged);
 
 // The first step of the commit, once the new file is flushed and closed:
 // the backup name holds the original. Throws KvoError; then nothing has
-// changed but the temporary file is gone.
-void MakeBackup(platform::Files& files, Staged& staged);
+// changed but the temporary file is gone. ui hears of Step::Backup.
+void MakeBackup(platform::Files& files, Staged& staged, UserInterface& ui);
 
 // The second step, once the backup is on the disk: the new file takes the
 // original's name. Throws KvoError with a message that says what is on the
-// disk afterwards.
-void PutInPlace(platform::Files& files, Staged& staged);
+// disk afterwards. ui hears of Step::Replace and Step::Last.
+void PutInPlace(platform::Files& files, Staged& staged, UserInterface& ui);
 
 // Undoes MakeBackup and abandons the new file: for a commit stopped between
 // its steps. Quiet, like Abandon.
@@ -100,8 +107,9 @@ void RollBack(platform::Files& files, Staged& staged);
 // name in one step, while the backup keeps its own name: a second name of
 // it (or, where there are no hard links, a flushed copy) replaces the file.
 // The replaced file stays open in staged.input, for the caller to let go
-// of. Throws KvoError; then nothing has changed.
-void PutBack(platform::Files& files, Staged& staged);
+// of. Throws KvoError; then nothing has changed. ui hears of Step::PutBack
+// and Step::Last.
+void PutBack(platform::Files& files, Staged& staged, UserInterface& ui);
 
 // Undo's second step, once the folder is flushed: the backup goes, if it is
 // still what was compared. Quiet: a backup left is the original's twin.

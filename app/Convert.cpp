@@ -218,6 +218,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     Abandon(files_, staged);
     Unreadable(files_, path, *staged.input);
   }
+  ui_.Reached(Step::Read, path);
   // Settled once its group is committed.
   Settle(result, Outcome::Converted, kSuccessText,
          extra > 0 ? ExtraBytesDetail(extra, platform::NameOf(staged.backup), false) : "");
@@ -245,7 +246,8 @@ bool Preparation::HoldsOriginal(Staged& staged) {
 // backup, flushes each folder once, puts each new file in place and flushes
 // each folder once more. Settles the results of those that fail. A signal
 // that came before the backups rolls the whole group back.
-void CommitConversion(Files& files, std::vector<Member>& group, std::vector<FileResult>& results) {
+void CommitConversion(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
+                      UserInterface& ui) {
   // Each new file whole with the system: a write that failed on its way
   // there fails that file alone.
   std::erase_if(group, [&](Member& m) {
@@ -280,7 +282,8 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
   }
 
   // folder -> its members still on their way
-  auto folders = StepByFolder(group, results, [&](Staged& staged) { MakeBackup(files, staged); });
+  auto folders =
+      StepByFolder(group, results, [&](Staged& staged) { MakeBackup(files, staged, ui); });
   // Every backup is on the disk before any new file takes a name: a power
   // cut must never leave the new file in place without its backup.
   for (auto it = folders.begin(); it != folders.end();) {
@@ -299,7 +302,7 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
     std::vector<Member*> placed;
     for (Member* m : members) {
       try {
-        PutInPlace(files, m->staged);
+        PutInPlace(files, m->staged, ui);
         placed.push_back(m);
       } catch (const KvoError& e) {
         Fail(results[m->index], e);

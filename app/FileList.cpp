@@ -68,9 +68,25 @@ bool ClaimedIgnoringCase(platform::Files& files, const std::string& folder, cons
   return false;
 }
 
-void Walk(platform::Files& files, const std::string& folder,
-          const std::vector<platform::FolderEntry>& entries, bool backupsAlone,
+// A folder held, then listed: the listing is of the folder that is held.
+struct Held {
+  std::shared_ptr<platform::FolderHold> hold;
+  std::vector<platform::FolderEntry> entries;
+};
+std::optional<Held> HeldListing(platform::Files& files, const std::string& path) {
+  std::shared_ptr<platform::FolderHold> hold;
+  try {
+    hold = files.HoldFolder(path);
+  } catch (const platform::FileError&) {
+  }
+  auto entries = Listing(files, path);
+  if (!entries) return std::nullopt;
+  return Held{std::move(hold), std::move(*entries)};
+}
+
+void Walk(platform::Files& files, const std::string& folder, const Held& held, bool backupsAlone,
           std::vector<FileToConvert>& out) {
+  const std::vector<platform::FolderEntry>& entries = held.entries;
   // The backup names the data files here claim.
   std::set<std::string> claimed;
   std::multimap<std::string, std::string> claimedByLowered;
@@ -85,17 +101,17 @@ void Walk(platform::Files& files, const std::string& folder,
   for (const platform::FolderEntry& entry : entries) {
     const std::string path = platform::JoinPath(folder, entry.name);
     if (!entry.folder) {
-      if (IsDataFile(entry.name)) out.push_back({path, true});
+      if (IsDataFile(entry.name)) out.push_back({path, true, false, held.hold});
       if (backupsAlone && EndsWith(entry.name, ".old") && !claimed.contains(Compared(entry.name)) &&
           !ClaimedIgnoringCase(files, folder, entry.name, listed, claimedByLowered)) {
-        out.push_back({path, true, true});
+        out.push_back({path, true, true, held.hold});
       }
-    } else if (const auto inner = Listing(files, path)) {
+    } else if (const auto inner = HeldListing(files, path)) {
       Walk(files, path, *inner, backupsAlone, out);
     } else {
       // A folder that cannot be read: the run reports it rather than
       // passing it over in silence.
-      out.push_back({path, true});
+      out.push_back({path, true, false, held.hold});
     }
   }
 }
@@ -107,8 +123,8 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
                                           bool backupsAlone) {
   std::vector<FileToConvert> out;
   for (const std::string& path : named) {
-    if (const auto entries = Listing(files, path)) {
-      Walk(files, path, *entries, backupsAlone, out);
+    if (const auto held = HeldListing(files, path)) {
+      Walk(files, path, *held, backupsAlone, out);
     } else {
       out.push_back({path, false});
     }
@@ -117,20 +133,30 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
 }
 
 std::string StartQuestion(platform::Files& files, const std::vector<std::string>& named) {
+  std::size_t folders = 0;
+  for (const std::string& path : named) folders += Listing(files, path).has_value();
   if (named.size() == 1) {
     const std::string& only = named.front();
-    if (Listing(files, only)) {
+    if (folders == 1) {
       return "Alle Dateien mit der Endung .dat im Ordner „" + platform::NameOf(only) +
              "“ umsetzen?\n" + only;
     }
-    return "„" + platform::NameOf(only) + "“ umsetzen?\nim Ordner " + platform::FolderOf(only);
+    return "„" + platform::NameOf(only) + "“ umsetzen?\nIm Ordner " + platform::FolderOf(only);
   }
   bool oneFolder = true;
   for (const std::string& path : named) {
     oneFolder = oneFolder && platform::FolderOf(path) == platform::FolderOf(named.front());
   }
-  return std::to_string(named.size()) + " Dateien und Ordner umsetzen?\n" +
-         (oneFolder ? "im Ordner " + platform::FolderOf(named.front()) : "aus mehreren Ordnern");
+  // Said as what was given: files, folders, or both.
+  const std::size_t plain = named.size() - folders;
+  const std::string what =
+      folders == 0 ? std::to_string(plain) + " Dateien umsetzen?"
+      : plain == 0 ? "Alle Dateien mit der Endung .dat in " + std::to_string(folders) +
+                         " Ordnern umsetzen?"
+                   : std::to_string(plain) + (plain == 1 ? " Datei und " : " Dateien und ") +
+                         std::to_string(folders) + " Ordner umsetzen?";
+  return what + "\n" +
+         (oneFolder ? "Im Ordner " + platform::FolderOf(named.front()) : "Aus mehreren Ordnern");
 }
 
 WindowStart ReadWindowArguments(const std::vector<std::string>& arguments) {

@@ -2,6 +2,7 @@
 // *.dat file in and below each named folder.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,14 @@ struct FileToConvert {
   std::string path;
   bool inFolder = false;     // found in a named folder, not named itself
   bool backupAlone = false;  // a backup (.old) that no data file beside it claims
+  // The folder it was found in, held from the walk on: renamed or moved
+  // meanwhile, the run still finds the file there.
+  std::shared_ptr<platform::FolderHold> folder = nullptr;
 };
 
 // Named files as they are (missing ones too: the run says so); folders
 // walked in a stable order, by name at each level, without following links
-// to other folders. The ending .dat is matched in any case.
+// to other folders, and held. The ending .dat is matched in any case.
 // With backupsAlone, each folder's backups that no data file in it claims
 // are listed too, in their place.
 std::vector<FileToConvert> FilesToConvert(platform::Files& files,

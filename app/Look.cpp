@@ -26,6 +26,7 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
     throw OutOfFiles{};  // the only one that escapes
   }
   result.standing = found.standing;
+  ui_.Reached(Step::Read, path);
   if (!undo) {
     Settle(result, Outcome::Examined, StandingText(found.standing, options_.operation),
            std::move(found.detail));

@@ -19,6 +19,8 @@ const char* ProblemText(platform::Problem problem) {
       return "von einem anderen Programm gesperrt";
     case platform::Problem::NotRegular:
       return "keine gewöhnliche Datei";
+    case platform::Problem::Folder:
+      return "ein Ordner, dessen Inhalt sich nicht lesen lässt";
     case platform::Problem::TooLong:
       return "Name oder Pfad zu lang";
     case platform::Problem::TooManyOpen:

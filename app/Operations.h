@@ -230,10 +230,11 @@ class Releaser {
 };
 
 // Conversion's commit of a group (Convert.cpp).
-void CommitConversion(Files& files, std::vector<Member>& group, std::vector<FileResult>& results);
+void CommitConversion(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
+                      UserInterface& ui);
 
 // Undo's commit of a group (Undo.cpp).
 void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
-                  Releaser& releaser);
+                  Releaser& releaser, UserInterface& ui);
 
 }  // namespace kvo::run

@@ -4,6 +4,7 @@
 // signals; each file prepared and each group committed by its operation.
 #include <algorithm>
 #include <new>
+#include <set>
 
 #include "Interrupts.h"
 #include "Operations.h"
@@ -57,9 +58,13 @@ constexpr std::uint64_t kUndoGroupBytes = std::uint64_t{32} << 20;
 
 // As many files as the process may hold open: each member holds its file,
 // its new file or backup, and its folder; undo's members are held once more
-// while the helper thread lets go of them during the next group.
-std::size_t GroupFiles(Files& files, Operation operation) {
-  const std::size_t allowed = files.OpenFilesAllowed();
+// while the helper thread lets go of them during the next group. The
+// folders the walk holds count against it too.
+std::size_t GroupFiles(Files& files, Operation operation, const std::vector<FileToConvert>& list) {
+  std::set<const platform::FolderHold*> walked;
+  for (const FileToConvert& f : list) walked.insert(f.folder.get());
+  const std::size_t allowed = files.OpenFilesAllowed() - std::min(files.OpenFilesAllowed() / 2,
+                                                                  walked.size());
   const std::size_t perMember = operation == Operation::Undo ? 5 : 3;
   const std::size_t members = allowed > kFilesKeptOpenElsewhere + perMember
                                   ? (allowed - kFilesKeptOpenElsewhere) / perMember
@@ -116,12 +121,12 @@ std::string DetailOf(const std::exception_ptr& error) {
 
 // A group's commit, as its operation makes it.
 void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
-                 Releaser& releaser) {
+                 Releaser& releaser, UserInterface& ui) {
   if (group.empty()) return;
   if (group.front().staged.restoring) {
-    RestoreGroup(files, group, results, releaser);
+    RestoreGroup(files, group, results, releaser, ui);
   } else {
-    CommitConversion(files, group, results);
+    CommitConversion(files, group, results, ui);
   }
 }
 
@@ -150,7 +155,11 @@ bool ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool
   const FileResult& result = results.front();
   if (result.outcome == Outcome::Failed || result.outcome == Outcome::Unconfirmed) {
     ui.ShowError(BoxText(result));
-  } else if (result.outcome != Outcome::Interrupted && result.outcome != Outcome::NotReached) {
+  } else if (result.outcome == Outcome::Interrupted) {
+    // "Abbrechen" in the middle of a file: the user learns that it is as it
+    // was. A signal ends the program instead, and asks nobody.
+    if (platform::InterruptSignal() == 0) ui.ShowInformation(BoxText(result));
+  } else if (result.outcome != Outcome::NotReached) {
     ui.ShowInformation(BoxText(result));
   }
   return false;
@@ -172,7 +181,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
   Preparation preparation(ui, files, options, leftovers);
   preparation.Plan(list);
   const std::size_t total = list.size();
-  const std::size_t groupFiles = GroupFiles(files, options.operation);
+  const std::size_t groupFiles = GroupFiles(files, options.operation, list);
   const std::uint64_t groupBytes =
       options.operation == Operation::Undo ? kUndoGroupBytes : kGroupBytes;
   Releaser releaser;
@@ -227,7 +236,7 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     }
     // Cancelled: the files begun are finished, the rest is not begun. A
     // signal rolls back what has not changed names yet.
-    CommitGroup(files, group, results, releaser);
+    CommitGroup(files, group, results, releaser, ui);
     for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
   }
   ui.Progress(next, total, "");
@@ -263,8 +272,18 @@ Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options
 std::vector<FileResult> RunConversion(UserInterface& ui, Files& files,
                                       const std::vector<std::string>& named,
                                       const RunOptions& options) {
-  if (options.askFirst && !named.empty() && !ui.ConfirmStart(StartQuestion(files, named))) {
-    return {};
+  if (options.askFirst) {
+    // Asked of what is there: a file that is not is said to be missing at
+    // once, not offered to be converted first.
+    std::vector<std::string> there;
+    for (const std::string& path : named) {
+      try {
+        if (files.IdentityOf(path)) there.push_back(path);
+      } catch (const FileError&) {
+        there.push_back(path);  // there, but not to be looked at: the run says why
+      }
+    }
+    if (!there.empty() && !ui.ConfirmStart(StartQuestion(files, there))) return {};
   }
   WaitCursor wait(ui);
   const auto list = FilesToConvert(files, named);

@@ -118,6 +118,10 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     if (n == 0 && !always) return;
     line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + what;
   };
+  // Files a cancel kept the run from: said, so that nobody takes the counts
+  // for the whole.
+  std::size_t notBegun = 0;
+  for (const FileResult& r : results) notBegun += r.outcome == Outcome::NotReached;
   if (operation == Operation::Convert) {
     std::size_t good = 0, unconfirmed = 0, already = 0, same = 0, alone = 0, failed = 0;
     for (const FileResult& r : results) {
@@ -133,6 +137,7 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     add(already, "schon auf Version 1.1");
     add(same, "doppelt genannt");
     add(alone, alone == 1 ? "Sicherung ohne Datei" : "Sicherungen ohne Datei");
+    add(notBegun, "nicht begonnen");
     add(failed, checkOnly ? "nicht umsetzbar" : "nicht umgesetzt", true);
     return line;
   }
@@ -150,6 +155,7 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     add(original, "schon auf Version 1.0");
     add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
     add(notes, "nicht im Datenformat");
+    add(notBegun, "nicht begonnen");
     add(failed, "nicht rückgängig gemacht", true);
     return line;
   }
@@ -162,20 +168,23 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
                 : what,
         standing == Standing::Damaged);
   }
+  add(notBegun, "nicht begonnen");
   return line;
 }
 
 std::string SummaryText(const std::vector<FileResult>& results) {
   if (!results.empty() && results.front().operation == Operation::Undo) {
-    std::size_t undone = 0, failed = 0;
+    std::size_t undone = 0, failed = 0, notBegun = 0;
     for (const FileResult& r : results) {
       undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
       failed += IsProblem(r);
+      notBegun += r.outcome == Outcome::NotReached;
     }
     std::string text = Files(undone) + " rückgängig gemacht" +
                        (undone == 0   ? "."
                         : undone == 1 ? ", sie hat wieder Version 1.0."
                                       : ", sie haben wieder Version 1.0.");
+    if (notBegun > 0) text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
     if (failed > 0) text += "\n" + Files(failed) + " nicht rückgängig gemacht:";
     return text;
   }

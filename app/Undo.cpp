@@ -113,14 +113,14 @@ bool Preparation::DropTwin(const Finding& found, const std::string& backup) {
 // folder is flushed once more. A signal that came before stops the whole
 // group unchanged.
 void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
-                  Releaser& releaser) {
+                  Releaser& releaser, UserInterface& ui) {
   if (platform::InterruptSignal() != 0) {
     for (Member& m : group) Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
     return;
   }
   const auto folders = StepByFolder(group, results, [&](Staged& staged) {
     if (staged.input) {
-      PutBack(files, staged);
+      PutBack(files, staged, ui);
     } else {
       RestoreAlone(files, staged);
     }

@@ -51,6 +51,14 @@ enum class Standing {
   Busy,         // another run holds it right now
 };
 
+// The named moments of one file's way through a run, as every surface (the
+// browser page too) names them: the file read and its new bytes written
+// beside it; its backup being made; the backups on the disk, before the
+// file is checked once more; that check passed, just before the new file
+// (for undo, the original) takes the name; undo's backup ready to go back.
+enum class Step { Read, Backup, Replace, Last, PutBack };
+inline constexpr const char* kStepNames[] = {"read", "backup", "replace", "last", "putback"};
+
 // How one file ended.
 struct FileResult {
   std::string path;       // as chosen or found
@@ -93,6 +101,9 @@ class UserInterface {
   // Asked once when the program was started with files: whether to convert
   // them. question names the file, or how many and where.
   virtual bool ConfirmStart(const std::string& /*question*/) { return true; }
+  // The file at path has come to step. Nothing to do for a front end; tests
+  // put another program's doings there.
+  virtual void Reached(Step /*step*/, const std::string& /*path*/) {}
 };
 
 }  // namespace kvo

@@ -308,7 +308,7 @@ TEST_F(Win32Window, AStartWithFilesAsksOnce) {
   test::TempDir dir;
   dir.Put("Nord.dat", test::SmallFile());
   dir.Put("Süd.dat", test::SmallFile());
-  const std::wstring question = platform::Wide("„Nord.dat“ umsetzen?\r\nim Ordner " +
+  const std::wstring question = platform::Wide("„Nord.dat“ umsetzen?\r\nIm Ordner " +
                                                dir.Path("").substr(0, dir.Path("").size() - 1));
   User user(*form);
   user.decline = true;
