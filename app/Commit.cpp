@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <vector>
 
 #include "Errors.h"
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 
 namespace kvo {
@@ -19,49 +19,6 @@ using platform::FileError;
 using platform::Files;
 
 constexpr int kAttempts = 100;
-constexpr std::string_view kTemporaryPrefix = ".kvo-";
-constexpr std::string_view kTemporaryEnding = ".tmp";
-// The backup's copy while it is written, where there are no hard links.
-constexpr std::string_view kBackupEnding = ".old.tmp";
-// What the first release named them: the whole name plus this.
-constexpr std::string_view kEarlierEnding = ".kvo-tmp";
-
-// FNV-1a: short, stable across systems and releases.
-std::string NameTag(const std::string& name) {
-  std::uint64_t hash = 14695981039346656037u;
-  for (const char c : name) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-  }
-  char tag[17];
-  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(hash));
-  return tag;
-}
-
-bool AllDigits(std::string_view s) {
-  return s.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-// prefix, then nothing or separator and a number, then ending.
-bool NumberedName(std::string_view name, std::string_view prefix, std::string_view separator,
-                  std::string_view ending) {
-  if (name.size() < prefix.size() + ending.size() || !name.starts_with(prefix) ||
-      !name.ends_with(ending)) {
-    return false;
-  }
-  std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - ending.size());
-  if (middle.empty()) return true;
-  if (!middle.starts_with(separator)) return false;
-  middle.remove_prefix(separator.size());
-  return !middle.empty() && AllDigits(middle);
-}
-
-bool IsTemporaryOf(std::string_view candidate, const std::string& name) {
-  const std::string ours = std::string(kTemporaryPrefix) + NameTag(name);
-  return NumberedName(candidate, ours, "-", kTemporaryEnding) ||
-         NumberedName(candidate, ours, "-", kBackupEnding) ||
-         NumberedName(candidate, name + std::string(kEarlierEnding), "", "");
-}
-
 void RemoveQuietly(Files& files, const std::string& path) {
   try {
     files.Remove(path);
@@ -105,15 +62,6 @@ void CheckUnchanged(Files& files, Staged& staged) {
 std::string CreateReason(const FileError& e) {
   return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail
                                                     : platform::Reason(e);
-}
-
-// A short name beside path, tied to path's name: the prefix, the name's tag,
-// the attempt's number after the first, and the ending.
-std::string BesidePath(const std::string& path, int attempt, std::string_view ending) {
-  return platform::JoinPath(platform::FolderOf(path),
-                            std::string(kTemporaryPrefix) + NameTag(platform::NameOf(path)) +
-                                (attempt == 0 ? "" : "-" + std::to_string(attempt)) +
-                                std::string(ending));
 }
 
 // Creates a file beside path under a temporary name with the given ending,
@@ -246,10 +194,6 @@ void Replace(Files& files, const std::string& replacement, const std::string& pa
 }
 
 }  // namespace
-
-std::string TemporaryPath(const std::string& path, int attempt) {
-  return BesidePath(path, attempt, kTemporaryEnding);
-}
 
 bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {
   if (path == backup) return true;

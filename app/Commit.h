@@ -34,10 +34,10 @@ namespace kvo {
 struct Staged {
   // The original's folder, followed wherever it is moved during the run.
   std::unique_ptr<platform::FolderHold> folder;
-  std::string path;                              // the original, links followed
-  std::string backup;                            // path with the ending .old
-  std::string temporary;                         // where the new bytes are
-  std::unique_ptr<platform::InputFile> input;    // open and locked until the commit
+  std::string path;                            // the original, links followed
+  std::string backup;                          // path with the ending .old
+  std::string temporary;                       // where the new bytes are
+  std::unique_ptr<platform::InputFile> input;  // open and locked until the commit
   // The original as its name must still show it, where that is no longer
   // input's identity: the backup's second name changed its change time.
   std::optional<platform::FileIdentity> expected;
@@ -54,11 +54,6 @@ struct Staged {
   // under the file's name and that is on the disk.
   std::optional<platform::FileIdentity> backupToDrop;
 };
-
-// The temporary name of path's new file: short, whatever the length of
-// path's name, in the same folder and tied to that name. attempt counts up
-// while a name is taken by something that cannot be cleared away.
-std::string TemporaryPath(const std::string& path, int attempt);
 
 // Whether path is its own backup name, as the folder compares names: the
 // file itself would be overwritten by its backup.

@@ -2,6 +2,7 @@
 // it; then the group's commit: its new files flushed together, the backups
 // made and flushed, the new files put in place.
 #include "Interrupts.h"
+#include "Names.h"
 #include "Operations.h"
 #include "Paths.h"
 

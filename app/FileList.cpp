@@ -6,6 +6,7 @@
 #include <set>
 
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 
 namespace kvo {
@@ -36,8 +37,9 @@ std::optional<std::vector<platform::FolderEntry>> Listing(platform::Files& files
                                                           const std::string& path) {
   try {
     auto entries = files.List(path);
+    // As a German reader orders them, the same on every surface.
     std::sort(entries.begin(), entries.end(),
-              [](const auto& a, const auto& b) { return a.name < b.name; });
+              [](const auto& a, const auto& b) { return SortKey(a.name) < SortKey(b.name); });
     return entries;
   } catch (const platform::FileError&) {
     return std::nullopt;
@@ -151,10 +153,10 @@ std::string StartQuestion(platform::Files& files, const std::vector<std::string>
   const std::size_t plain = named.size() - folders;
   const std::string what =
       folders == 0 ? std::to_string(plain) + " Dateien umsetzen?"
-      : plain == 0 ? "Alle Dateien mit der Endung .dat in " + std::to_string(folders) +
-                         " Ordnern umsetzen?"
-                   : std::to_string(plain) + (plain == 1 ? " Datei und " : " Dateien und ") +
-                         std::to_string(folders) + " Ordner umsetzen?";
+      : plain == 0
+          ? "Alle Dateien mit der Endung .dat in " + std::to_string(folders) + " Ordnern umsetzen?"
+          : std::to_string(plain) + (plain == 1 ? " Datei und " : " Dateien und ") +
+                std::to_string(folders) + " Ordner umsetzen?";
   return what + "\n" +
          (oneFolder ? "Im Ordner " + platform::FolderOf(named.front()) : "Aus mehreren Ordnern");
 }

@@ -1,5 +1,6 @@
 // Status and verify: where each file stands, read only, keeping no file
 // from anyone. Undo starts the same way.
+#include "Names.h"
 #include "Operations.h"
 #include "Paths.h"
 

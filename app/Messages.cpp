@@ -7,8 +7,6 @@
 
 namespace kvo {
 
-using platform::IsSeparator;
-
 const char* ProblemText(platform::Problem problem) {
   switch (problem) {
     case platform::Problem::Missing:
@@ -111,14 +109,6 @@ std::string ErrorBoxText(std::string_view text) {
   std::string out(text);
   if (out.empty() || static_cast<unsigned char>(out.back()) > '.') out += '.';
   return out;
-}
-
-std::string BackupPath(std::string_view path) {
-  std::size_t nameStart = path.size();
-  while (nameStart > 0 && !IsSeparator(path[nameStart - 1])) --nameStart;
-  const std::size_t dot = path.rfind('.');
-  const std::size_t stem = (dot != std::string_view::npos && dot >= nameStart) ? dot : path.size();
-  return std::string(path.substr(0, stem)) + ".old";
 }
 
 namespace {

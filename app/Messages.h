@@ -104,10 +104,6 @@ const char* ProblemText(platform::Problem problem);
 // in a character at or below it ('.', ',', ')', a space, ...).
 std::string ErrorBoxText(std::string_view text);
 
-// The same folder and name with the extension replaced by ".old"; a name
-// without extension gets ".old" appended. Dots in folder names do not count.
-std::string BackupPath(std::string_view path);
-
 // The caption of message boxes: the executable's file name up to its first
 // full stop, every letter after the first in lower case.
 std::string ApplicationTitle(std::string_view executableFileName);

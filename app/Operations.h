@@ -18,6 +18,7 @@
 #include "Errors.h"
 #include "FileList.h"
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 #include "Run.h"
 #include "Standing.h"

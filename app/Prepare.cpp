@@ -2,6 +2,7 @@
 // refuse a backup, meet each file once, and open it as the operation needs.
 #include <algorithm>
 
+#include "Names.h"
 #include "Operations.h"
 #include "Paths.h"
 

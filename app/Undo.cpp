@@ -2,6 +2,7 @@
 // back, a backup alone staged to take its file's name; then the group's
 // commit, and the replaced files let go of on a helper thread.
 #include "Interrupts.h"
+#include "Names.h"
 #include "Operations.h"
 #include "Paths.h"
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "Commit.h"
+#include "Names.h"
 #include "Container.h"
 #include "Paths.h"
 #include "support/Command.h"

@@ -25,6 +25,7 @@
 #include "Container.h"
 #include "Errors.h"
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 #include "Run.h"
 #include "Summary.h"

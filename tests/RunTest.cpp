@@ -13,6 +13,7 @@
 #include "Errors.h"
 #include "FileList.h"
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 #include "Run.h"
 #include "Summary.h"

@@ -11,6 +11,7 @@
 #include "Container.h"
 #include "Errors.h"
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 #include "Summary.h"
 
