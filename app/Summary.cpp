@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Messages.h"
+#include "Paths.h"
 
 namespace kvo {
 
@@ -225,6 +226,24 @@ std::string SummaryText(const std::vector<FileResult>& results) {
   }
   if (failed > 0) text += "\n" + Files(failed) + " nicht umgesetzt:";
   return text;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else if (c == '\\' && !platform::IsSeparator(c)) {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::string FailureList(const std::vector<FileResult>& results) {

@@ -7,18 +7,22 @@
 #include <string>
 
 #include "support/DatFile.h"
+#include "support/Scenario.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Aufruf: kvo-gen [--seed N] [--mb M] [--count BLOCK=N]... DATEI\n"
     "       kvo-gen --edge-cases ORDNER\n"
+    "       kvo-gen --contents AUSDRUCK DATEI\n"
     "Schreibt eine zufällige Datendatei der Version 1.0: zufällige Feldbytes,\n"
     "Textlängen 0 bis 255 mit Resten dahinter.\n"
     "  --seed N         Startwert (1)\n"
     "  --mb M           etwa M Megabyte, vor allem in den gezählten Blöcken\n"
     "  --count BLOCK=N  Satzanzahl eines gezählten Blocks (6-10, 12, 13, 17, 18)\n"
-    "  --edge-cases     die Grenzfälle der Tests als Dateien in ORDNER\n";
+    "  --edge-cases     die Grenzfälle der Tests als Dateien in ORDNER\n"
+    "  --contents       eine Datei, wie sie die Tabelle der Szenarien beschreibt\n"
+    "                   (tests/scenarios.txt), etwa v10/1>11\n";
 
 bool Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -102,6 +106,9 @@ int main(int argc, char** argv) {
       const std::string arg = argv[i];
       const bool hasValue = i + 1 < argc;
       if (arg == "--edge-cases" && hasValue) return EdgeCases(argv[i + 1]);
+      if (arg == "--contents" && i + 2 < argc) {
+        return Write(argv[i + 2], kvo::test::Contents(argv[i + 1])) ? 0 : 1;
+      }
       if (arg == "--version") {
         std::cout << "kvo-gen " << KVO_VERSION << "\n";
         return 0;

@@ -324,8 +324,8 @@ TEST(Window, AStartWithFilesAsksOnce) {
   {
     BoxReader missing;
     form.ConvertNamed({dir.Path("fehlt.dat")}, true);
-    EXPECT_EQ(missing.seen, std::vector<std::string>{std::string(kWrongVersionText) +
-                                                     "\nDatei nicht gefunden."});
+    EXPECT_EQ(missing.seen,
+              std::vector<std::string>{std::string(kWrongVersionText) + "\nDatei nicht gefunden."});
   }
   BoxReader boxes;
   form.ConvertNamed({dir.Path("Nord.dat")}, true);

@@ -63,13 +63,16 @@ class FaultyOutput final : public platform::OutputFile {
 }  // namespace
 
 void FaultyFiles::Call(const char* what) {
+  if (!failing.empty() && failing == what) {
+    throw platform::FileError(std::string("failing: ") + what, platform::ProblemOf(error), error);
+  }
   if (!only.empty() && only != what) return;
   ++calls_;
   log_.emplace_back(what);
   if (before) before(calls_, what);
   if (calls_ == failAt_ || (failFrom && failAt_ > 0 && calls_ > failAt_)) {
-    throw platform::FileError(std::string("injected failure: ") + what,
-                              platform::ProblemOf(error), error);
+    throw platform::FileError(std::string("injected failure: ") + what, platform::ProblemOf(error),
+                              error);
   }
 }
 

@@ -50,6 +50,9 @@ class FaultyFiles : public ForwardingFiles {
   bool failFrom = false;
   // The code the failing calls fail with (errno, or the Windows error code).
   int error = kIoError;
+  // Calls of this kind fail from now on, counted or not (a disk that is
+  // full fails every "write").
+  std::string failing;
   // Only calls of this kind count ("" for all).
   std::string only;
   // Runs before each counted call, with its number and kind.
