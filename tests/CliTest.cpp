@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "Commit.h"
-#include "Names.h"
 #include "Container.h"
+#include "Names.h"
 #include "Paths.h"
 #include "support/Command.h"
 #include "support/DatFile.h"

@@ -62,30 +62,15 @@ class Beside final : public UserInterface {
   void EndWait() override {}
 
   void Reached(Step step, const std::string& path) override {
-    if (fired || !row_.at || kStepNames[static_cast<int>(step)] != row_.at->step) return;
-    const std::string& file = row_.at->file;
-    const std::string relative = test::ToUtf8(fs::path(test::FromUtf8(path)).generic_u8string());
-    if (relative != file && !relative.ends_with("/" + file)) return;
-    Do();
+    if (!fired && row_.at && test::IsAt(*row_.at, step, path)) Do();
   }
 
   // The event, now.
   void Do() {
     fired = true;
     const Scenario::Event& e = *row_.at;
-    const auto at = [&](const std::string& name) { return folder_ + "/" + name; };
-    const std::string target = at(e.args.empty() ? e.file : e.args.front());
-    if (e.action == "append") {
-      test::Append(target);
-    } else if (e.action == "saveover") {
-      test::SaveOver(target);
-    } else if (e.action == "rewrite") {
-      test::RewriteKeepingTime(target);
-    } else if (e.action == "remove") {
-      fs::remove(test::FromUtf8(target));
-    } else if (e.action == "rename") {
-      fs::rename(test::FromUtf8(at(e.args.at(0))), test::FromUtf8(at(e.args.at(1))));
-    } else if (e.action == "full") {
+    if (test::DoToFiles(e, folder_)) return;
+    if (e.action == "full") {
 #ifdef _WIN32
       files_.error = ERROR_DISK_FULL;
 #else
@@ -133,7 +118,7 @@ std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
-std::string Slurp(const std::string& path) {
+[[maybe_unused]] std::string Slurp(const std::string& path) {
   std::ifstream in(test::FromUtf8(path), std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <filesystem>
 #include <functional>
@@ -15,8 +16,11 @@
 #include "Container.h"
 #include "DatUms.h"
 #include "Messages.h"
+#include "Run.h"
+#include "Summary.h"
 #include "Utf8.h"
 #include "support/DatFile.h"
+#include "support/Scenario.h"
 #include "support/TempDir.h"
 
 namespace kvo {
@@ -327,6 +331,54 @@ TEST_F(Win32Window, AStartWithFilesAsksOnce) {
   EXPECT_EQ(user.firsts, (std::vector<std::wstring>{L"Daten umsetzen", L"Daten umsetzen"}));
   EXPECT_TRUE(dir.Has("Nord.old"));
   EXPECT_TRUE(dir.Has("Süd.old"));
+}
+
+// Every conversion of the table of scenarios through the window: each file's
+// line and the counts as the command line has them, the disk as the row
+// says, and the box that shows them.
+TEST_F(Win32Window, EveryConvertingRowEndsInItsBox) {
+  int ran = 0, marked = 0, options = 0;
+  for (const test::Scenario& row : test::ReadScenarios(KVO_SCENARIOS)) {
+    if (row.notOn.contains("win32")) {
+      ++marked;
+      continue;
+    }
+    if (std::ranges::any_of(row.run, [](const std::string& a) { return a.starts_with('-'); })) {
+      ++options;  // the command line's
+      continue;
+    }
+    SCOPED_TRACE("row \"" + row.name + "\", scenarios.txt:" + std::to_string(row.line));
+    test::TempDir dir;
+    const std::string folder = dir.Path("w");
+    std::filesystem::create_directory(test::FromUtf8(folder));
+    test::Build(folder, row.files);
+    test::RowUi ui(form->ui(), row, folder);
+    std::vector<std::string> named;
+    for (const std::string& arg : row.run) named.push_back(folder + "\\" + arg);
+    User user(*form);
+    const auto results = RunConversion(ui, platform::SystemFiles(), named);
+    EXPECT_EQ(ui.fired, row.at.has_value());
+    EXPECT_EQ(test::Mismatches(row, results, folder, false), std::vector<std::string>{});
+    ASSERT_EQ(user.boxes.size(), 1u);
+    std::wstring shown = user.boxes.front();
+    for (auto at = shown.find(L"\r\n"); at != std::wstring::npos; at = shown.find(L"\r\n")) {
+      shown.erase(at, 1);
+    }
+    if (named.size() == 1 && results.size() == 1 && !results.front().inFolder) {
+      EXPECT_EQ(shown, platform::Wide(BoxText(results.front())));
+    } else {
+      EXPECT_TRUE(shown.starts_with(platform::Wide(SummaryText(results))));
+      for (const FileResult& r : results) {
+        if (IsProblem(r)) {
+          EXPECT_NE(shown.find(platform::Wide(Explained(r))), std::wstring::npos);
+        }
+      }
+    }
+    ++ran;
+  }
+  std::printf("win32: %d rows run, %d marked as not to be produced here, %d the command line's\n",
+              ran, marked, options);
+  EXPECT_GT(ran, 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -25,6 +26,7 @@
 #include "Run.h"
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
+#include "support/Scenario.h"
 #include "support/TempDir.h"
 
 namespace kvo {
@@ -337,6 +339,51 @@ TEST(Window, AStartWithFilesAsksOnce) {
   form.ConvertNamed({dir.Path("Nord.dat")}, true);
   EXPECT_EQ(boxes.seen.back(), kSuccessText);
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"Nord.dat", "Nord.old"}));
+}
+
+// Every conversion of the table of scenarios through the window: each file's
+// line and the counts as the command line has them, the disk as the row
+// says, and the box that shows them.
+TEST(Window, EveryConvertingRowEndsInItsBox) {
+  int ran = 0, marked = 0, options = 0;
+  for (const test::Scenario& row : test::ReadScenarios(KVO_SCENARIOS)) {
+    if (row.notOn.contains("qt")) {
+      ++marked;
+      continue;
+    }
+    if (std::ranges::any_of(row.run, [](const std::string& a) { return a.starts_with('-'); })) {
+      ++options;  // the command line's
+      continue;
+    }
+    SCOPED_TRACE("row \"" + row.name + "\", scenarios.txt:" + std::to_string(row.line));
+    test::TempDir dir;
+    const std::string folder = dir.Path("w");
+    std::filesystem::create_directory(test::FromUtf8(folder));
+    test::Build(folder, row.files);
+    TForm1 form(nullptr);
+    QtUserInterface window(&form, form.dlgOpen);
+    test::RowUi ui(window, row, folder);
+    std::vector<std::string> named;
+    for (const std::string& arg : row.run) named.push_back(folder + "/" + arg);
+    BoxReader boxes;
+    const auto results = RunConversion(ui, platform::SystemFiles(), named);
+    EXPECT_EQ(ui.fired, row.at.has_value());
+    EXPECT_EQ(test::Mismatches(row, results, folder, true), std::vector<std::string>{});
+    ASSERT_EQ(boxes.seen.size(), 1u);
+    if (named.size() == 1 && results.size() == 1 && !results.front().inFolder) {
+      EXPECT_EQ(boxes.seen.front(), BoxText(results.front()));
+    } else {
+      EXPECT_TRUE(boxes.seen.front().starts_with(SummaryText(results))) << boxes.seen.front();
+      for (const FileResult& r : results) {
+        if (!IsProblem(r)) continue;
+        EXPECT_NE(boxes.seen.front().find(Explained(r)), std::string::npos) << Explained(r);
+      }
+    }
+    ++ran;
+  }
+  std::printf("qt: %d rows run, %d marked as not to be produced here, %d the command line's\n", ran,
+              marked, options);
+  EXPECT_GT(ran, 0);
 }
 
 // Work of more than a moment shows its progress, and its cancel button

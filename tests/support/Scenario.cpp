@@ -20,6 +20,7 @@
 #include "DatFile.h"
 #include "Names.h"
 #include "Paths.h"
+#include "Summary.h"
 #include "TempDir.h"
 
 namespace kvo::test {
@@ -348,6 +349,72 @@ std::vector<std::string> Differences(const std::string& folder, const std::vecto
   }
   for (const auto& [name, path] : found) {
     if (!expected.contains(name)) out.push_back(Escaped(name) + " is left over");
+  }
+  return out;
+}
+
+bool IsAt(const Scenario::Event& event, Step step, const std::string& path) {
+  if (kStepNames[static_cast<int>(step)] != event.step) return false;
+  const std::string relative = ToUtf8(fs::path(FromUtf8(path)).generic_u8string());
+  return relative == event.file || relative.ends_with("/" + event.file);
+}
+
+bool DoToFiles(const Scenario::Event& e, const std::string& folder) {
+  const auto at = [&](const std::string& name) { return folder + "/" + name; };
+  const std::string target = at(e.args.empty() ? e.file : e.args.front());
+  if (e.action == "append") {
+    Append(target);
+  } else if (e.action == "saveover") {
+    SaveOver(target);
+  } else if (e.action == "rewrite") {
+    RewriteKeepingTime(target);
+  } else if (e.action == "remove") {
+    fs::remove(FromUtf8(target));
+  } else if (e.action == "rename") {
+    fs::rename(FromUtf8(at(e.args.at(0))), FromUtf8(at(e.args.at(1))));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::vector<Line> LinesOf(const std::vector<FileResult>& results, const std::string& folder) {
+  std::vector<Line> lines;
+  for (const FileResult& r : results) {
+    if (r.outcome == Outcome::NotReached) continue;
+    std::string text = Printable(FileLine(r));
+    // Named by their full paths, said as the command line says them.
+    for (const std::string& prefix : {folder + "/", folder + "\\"}) {
+      for (auto at = text.find(prefix); at != std::string::npos; at = text.find(prefix)) {
+        text.erase(at, prefix.size());
+      }
+    }
+#ifdef _WIN32
+    std::replace(text.begin(), text.end(), '\\', '/');
+#endif
+    lines.push_back({IsProblem(r), text});
+  }
+  return lines;
+}
+
+std::vector<std::string> Mismatches(const Scenario& row, const std::vector<FileResult>& results,
+                                    const std::string& folder, bool modes) {
+  std::vector<std::string> out = Differences(folder, row.after, modes);
+  const auto lines = LinesOf(results, folder);
+  for (std::size_t i = 0; i < std::max(lines.size(), row.lines.size()); ++i) {
+    const auto said = [](const std::vector<Line>& all, std::size_t at) {
+      if (at >= all.size()) return std::string("no line");
+      std::ostringstream line;
+      line << all[at];
+      return line.str();
+    };
+    if (i >= lines.size() || i >= row.lines.size() || lines[i] != row.lines[i]) {
+      out.push_back("said \"" + said(lines, i) + "\", not \"" + said(row.lines, i) + "\"");
+    }
+  }
+  if (row.sum && CountsLine(results, results.empty() ? Operation::Convert : results[0].operation) !=
+                     *row.sum) {
+    out.push_back("counted " + CountsLine(results, Operation::Convert));
   }
   return out;
 }

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "UserInterface.h"
 
 namespace kvo::test {
 
@@ -34,6 +37,10 @@ struct Entry {
 struct Line {
   bool problem = false;  // on the error output, marked in the browser
   std::string text;
+  friend bool operator==(const Line&, const Line&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Line& line) {
+    return out << (line.problem ? "line!: " : "line: ") << line.text;
+  }
 };
 
 struct Scenario {
@@ -73,6 +80,62 @@ void Build(const std::string& folder, const std::vector<Entry>& entries,
 // Modes are compared only with modes.
 std::vector<std::string> Differences(const std::string& folder, const std::vector<Entry>& entries,
                                      bool modes);
+
+// Whether the run, at step of the file at path (as it names it), has come
+// to the row's event.
+bool IsAt(const Scenario::Event& event, Step step, const std::string& path);
+
+// The event, where it is another program's doing to the folder's files (an
+// edit, a removal, a rename): done now. False for the others (the user, a
+// signal, the end of the process, a full disk), which each runner makes in
+// its own way.
+bool DoToFiles(const Scenario::Event& event, const std::string& folder);
+
+// The lines a run's results give, as the command line prints them, names
+// relative to folder; files not begun have none.
+std::vector<Line> LinesOf(const std::vector<FileResult>& results, const std::string& folder);
+
+// A window's run of a row: the boxes are the window's own, and the row's
+// event comes at its step: another program's doings, or the user pressing
+// "Abbrechen".
+class RowUi final : public UserInterface {
+ public:
+  RowUi(UserInterface& window, const Scenario& row, std::string folder)
+      : window_(window), row_(row), folder_(std::move(folder)) {}
+  std::optional<std::string> ChooseFile() override { return window_.ChooseFile(); }
+  void ShowInformation(const std::string& text) override { window_.ShowInformation(text); }
+  void ShowError(const std::string& text) override { window_.ShowError(text); }
+  bool ShowSummary(const std::vector<FileResult>& results, bool offerUndo) override {
+    return window_.ShowSummary(results, offerUndo);
+  }
+  void BeginWait() override { window_.BeginWait(); }
+  void EndWait() override { window_.EndWait(); }
+  void Progress(std::size_t done, std::size_t total, const std::string& current) override {
+    window_.Progress(done, total, current);
+  }
+  bool CancelRequested() override { return cancelled || window_.CancelRequested(); }
+  void Reached(Step step, const std::string& path) override {
+    if (fired || !row_.at || !IsAt(*row_.at, step, path)) return;
+    fired = true;
+    if (row_.at->action == "cancel") {
+      cancelled = true;
+    } else {
+      if (!DoToFiles(*row_.at, folder_)) unknown = row_.at->action;
+    }
+  }
+  bool fired = false, cancelled = false;
+  std::string unknown;  // an event no window can make
+
+ private:
+  UserInterface& window_;
+  const Scenario& row_;
+  std::string folder_;
+};
+
+// What a run's results and the folder afterwards say against the row: each
+// file's line, the counts, the disk; one line for each difference.
+std::vector<std::string> Mismatches(const Scenario& row, const std::vector<FileResult>& results,
+                                    const std::string& folder, bool modes);
 
 // The event's changes to a file, as another program makes them.
 void Append(const std::string& path);
