@@ -44,8 +44,9 @@ if(KVO_BUILD_TESTS)
            COMMAND ${KVO_NODE} ${web_source}/tests/same-bytes.js ${web_site}
                    $<TARGET_FILE:kvo-umsetzer-cli> $<TARGET_FILE:kvo-gen>)
   add_test(NAME Web.ThePageInChromium
-           COMMAND ${KVO_NODE} ${web_source}/tests/page.js ${web_site}
-                   $<TARGET_FILE:kvo-umsetzer-cli> $<TARGET_FILE:kvo-gen>)
+           COMMAND ${KVO_NODE} ${web_source}/tests/page.js ${web_build}/web/site-test
+                   $<TARGET_FILE:kvo-umsetzer-cli> $<TARGET_FILE:kvo-gen>
+                   ${PROJECT_SOURCE_DIR}/tests/scenarios.txt)
   set_tests_properties(Web.TheCoreConvertsAsTheDesktopToolDoes Web.ThePageInChromium
                        PROPERTIES TIMEOUT 300 ENVIRONMENT "KVO_CHROMIUM=${KVO_CHROMIUM}")
 endif()

@@ -89,21 +89,37 @@ class Pass {
  public:
   enum class Mode { Survey, Check, Convert };
 
-  Pass(ByteSource& in, ByteSink* out, Mode mode, std::size_t windowBytes)
-      : in_(in), out_(out), mode_(mode), windowBytes_(std::max<std::size_t>(windowBytes, 1)) {}
+  Pass(ByteSource& in, ByteSink* out, Mode mode, std::size_t windowBytes, Resumption* resume)
+      : in_(in),
+        out_(out),
+        mode_(mode),
+        windowBytes_(std::max<std::size_t>(windowBytes, 1)),
+        resume_(resume) {}
+
+  // The version 1.1 header, before the blocks.
+  void Header() {
+    if (mode_ != Mode::Convert || !Due()) return;
+    out_->Write(kHeader);
+    Done();
+  }
 
   // A fixed block: its version 1.0 table converted into its version 1.1 one.
   template <class In, class Out, class Convert>
   void Fixed(In& in, Out& out, Convert convert) {
-    if (Skipped(sizeof(In)) || !Take(Bytes(in))) return;
-    convert(in, out);
-    out_->Write(Bytes(out));
+    if (!Due()) return;
+    if (!Skipped(sizeof(In)) && Take(Bytes(in))) {
+      convert(in, out);
+      out_->Write(Bytes(out));
+    }
+    Done();
   }
 
   // A block carried as it is read.
   template <class Table>
   void Carried(Table& table) {
+    if (!Due()) return;
     if (!Skipped(sizeof(Table)) && Take(Bytes(table))) out_->Write(Bytes(table));
+    Done();
   }
 
   // A counted block whose records keep their layout: each window converted
@@ -113,7 +129,7 @@ class Pass {
   std::int32_t Counted(Growable<Rec>& window, Convert convert, std::size_t recordSize11,
                        bool negativeAllowed = false) {
     const std::int32_t count = Count(sizeof(Rec), recordSize11, negativeAllowed);
-    if (count > 0 && Skipped(static_cast<std::uint64_t>(count) * sizeof(Rec))) return count;
+    if (SkippedRecords(count, sizeof(Rec))) return count;
     ForEachWindow<Rec>(count, [&](std::size_t first, std::int32_t n) {
       SizeTable(window, n);
       if (!Take(Bytes(window))) return;
@@ -128,7 +144,7 @@ class Pass {
   template <class Rec0, class Rec1, class Convert>
   std::int32_t Counted(Growable<Rec0>& in, Growable<Rec1>& out, Convert convert) {
     const std::int32_t count = Count(sizeof(Rec0), sizeof(Rec1), false);
-    if (count > 0 && Skipped(static_cast<std::uint64_t>(count) * sizeof(Rec0))) return count;
+    if (SkippedRecords(count, sizeof(Rec0))) return count;
     ForEachWindow<Rec0>(count, [&](std::size_t, std::int32_t n) {
       SizeTable(in, n);
       if (!Take(Bytes(in))) return;
@@ -140,6 +156,23 @@ class Pass {
   }
 
  private:
+  // Whether the next step is still to be made: a resumed pass passes over
+  // the steps done before.
+  bool Due() { return resume_ == nullptr || step_++ >= resume_->done; }
+  void Done() {
+    if (resume_ != nullptr) ++resume_->done;
+  }
+
+  // Surveying, jumps over a count's records, as a step of its own.
+  bool SkippedRecords(std::int32_t count, std::size_t recordSize) {
+    if (mode_ != Mode::Survey) return false;
+    if (count > 0 && Due()) {
+      Skipped(static_cast<std::uint64_t>(count) * recordSize);
+      Done();
+    }
+    return true;
+  }
+
   // Surveying, jumps over size bytes instead of reading them: true then.
   bool Skipped(std::uint64_t size) {
     if (mode_ != Mode::Survey) return false;
@@ -158,15 +191,20 @@ class Pass {
   // and against the bytes left, so that a count the conversion could not
   // size stops the pass here, before any of its records.
   std::int32_t Count(std::size_t recordSize0, std::size_t recordSize11, bool negativeAllowed) {
+    const std::size_t which = counted_++;
+    if (!Due()) return resume_->counts.at(which);
     std::uint8_t raw[4];
     ReadExact(in_, raw);
-    if (mode_ == Mode::Convert) out_->Write(raw);
     const std::int32_t count = LoadLE32(raw);
-    if (count < 0 && negativeAllowed) return count;
-    CheckTableRange(count, std::max(recordSize0, recordSize11));
-    if (static_cast<std::uint64_t>(count) * recordSize0 > in_.Remaining()) {
-      throw KvoError(kIncompleteText);
+    if (count >= 0 || !negativeAllowed) {
+      CheckTableRange(count, std::max(recordSize0, recordSize11));
+      if (static_cast<std::uint64_t>(count) * recordSize0 > in_.Remaining()) {
+        throw KvoError(kIncompleteText);
+      }
     }
+    if (mode_ == Mode::Convert) out_->Write(raw);
+    if (resume_ != nullptr) resume_->counts.push_back(count);
+    Done();
     return count;
   }
 
@@ -177,7 +215,9 @@ class Pass {
     const std::size_t total = static_cast<std::size_t>(count);
     const std::size_t step = std::max<std::size_t>(windowBytes_ / sizeof(Rec), 1);
     for (std::size_t first = 0; first < total; first += step) {
+      if (!Due()) continue;
       each(first, static_cast<std::int32_t>(std::min(step, total - first)));
+      Done();
     }
   }
 
@@ -185,6 +225,9 @@ class Pass {
   ByteSink* out_;
   Mode mode_;
   std::size_t windowBytes_;
+  Resumption* resume_;
+  std::size_t step_ = 0;     // steps met in this call
+  std::size_t counted_ = 0;  // counts met in this call
 };
 
 // The blocks of a version 1.0 file in their order.
@@ -221,14 +264,16 @@ Counts Walk(Pass& p, TableSets& tables) {
 
 }  // namespace
 
-Counts ConvertDataFile0(ByteSource& in, ByteSink* out, TableSets& tables, std::size_t windowBytes) {
-  if (out != nullptr) out->Write(kHeader);
-  Pass pass(in, out, out != nullptr ? Pass::Mode::Convert : Pass::Mode::Check, windowBytes);
+Counts ConvertDataFile0(ByteSource& in, ByteSink* out, TableSets& tables, std::size_t windowBytes,
+                        Resumption* resume) {
+  Pass pass(in, out, out != nullptr ? Pass::Mode::Convert : Pass::Mode::Check, windowBytes,
+            resume);
+  pass.Header();
   return Walk(pass, tables);
 }
 
-Counts SurveyDataFile0(ByteSource& in, TableSets& tables) {
-  Pass pass(in, nullptr, Pass::Mode::Survey, kWindowBytes);
+Counts SurveyDataFile0(ByteSource& in, TableSets& tables, Resumption* resume) {
+  Pass pass(in, nullptr, Pass::Mode::Survey, kWindowBytes, resume);
   return Walk(pass, tables);
 }
 

@@ -39,6 +39,17 @@ bool CheckHeader0(std::span<const std::uint8_t> header);
 // written at a time.
 inline constexpr std::size_t kWindowBytes = std::size_t{1} << 20;
 
+// A pass that stops and goes on: where its caller has a file only a window
+// at a time (the browser, whose reads do not wait), the source throws when
+// a step's bytes are not there yet, and the next call of the same pass with
+// the same resumption passes over the steps done and goes on from there.
+// Each step reads all its bytes before it writes any, so that a step that
+// stops has written nothing.
+struct Resumption {
+  std::size_t done = 0;               // steps finished
+  std::vector<std::int32_t> counts;  // the counts read so far, in their order
+};
+
 // Reads B1 to B19 from behind the header of a version 1.0 file and converts
 // them block by block in the file's order: a fixed block through its two
 // tables, a counted block a window of records at a time (its tables hold one
@@ -53,7 +64,7 @@ inline constexpr std::size_t kWindowBytes = std::size_t{1} << 20;
 // through the version 1.1 set, B17 to B19 are carried byte for byte, and
 // bytes behind B19 are not read.
 Counts ConvertDataFile0(ByteSource& in, ByteSink* out, TableSets& tables,
-                        std::size_t windowBytes = kWindowBytes);
+                        std::size_t windowBytes = kWindowBytes, Resumption* resume = nullptr);
 
 // Reads and checks B1 to B19 as ConvertDataFile0 does, converting nothing.
 inline Counts ReadDataFile0(ByteSource& in, TableSets& tables) {
@@ -65,7 +76,7 @@ inline Counts ReadDataFile0(ByteSource& in, TableSets& tables) {
 // ConvertDataFile0, but for the records' own bytes, so that a file that is
 // cut short or whose counts cannot be sized is refused before anything is
 // written. The tables only name the blocks; nothing is read into them.
-Counts SurveyDataFile0(ByteSource& in, TableSets& tables);
+Counts SurveyDataFile0(ByteSource& in, TableSets& tables, Resumption* resume = nullptr);
 
 // The length of the version 1.1 file that these counts give.
 std::uint64_t ConvertedSize(const Counts& counts);

@@ -18,6 +18,23 @@ std::uint64_t MemorySource::Skip(std::uint64_t n) {
   return k;
 }
 
+std::size_t WindowSource::Read(std::span<std::uint8_t> out) {
+  const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), Remaining()));
+  if (want == 0) return 0;
+  if (position_ < offset_ || position_ + want > offset_ + bytes_.size()) {
+    throw Starved{position_, want};
+  }
+  std::memcpy(out.data(), bytes_.data() + (position_ - offset_), want);
+  position_ += want;
+  return want;
+}
+
+std::uint64_t WindowSource::Skip(std::uint64_t n) {
+  const std::uint64_t k = std::min(n, Remaining());
+  position_ += k;
+  return k;
+}
+
 std::uint64_t ByteSource::Skip(std::uint64_t n) {
   std::uint8_t scratch[4096];
   std::uint64_t done = 0;

@@ -43,6 +43,34 @@ class MemorySource final : public ByteSource {
   std::size_t pos_ = 0;
 };
 
+// A window onto a larger file, for a pass that stops and goes on (the
+// browser's): the file's bytes from some offset on, as many as its caller
+// has read. A read of bytes beyond them throws Starved, naming the bytes
+// wanted; a skip needs none.
+class WindowSource final : public ByteSource {
+ public:
+  struct Starved {
+    std::uint64_t offset;
+    std::size_t size;
+  };
+  // A file of size bytes, read from position on.
+  WindowSource(std::uint64_t size, std::uint64_t position) : size_(size), position_(position) {}
+  // The bytes from offset on; the position stays where the pass left it.
+  void Give(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    offset_ = offset;
+    bytes_ = bytes;
+  }
+  std::size_t Read(std::span<std::uint8_t> out) override;
+  std::uint64_t Remaining() const override { return size_ - position_; }
+  std::uint64_t Skip(std::uint64_t n) override;
+  std::uint64_t position() const { return position_; }
+
+ private:
+  std::uint64_t size_, position_;
+  std::uint64_t offset_ = 0;
+  std::span<const std::uint8_t> bytes_;
+};
+
 class VectorSink final : public ByteSink {
  public:
   explicit VectorSink(std::vector<std::uint8_t>& out) : out_(out) {}

@@ -2,7 +2,9 @@
 // convert whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Container.h"
@@ -113,6 +115,56 @@ TEST(Reader, CarriesNegativeB17AndB18CountsWithNoRecords) {
   EXPECT_EQ(out->counts[18], -7);
   EXPECT_TRUE(out->blocks[17].empty());
   EXPECT_TRUE(out->trailer.empty());
+}
+
+// The browser has a file a window at a time: a pass that stops where its
+// bytes end, and goes on when the next window comes, gives what one pass
+// over the whole gives, wherever it stops, and refuses what that refuses.
+TEST(Reader, APassResumedWindowByWindowGivesWhatOnePassGives) {
+  const auto whole = test::SizedFile(5, 3u << 20).Bytes();
+  const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 5);
+  const auto tables = std::make_unique<TableSets>();
+  const auto expected = ConvertImage(whole, *tables);
+  // One window of records per 64 KB: many steps.
+  constexpr std::size_t kRecords = 64 << 10;
+  for (const std::size_t window : {std::size_t{1}, std::size_t{4096}, std::size_t{5} << 20}) {
+    for (const auto* file : {&whole, &cut}) {
+      SCOPED_TRACE(testing::Message() << "window " << window << (file == &cut ? ", cut" : ""));
+      const auto run = [&](auto pass) -> std::string {
+        WindowSource in(file->size(), 23);
+        Resumption resume;
+        for (int calls = 0;; ++calls) {
+          try {
+            pass(in, resume);
+            return "done";
+          } catch (const WindowSource::Starved& wanted) {
+            EXPECT_LT(calls, 100'000);
+            const std::size_t n = std::max(window, wanted.size);
+            in.Give(wanted.offset, std::span(*file).subspan(
+                                       wanted.offset, std::min<std::size_t>(
+                                                          n, file->size() - wanted.offset)));
+          } catch (const KvoError& e) {
+            return e.what();
+          }
+        }
+      };
+      std::vector<std::uint8_t> out;
+      VectorSink sink(out);
+      Counts counts, surveyed;
+      EXPECT_EQ(run([&](WindowSource& in, Resumption& r) {
+                  counts = ConvertDataFile0(in, &sink, *tables, kRecords, &r);
+                }),
+                file == &cut ? kIncompleteText : "done");
+      EXPECT_EQ(run([&](WindowSource& in, Resumption& r) {
+                  surveyed = SurveyDataFile0(in, *tables, &r);
+                }),
+                file == &cut ? kIncompleteText : "done");
+      if (file == &whole) {
+        EXPECT_TRUE(out == expected);
+        EXPECT_EQ(counts, surveyed);
+      }
+    }
+  }
 }
 
 }  // namespace

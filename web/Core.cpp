@@ -1,9 +1,13 @@
 // The data file core for the browser: a small C interface over the same
-// conversion, texts and summary as the desktop tool. The page does the
-// reading and writing of files; this decides what happens to each and says
-// it in the desktop tool's words.
+// conversion, names, texts and summary as the desktop tool. The page reads
+// and writes the files, a window of bytes at a time, and may have several
+// files under way at once; this decides what happens to each, converts it
+// window by window (the desktop's pass, resumed where its bytes ran out),
+// and says it in the desktop tool's words.
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -28,22 +32,12 @@ struct Run {
   Operation operation = Operation::Convert;
   bool download = false;
   std::vector<FileResult> results;
-  std::vector<std::uint8_t> output;  // the last conversion
-  std::string text;                  // the last text asked for
+  std::string text;  // the last text asked for
 };
 
 Run& TheRun() {
   static Run run;
   return run;
-}
-
-FileResult& Add(const char* path, int inFolder) {
-  Run& run = TheRun();
-  FileResult& r = run.results.emplace_back();
-  r.path = path;
-  r.inFolder = inFolder != 0;
-  r.operation = run.operation;
-  return r;
 }
 
 void Settle(FileResult& r, Outcome outcome, std::string message, std::string detail = {}) {
@@ -52,95 +46,226 @@ void Settle(FileResult& r, Outcome outcome, std::string message, std::string det
   r.detail = std::move(detail);
 }
 
-// Converts a version 1.0 file held in memory; extra is what follows its last
-// block and is not carried over.
-std::vector<std::uint8_t> Converted(std::span<const std::uint8_t> v10, std::uint64_t& extra,
-                                    Counts& counts) {
-  MemorySource in(v10.subspan(kHeader0.size()));
-  TableSets& tables = ProcessTables();
-  ClearTables(tables);
-  // Sized first, so that the new file is one buffer of its own length.
-  counts = SurveyDataFile0(in, tables);
-  std::vector<std::uint8_t> out;
-  out.reserve(ConvertedSize(counts));
-  VectorSink sink(out);
-  MemorySource again(v10.subspan(kHeader0.size()));
-  ConvertDataFile0(again, &sink, tables);
-  extra = again.Remaining();
-  ClearTables(tables);
-  return out;
-}
-
 const char* Text(std::string text) {
   TheRun().text = std::move(text);
   return TheRun().text.c_str();
+}
+
+// One file's way through the core: its header, its survey by count fields,
+// then its conversion, each pass resumed as the page brings more bytes. For
+// undo, the file is the backup, and its conversion is compared by the page.
+struct Job {
+  enum Phase { Head, Survey, Convert, Finished };
+  std::size_t index;  // its result
+  std::uint64_t size;
+  bool backupTaken;
+  bool undo;
+  Phase phase = Head;
+  std::unique_ptr<TableSets> tables = std::make_unique<TableSets>();
+  WindowSource source;
+  std::vector<std::uint8_t> window;  // the bytes the page gave
+  std::uint64_t windowOffset = 0;    // where in the file they are
+  std::size_t windowSize = 0;
+  Resumption survey, convert;
+  Counts counts;
+  std::vector<std::uint8_t> output;  // converted bytes the page has not taken
+  std::uint64_t written = 0;         // converted bytes taken before
+  std::uint64_t needOffset = 0;
+  std::size_t needSize = 0;
+
+  Job(std::size_t index, std::uint64_t size, bool backupTaken, bool undo)
+      : index(index), size(size), backupTaken(backupTaken), undo(undo), source(size, 0) {}
+  FileResult& result() { return TheRun().results.at(index); }
+};
+
+std::map<int, std::unique_ptr<Job>>& Jobs() {
+  static std::map<int, std::unique_ptr<Job>> jobs;
+  return jobs;
+}
+
+Job& JobOf(int id) {
+  return *Jobs().at(id);
+}
+
+// What kvo_step answers besides an outcome: the job wants more bytes.
+constexpr int kNeedBytes = -1;
+
+// Runs the job as far as its bytes go.
+int Advance(Job& job) {
+  FileResult& r = job.result();
+  if (job.phase == Job::Finished) return static_cast<int>(r.outcome);
+  const std::string backup = platform::NameOf(BackupPath(r.path));
+  try {
+    if (job.phase == Job::Head) {
+      Header header{};
+      const std::size_t got = ReadFully(job.source, header);
+      if (job.undo) {
+        if (got != header.size() || !CheckHeader0(header)) {
+          Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), backup + " hat nicht Version 1.0");
+          return static_cast<int>(r.outcome);
+        }
+      } else if (got != header.size() || !CheckHeader0(header)) {
+        const bool converted = got == header.size() && header == kHeader;
+        Settle(r, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion, kWrongVersionText,
+               converted ? kAlreadyConvertedDetail : "");
+        return static_cast<int>(r.outcome);
+      } else if (job.backupTaken) {
+        Settle(r, Outcome::Failed, ErrorBoxText(kBackupFailedText), BackupExistsDetail(backup));
+        return static_cast<int>(r.outcome);
+      }
+      job.phase = job.undo ? Job::Convert : Job::Survey;
+    }
+    if (job.phase == Job::Survey) {
+      // A damaged file is refused here, before anything is written: by its
+      // count fields, as the desktop surveys a large file.
+      job.counts = SurveyDataFile0(job.source, *job.tables, &job.survey);
+      job.phase = Job::Convert;
+      // From behind the header once more, the bytes at hand first.
+      job.source = WindowSource(job.size, kHeader0.size());
+      job.source.Give(job.windowOffset, std::span(job.window).first(job.windowSize));
+    }
+    if (job.phase == Job::Convert) {
+      VectorSink sink(job.output);
+      const Counts counts =
+          ConvertDataFile0(job.source, &sink, *job.tables, kWindowBytes, &job.convert);
+      // Counts other than the survey's: the file was written to meanwhile.
+      if (!job.undo && counts != job.counts) throw KvoError(kChangedText);
+      job.counts = counts;
+      job.phase = Job::Finished;
+    }
+  } catch (const WindowSource::Starved& wanted) {
+    job.needOffset = wanted.offset;
+    job.needSize = wanted.size;
+    return kNeedBytes;
+  } catch (const KvoError& e) {
+    job.phase = Job::Finished;
+    Settle(r, Outcome::Failed, ErrorBoxText(job.undo ? kNotUndoneText : e.what()),
+           job.undo ? backup + ": " + e.what() : e.detail());
+    return static_cast<int>(r.outcome);
+  } catch (const std::bad_alloc&) {
+    job.phase = Job::Finished;
+    Settle(r, Outcome::Failed, ErrorBoxText(kOutOfMemoryText));
+    return static_cast<int>(r.outcome);
+  }
+  if (job.undo) {
+    // Whether it is undone is the page's to say, once it has compared.
+    Settle(r, Outcome::Undone, kUndoneText);
+    return static_cast<int>(r.outcome);
+  }
+  // Bytes behind the last block stay in the original, wherever it is.
+  const std::uint64_t extra = job.source.Remaining();
+  const bool download = TheRun().download;
+  Settle(r, download ? Outcome::Convertible : Outcome::Converted,
+         download ? kReadyText : kSuccessText,
+         extra > 0 ? ExtraBytesDetail(extra, download ? platform::NameOf(r.path) : backup, false)
+                   : "");
+  return static_cast<int>(r.outcome);
 }
 
 }  // namespace
 
 extern "C" {
 
-void kvo_fail(int what, const char* reason);
-
 // A new run: 0 converts in place, 1 converts for saving, 3 undoes.
 void kvo_begin(int operation) {
   TheRun() = {};
   TheRun().operation = operation == 3 ? Operation::Undo : Operation::Convert;
   TheRun().download = operation == 1;
+  Jobs().clear();
 }
 
-// Checks and converts the bytes of one file; backupTaken: another file
-// holds its backup's name (one that holds these very bytes is the backup of
-// a run that was cut short, and does not count). Returns the outcome; a
-// converted file's bytes are at kvo_output() until the next call.
-int kvo_convert(const char* path, int inFolder, const std::uint8_t* bytes, std::size_t size,
-                int backupTaken) {
-  FileResult& r = Add(path, inFolder);
-  const std::span<const std::uint8_t> v10(bytes, size);
-  TheRun().output.clear();
-  if (!CheckHeader0(v10)) {
-    const bool converted =
-        size >= kHeader.size() && std::equal(kHeader.begin(), kHeader.end(), bytes);
-    Settle(r, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion, kWrongVersionText,
-           converted ? kAlreadyConvertedDetail : "");
-    return static_cast<int>(r.outcome);
-  }
-  if (backupTaken != 0) {
-    kvo_fail(0, "");
-    return static_cast<int>(r.outcome);
-  }
-  try {
-    std::uint64_t extra = 0;
-    Counts counts;
-    TheRun().output = Converted(v10, extra, counts);
-    const bool download = TheRun().download;
-    // Bytes behind the last block stay in the original, wherever it is.
-    const std::string backup =
-        download ? platform::NameOf(path) : platform::NameOf(BackupPath(path));
-    Settle(r, download ? Outcome::Convertible : Outcome::Converted,
-           download ? kReadyText : kSuccessText,
-           extra > 0 ? ExtraBytesDetail(extra, backup, false) : "");
-  } catch (const KvoError& e) {
-    Settle(r, Outcome::Failed, ErrorBoxText(e.what()), e.detail());
-  } catch (const std::bad_alloc&) {
-    Settle(r, Outcome::Failed, ErrorBoxText(kOutOfMemoryText));
-  }
-  return static_cast<int>(r.outcome);
+// A file of the run, in the order the run shows them: its index. It counts
+// as not begun until a job of it says otherwise.
+int kvo_file(const char* path, int inFolder) {
+  Run& run = TheRun();
+  FileResult& r = run.results.emplace_back();
+  r.path = path;
+  r.inFolder = inFolder != 0;
+  r.operation = run.operation;
+  return static_cast<int>(run.results.size() - 1);
 }
 
-const std::uint8_t* kvo_output() {
-  return TheRun().output.data();
-}
-std::size_t kvo_output_size() {
-  return TheRun().output.size();
+// Starts converting the file at index, of size bytes; backupTaken: another
+// file holds its backup's name (one that holds these very bytes is the
+// backup of a run that was cut short, and does not count). With undo, the
+// file is the backup of the file at index. Returns the job.
+int kvo_start(int index, double size, int backupTaken, int undo) {
+  static int next = 0;
+  const int id = ++next;
+  Jobs()[id] = std::make_unique<Job>(static_cast<std::size_t>(index),
+                                     static_cast<std::uint64_t>(size), backupTaken != 0, undo != 0);
+  return id;
 }
 
-// What befell the last file on the disk, after it was converted:
-// 0 its backup name is taken, 1 the backup could not be written, 2 the new
-// file could not be written, 3 another program changed it meanwhile, 4 it
-// could not be read, 5 the run stopped before it. reason: the browser's words.
-void kvo_fail(int what, const char* reason) {
-  FileResult& r = TheRun().results.back();
+// Room for size bytes of the job's file, for the page to fill.
+std::uint8_t* kvo_window(int job, int size) {
+  Job& j = JobOf(job);
+  j.window.resize(static_cast<std::size_t>(std::max(size, 1)));
+  return j.window.data();
+}
+
+// The window holds size bytes of the file from offset on.
+void kvo_give(int job, double offset, int size) {
+  Job& j = JobOf(job);
+  j.windowOffset = static_cast<std::uint64_t>(offset);
+  j.windowSize = static_cast<std::size_t>(size);
+  j.source.Give(j.windowOffset, std::span(j.window).first(j.windowSize));
+}
+
+// Runs the job as far as its bytes go: -1 when it wants the bytes that
+// kvo_need_offset and kvo_need_size name; otherwise the file's outcome.
+int kvo_step(int job) {
+  return Advance(JobOf(job));
+}
+double kvo_need_offset(int job) {
+  return static_cast<double>(JobOf(job).needOffset);
+}
+int kvo_need_size(int job) {
+  return static_cast<int>(JobOf(job).needSize);
+}
+
+// The converted bytes not yet taken, at their offset in the new file; taken
+// with kvo_taken.
+const std::uint8_t* kvo_output(int job) {
+  return JobOf(job).output.data();
+}
+int kvo_output_size(int job) {
+  return static_cast<int>(JobOf(job).output.size());
+}
+double kvo_output_offset(int job) {
+  return static_cast<double>(JobOf(job).written);
+}
+void kvo_taken(int job) {
+  Job& j = JobOf(job);
+  j.written += j.output.size();
+  j.output.clear();
+}
+
+// Undo: the file differs from its backup's conversion from offset on;
+// ended: 'f' the file ended there, 'c' the conversion did, 0 neither.
+void kvo_differs(int job, double offset, int ended) {
+  Job& j = JobOf(job);
+  const auto at = static_cast<std::uint64_t>(offset);
+  const Place place = PlaceOf(at, j.counts);
+  Settle(j.result(), Outcome::Failed, ErrorBoxText(kNotUndoneText),
+         kChangedSinceDetail + DifferenceDetail(at, place.block, place.record,
+                                                static_cast<char>(ended),
+                                                platform::NameOf(BackupPath(j.result().path))));
+}
+
+void kvo_end(int job) {
+  Jobs().erase(job);
+}
+
+// What befell the file at index on the disk: 0 its backup name is taken,
+// 1 the backup could not be written, 2 the new file could not be written,
+// 3 another program changed it meanwhile, 4 it could not be read,
+// 5 "Abbrechen" came while it was converted, 6 undo could not put it back,
+// 7 undo found it or its backup changed meanwhile, 8 undo found no backup,
+// 9 a cancel came before it changed anything: not begun.
+// reason: the reason in the user's words (kvo_reason), or empty.
+void kvo_fail(int index, int what, const char* reason) {
+  FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
   const std::string backup = platform::NameOf(BackupPath(r.path));
   switch (what) {
     case 0:
@@ -154,66 +279,79 @@ void kvo_fail(int what, const char* reason) {
       return Settle(r, Outcome::Failed, ErrorBoxText(kChangedText));
     case 4:
       return Settle(r, Outcome::Failed, ErrorBoxText(kReadFailedText), reason);
-    default:
+    case 5:
+      return Settle(r, Outcome::Interrupted, kInterruptedText);
+    case 6:
+      return Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), reason);
+    case 7:
+      return Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), kChangedWhileUndoneDetail);
+    case 9:
       return Settle(r, Outcome::NotReached, "");
+    default:
+      return Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), backup + " fehlt");
   }
 }
 
-// A file the run did not reach: it was cancelled first.
-void kvo_not_reached(const char* path, int inFolder) {
-  Settle(Add(path, inFolder), Outcome::NotReached, "");
-}
-
-// Undo of one file of the run: only while it is still exactly the
-// conversion of its backup. Returns 1 when the backup may go back.
-int kvo_undo(const char* path, const std::uint8_t* file, std::size_t fileSize,
-             const std::uint8_t* backup, std::size_t backupSize) {
-  FileResult& r = Add(path, 0);
-  const std::string name = platform::NameOf(BackupPath(path));
-  const std::span<const std::uint8_t> old(backup, backupSize), now(file, fileSize);
-  if (!CheckHeader0(old)) {
-    Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), name + " hat nicht Version 1.0");
-    return 0;
+// Why the browser refused, by the name of its error, in the desktop tool's
+// words: never the browser's English.
+const char* kvo_reason(const char* name) {
+  const std::string error = name;
+  using platform::Problem;
+  if (error == "QuotaExceededError") return Text("Auf dem Datenträger ist nicht genug Platz.");
+  if (error == "NotAllowedError" || error == "SecurityError") {
+    return Text(platform::ProblemReason(Problem::NoAccess));
   }
-  try {
-    std::uint64_t extra = 0;
-    Counts counts;
-    const std::vector<std::uint8_t> expected = Converted(old, extra, counts);
-    const auto [mine, theirs] =
-        std::mismatch(expected.begin(), expected.end(), now.begin(), now.end());
-    if (mine == expected.end() && theirs == now.end()) {
-      Settle(r, Outcome::Undone, kUndoneText);
-      return 1;
-    }
-    const auto offset = static_cast<std::uint64_t>(mine - expected.begin());
-    const Place place = PlaceOf(offset, counts);
-    const char ended = theirs == now.end() ? 'f' : mine == expected.end() ? 'c' : 0;
-    Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText),
-           kChangedSinceDetail + DifferenceDetail(offset, place.block, place.record, ended, name));
-  } catch (const KvoError& e) {
-    Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), e.what());
-  }
-  return 0;
+  if (error == "NotFoundError") return Text(platform::ProblemReason(Problem::Missing));
+  if (error == "NoModificationAllowedError") return Text(platform::ProblemReason(Problem::Locked));
+  if (error == "TypeMismatchError") return Text(platform::ProblemReason(Problem::Folder));
+  if (error == "NotReadableError") return Text("Die Datei ließ sich nicht mehr lesen.");
+  return Text("Der Browser meldet einen Fehler beim Lesen oder Schreiben.");
 }
 
-// Undo of a file that could not be read or written; reason: the browser's
-// words.
-void kvo_undo_failed(const char* path, const char* reason) {
-  Settle(Add(path, 0), Outcome::Failed, ErrorBoxText(kNotUndoneText), reason);
+// The line of the file at index, as the command line prints it; problem
+// tells whether it needs a look; 0 lines for a file not begun.
+const char* kvo_line(int index) {
+  const FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
+  return Text(r.outcome == Outcome::NotReached ? "" : Printable(FileLine(r)));
 }
-
-// The last file's line, as the command line prints it; problem tells
-// whether it is one.
-const char* kvo_line() {
-  return Text(FileLine(TheRun().results.back()));
+int kvo_problem(int index) {
+  return IsProblem(TheRun().results.at(static_cast<std::size_t>(index))) ? 1 : 0;
 }
-int kvo_problem() {
-  return IsProblem(TheRun().results.back()) ? 1 : 0;
+// What the file's own box would say first.
+const char* kvo_message(int index) {
+  return Text(TheRun().results.at(static_cast<std::size_t>(index)).message);
 }
 
 // The run's summary line, as the command line prints it after several files.
 const char* kvo_summary() {
   return Text("Zusammenfassung: " + CountsLine(TheRun().results, TheRun().operation));
+}
+
+// Names: how a German reader orders them; the temporary name of a data
+// file's backup while it is written; whether a name is a temporary file of
+// a data file's (a cut run's leftover).
+const char* kvo_sort_key(const char* name) {
+  // Zero bytes end a C string: in the key they stand as 0x01 0x01, and 0x01
+  // as 0x01 0x02, which keeps the order.
+  std::string key;
+  for (const char c : SortKey(name)) {
+    if (c == '\0' || c == '\1') {
+      key += '\1';
+      key += c == '\0' ? '\1' : '\2';
+    } else {
+      key += c;
+    }
+  }
+  return Text(key);
+}
+const char* kvo_temporary_name(const char* name) {
+  return Text(platform::NameOf(TemporaryPath(std::string("x/") + name, 0)));
+}
+const char* kvo_backup_copy_name(const char* name) {
+  return Text(platform::NameOf(BesidePath(std::string("x/") + name, 0, kBackupEnding)));
+}
+int kvo_is_temporary(const char* candidate, const char* name) {
+  return IsTemporaryOf(candidate, name) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -1,26 +1,72 @@
 // Kvo-Umsetzer im Browser. The core (kvo-core.js, WebAssembly) checks and
-// converts each file and says what befell it in the desktop tool's words;
-// this page finds the files, reads and writes them, and shows the lines.
+// converts each file a window at a time and says what befell it in the
+// desktop tool's words; this page finds the files, reads and writes them,
+// and shows the outcome.
 //
-// In place (the File System Access API: Chrome, Edge), for each file: check
-// the header, read it, never touch an existing NAME.old, write NAME.old with
-// the original bytes and close it, and only then write the new NAME.dat
-// through a writable stream, which replaces the file in one step when it is
-// closed. Everywhere else the converted files are offered for saving.
+// In place (the File System Access API: Chrome, Edge), each file goes the
+// desktop tool's way, at its steps and under their names: the file is read
+// and converted into its own writable stream, which changes nothing until
+// it is closed ("read"); the original is copied to a temporary name beside
+// it, which then takes the name NAME.old, never over a file of that name
+// ("backup"); the file is checked once more ("replace"); and the stream is
+// closed, which puts the new file in place in one step ("last"). Several
+// files are under way at once; they start their changes in their order.
+// Everywhere else the converted files are offered for saving, in a folder
+// of their own, and nothing of the user's changes.
 'use strict';
 
 (() => {
   const $ = (id) => document.getElementById(id);
 
   // The core's outcomes, as the desktop tool numbers them.
-  const Outcome = { Converted: 3, Convertible: 4, Failed: 5 };
+  const Outcome = { Converted: 3, Convertible: 4, Undone: 11 };
   // What befell a file on the disk (kvo_fail).
-  const Fault = { BackupTaken: 0, Backup: 1, Output: 2, Changed: 3, Read: 4 };
+  const Fault = {
+    BackupTaken: 0, Backup: 1, Output: 2, Changed: 3, Read: 4, Cancelled: 5,
+    NotUndone: 6, ChangedWhileUndone: 7, NoBackup: 8, NotBegun: 9,
+  };
+  const NEED = -1;  // the core wants more bytes
+  // Files up to this size are read in one call, larger ones a window at a
+  // time: memory stays the same whatever a file's size.
+  const WHOLE = 8 << 20;
+  const WINDOW = 4 << 20;
+  // What the survey of a large file reads around each count field.
+  const PEEK = 64 << 10;
+  // How many files are under way at once: each waits on the browser most of
+  // its time. A large file holds more memory (its windows, and the tables of
+  // the core that convert them), so the memory that files under way may hold
+  // is bounded too.
+  const IN_FLIGHT = 64;
+  const MEMORY = 128 << 20;
+  const memoryOf = (size) => (size <= WHOLE ? 3 * size + (1 << 20) : 3 * WINDOW + (12 << 20));
+
+  // The memory for the files under way, had in the files' order: a file
+  // never waits for one after it, which may wait for it in turn.
+  class Budget {
+    constructor(bytes) {
+      this.free = bytes;
+      this.waiting = [];
+    }
+    async take(bytes) {
+      while (this.free < bytes) await new Promise((ok) => this.waiting.push(ok));
+      this.free -= bytes;
+    }
+    give(bytes) {
+      this.free += bytes;
+      const waiting = this.waiting;
+      this.waiting = [];
+      for (const ok of waiting) ok();
+    }
+  }
+  let budget = new Budget(MEMORY);
 
   const inPlace = typeof window.showDirectoryPicker === 'function';
 
   let core = null;
   const ready = KvoCore().then((module) => { core = module; });
+
+  // What the run does at each step of a file; the test build acts there.
+  let reached = async () => {};
 
   // ---- the core's C interface -------------------------------------------
 
@@ -30,63 +76,89 @@
     core.stringToUTF8(text, pointer, size);
     try { return use(pointer); } finally { core._free(pointer); }
   }
-
-  function withBytes(bytes, use) {
-    const pointer = core._malloc(Math.max(1, bytes.length));
-    core.HEAPU8.set(bytes, pointer);
-    try { return use(pointer); } finally { core._free(pointer); }
-  }
-
-  function said() {
-    return { line: core.UTF8ToString(core._kvo_line()), problem: core._kvo_problem() === 1 };
-  }
+  const said = (pointer) => core.UTF8ToString(pointer);
 
   const Core = {
     begin(operation) { core._kvo_begin(operation); },
-    convert(path, inFolder, bytes, backupTaken) {
-      const outcome = withString(path, (p) => withBytes(bytes, (b) =>
-        core._kvo_convert(p, inFolder ? 1 : 0, b, bytes.length, backupTaken ? 1 : 0)));
-      const size = core._kvo_output_size();
-      const output = size > 0 ? core.HEAPU8.slice(core._kvo_output(), core._kvo_output() + size) : null;
-      return { outcome, output };
+    file(path, inFolder) { return withString(path, (p) => core._kvo_file(p, inFolder ? 1 : 0)); },
+    start(index, size, backupTaken, undo) {
+      return core._kvo_start(index, size, backupTaken ? 1 : 0, undo ? 1 : 0);
     },
-    fail(fault, reason) { withString(reason || '', (r) => core._kvo_fail(fault, r)); },
-    notReached(path, inFolder) { withString(path, (p) => core._kvo_not_reached(p, inFolder ? 1 : 0)); },
-    undo(path, file, backup) {
-      return withString(path, (p) => withBytes(file, (f) => withBytes(backup, (b) =>
-        core._kvo_undo(p, f, file.length, b, backup.length)))) === 1;
+    give(job, offset, bytes) {
+      const at = core._kvo_window(job, bytes.length);  // may grow the memory: HEAPU8 after it
+      core.HEAPU8.set(bytes, at);
+      core._kvo_give(job, offset, bytes.length);
     },
-    undoFailed(path, reason) {
-      withString(path, (p) => withString(reason, (r) => core._kvo_undo_failed(p, r)));
+    step(job) { return core._kvo_step(job); },
+    need(job) { return { offset: core._kvo_need_offset(job), size: core._kvo_need_size(job) }; },
+    // The converted bytes so far: copied out of the core's memory, or with
+    // kept false only seen there, good until the job's next call.
+    output(job, kept = true) {
+      const n = core._kvo_output_size(job);
+      if (n === 0) return null;
+      const from = core._kvo_output(job);
+      const bytes = kept ? core.HEAPU8.slice(from, from + n) : core.HEAPU8.subarray(from, from + n);
+      const piece = { offset: core._kvo_output_offset(job), bytes };
+      core._kvo_taken(job);
+      return piece;
     },
-    said,
-    summary() { return core.UTF8ToString(core._kvo_summary()); },
+    differs(job, offset, ended) { core._kvo_differs(job, offset, ended ? ended.charCodeAt(0) : 0); },
+    end(job) { core._kvo_end(job); },
+    fail(index, fault, reason) { withString(reason || '', (r) => core._kvo_fail(index, fault, r)); },
+    reason(error) { return withString((error && error.name) || '', (n) => said(core._kvo_reason(n))); },
+    line(index) { return said(core._kvo_line(index)); },
+    problem(index) { return core._kvo_problem(index) === 1; },
+    message(index) { return said(core._kvo_message(index)); },
+    summary() { return said(core._kvo_summary()); },
+    sortKey(name) { return withString(name, (n) => said(core._kvo_sort_key(n))); },
+    backupCopyName(name) { return withString(name, (n) => said(core._kvo_backup_copy_name(n))); },
+    isTemporary(candidate, name) {
+      return withString(candidate, (c) => withString(name, (n) => core._kvo_is_temporary(c, n))) === 1;
+    },
   };
 
   // ---- finding the files --------------------------------------------------
 
   const isData = (name) => /\.dat$/i.test(name);
   const oldName = (name) => name.replace(/\.[^.]*$/, '') + '.old';
-  const byName = (a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0);
+  // As a German reader orders names, the same order as the desktop tool's.
+  function naturally(list, nameOf) {
+    const keys = new Map(list.map((x) => [x, Core.sortKey(nameOf(x))]));
+    return list.sort((a, b) => (keys.get(a) < keys.get(b) ? -1 : keys.get(a) > keys.get(b) ? 1 : 0));
+  }
 
-  // Every .dat in a folder and its subfolders, as handles with their folder.
-  // What a run left that was cut short while the browser wrote a backup or a
-  // new file (NAME.crswap, the browser's own unfinished copy) is cleared
-  // away: the file it was meant to become is whole under its name. One that
+  // What a run that was cut short left in a folder: the browser's own
+  // unfinished copies (NAME.crswap) of a file whole under its name, and the
+  // tool's temporary files of its data files (the desktop's too). One that
   // a write in progress still holds cannot be removed, and stays.
-  async function walkFolder(dir, prefix, out) {
+  async function clearLeftovers(dir, entries) {
+    const names = new Set(entries.map((e) => e.name));
+    const data = entries.filter((e) => e.kind === 'file' && isData(e.name)).map((e) => e.name);
+    for (const entry of entries) {
+      if (entry.kind !== 'file') continue;
+      const meant = entry.name.replace(/\.crswap$/, '');
+      const swap = meant !== entry.name && names.has(meant) && /\.(dat|old|tmp)$/i.test(meant);
+      const ours = entry.name.startsWith('.kvo-') && data.some((d) => Core.isTemporary(entry.name, d));
+      if (swap || ours) await dir.removeEntry(entry.name).catch(() => {});
+    }
+  }
+
+  async function entriesOf(dir) {
     const entries = [];
     for await (const entry of dir.values()) entries.push(entry);
-    entries.sort(byName);
-    const names = new Set(entries.map((e) => e.name));
+    return naturally(entries, (e) => e.name);
+  }
+
+  // Every .dat in a folder and its subfolders, as handles with their folder.
+  async function walkFolder(dir, prefix, out) {
+    const entries = await entriesOf(dir);
+    await clearLeftovers(dir, entries);
+    const listed = new Set(entries.map((e) => e.name));
     for (const entry of entries) {
-      const meant = entry.name.replace(/\.crswap$/, '');
-      if (entry.kind === 'file' && meant !== entry.name && names.has(meant) && /\.(dat|old)$/i.test(meant)) {
-        await dir.removeEntry(entry.name).catch(() => {});
-      } else if (entry.kind === 'directory') {
+      if (entry.kind === 'directory') {
         await walkFolder(entry, prefix + entry.name + '/', out);
-      } else if (isData(entry.name)) {
-        out.push({ dir, handle: entry, path: prefix + entry.name, inFolder: true });
+      } else if (isData(entry.name) && !entry.name.endsWith('.crswap')) {
+        out.push({ dir, handle: entry, path: prefix + entry.name, inFolder: true, listed });
       }
     }
     return out;
@@ -95,17 +167,22 @@
   // Files chosen one by one come without their folder: the backup must go
   // beside them, so the user names the folder, once.
   async function folderOf(fileHandles) {
-    notice('Wählen Sie nun den Ordner dieser Dateien, damit die Sicherung daneben entstehen kann.');
+    hint('Wählen Sie nun den Ordner dieser Dateien, damit die Sicherung daneben entstehen kann.');
     const dir = await window.showDirectoryPicker({ id: 'kvo', mode: 'readwrite', startIn: fileHandles[0] });
+    hint('');
+    return filesIn(dir, fileHandles);
+  }
+
+  async function filesIn(dir, fileHandles) {
     const found = [];
     for (const handle of fileHandles) {
       const where = await dir.resolve(handle);
       if (where === null) throw new Error(`„${handle.name}“ liegt nicht im gewählten Ordner „${dir.name}“.`);
       let folder = dir;
       for (const part of where.slice(0, -1)) folder = await folder.getDirectoryHandle(part);
+      await clearLeftovers(folder, await entriesOf(folder));
       found.push({ dir: folder, handle, path: where.join('/'), inFolder: false });
     }
-    notice('');
     return found;
   }
 
@@ -115,15 +192,122 @@
     return (await dir.requestPermission(options)) === 'granted';
   }
 
-  // ---- in place -----------------------------------------------------------
+  // ---- reading, converting, comparing --------------------------------------
 
-  let cancelled = false;
-  let lastRun = [];  // what the last run converted, for undo
+  // Why a step failed: which fault, and the browser's error.
+  class Failed extends Error {
+    constructor(fault, error) {
+      super(fault);
+      this.fault = fault;
+      this.error = error;
+    }
+  }
+  const Cancelled = 'cancelled';
 
-  const reasonOf = (error) => (error && error.message) || String(error);
-  const readAll = async (file) => new Uint8Array(await file.arrayBuffer());
-  const same = (a, b) => a.length === b.length && a.every((x, i) => x === b[i]);
+  const failing = (fault) => (e) => {
+    throw e instanceof Failed || e === Cancelled ? e : new Failed(fault, e);
+  };
   const unchanged = (before, now) => before.size === now.size && before.lastModified === now.lastModified;
+
+  async function slice(blob, offset, length) {
+    return new Uint8Array(await blob.slice(offset, offset + length).arrayBuffer());
+  }
+
+  // A large file's windows, read one after the other into one buffer that
+  // goes round: a new buffer for each window would pile up faster than the
+  // browser frees them, and memory would grow with the file. A read
+  // elsewhere (the survey's count fields) reads a slice.
+  class Reader {
+    constructor(blob) {
+      this.blob = blob;
+      this.buffer = null;
+      this.reader = null;
+      this.at = -1;
+    }
+    async read(offset, length) {
+      if (length <= PEEK) return slice(this.blob, offset, length);
+      if (this.at !== offset) {
+        this.close();
+        this.reader = this.blob.slice(offset).stream().getReader({ mode: 'byob' });
+        this.at = offset;
+      }
+      if (!this.buffer || this.buffer.byteLength < length) this.buffer = new ArrayBuffer(length);
+      let filled = 0;
+      while (filled < length) {
+        const { value, done } = await this.reader.read(new Uint8Array(this.buffer, filled, length - filled));
+        if (done) break;
+        this.buffer = value.buffer;  // handed back, moved
+        filled += value.byteLength;
+      }
+      this.at += filled;
+      return new Uint8Array(this.buffer, 0, filled);
+    }
+    close() {
+      if (this.reader) this.reader.cancel().catch(() => {});
+      this.reader = null;
+    }
+  }
+
+  // Runs a job over a file's bytes, a window at a time, handing each piece
+  // of the conversion to put as it comes; a cancel between windows stops it.
+  // Returns the file's outcome.
+  // A large file's pieces are seen in the core's memory only: put has done
+  // with each before the next. Returns the file's outcome; read, if given,
+  // has a file read in one call.
+  async function pump(job, blob, put, stoppable, read) {
+    const reader = new Reader(blob);
+    try {
+      for (;;) {
+        const outcome = Core.step(job);
+        const piece = Core.output(job, blob.size <= WHOLE);
+        if (piece) await put(piece);
+        if (outcome !== NEED) return outcome;
+        if (stoppable && cancelled) throw Cancelled;
+        const { offset, size } = Core.need(job);
+        if (blob.size <= WHOLE) {
+          const bytes = await slice(blob, offset, blob.size - offset).catch(failing(Fault.Read));
+          if (read && offset === 0) read(bytes);
+          Core.give(job, offset, bytes);
+        } else {
+          const length = Math.min(blob.size - offset, Math.max(size, size <= 4 ? PEEK : WINDOW));
+          Core.give(job, offset, await reader.read(offset, length).catch(failing(Fault.Read)));
+        }
+      }
+    } finally {
+      reader.close();
+    }
+  }
+
+  // Whether two files hold the same bytes.
+  async function sameBytes(a, b) {
+    if (a.size !== b.size) return false;
+    const x = new Reader(a), y = new Reader(b);
+    try {
+      for (let at = 0; at < a.size; at += WINDOW) {
+        const length = Math.min(WINDOW, a.size - at);
+        const [p, q] = await Promise.all([x.read(at, length), y.read(at, length)]);
+        for (let i = 0; i < p.length; ++i) if (p[i] !== q[i]) return false;
+      }
+      return true;
+    } finally {
+      x.close();
+      y.close();
+    }
+  }
+
+  // A file's bytes into a stream, a window at a time; read and write fail as
+  // themselves (Failed with the fault given for each).
+  async function copyInto(blob, stream, readFault, writeFault) {
+    const reader = new Reader(blob);
+    try {
+      for (let at = 0; at < blob.size; at += WINDOW) {
+        const bytes = await reader.read(at, Math.min(WINDOW, blob.size - at)).catch(failing(readFault));
+        await stream.write(bytes).catch(failing(writeFault));
+      }
+    } finally {
+      reader.close();
+    }
+  }
 
   // The file of that name in the folder; null when there is none, 'folder'
   // when a folder has the name.
@@ -137,97 +321,235 @@
     }
   }
 
-  async function write(handle, bytes) {
-    const stream = await handle.createWritable({ keepExistingData: false });
+  // ---- in place -----------------------------------------------------------
+
+  let cancelled = false;
+  let lastRun = [];  // what the last run converted, for undo
+
+  // The original's bytes under a temporary name beside it: the bytes read in
+  // one call where the file was read so, otherwise streamed from the file
+  // (which can no longer be read as it was once it changed).
+  async function copyBeside(item, file, whole) {
+    const { dir, handle } = item;
+    const copy = await dir.getFileHandle(Core.backupCopyName(handle.name), { create: true })
+      .catch(failing(Fault.Backup));
+    let stream = null;
     try {
-      await stream.write(bytes);
+      stream = await copy.createWritable({ keepExistingData: false }).catch(failing(Fault.Backup));
+      if (whole) {
+        await stream.write(whole).catch(failing(Fault.Backup));
+      } else {
+        // A file changed since it was read can no longer be read as it was.
+        await copyInto(file, stream, Fault.Changed, Fault.Backup);
+      }
+      await stream.close().catch(failing(Fault.Backup));
+      stream = null;
     } catch (e) {
-      await stream.abort().catch(() => {});
+      // A stream left open keeps its file from being removed.
+      if (stream) await stream.abort().catch(() => {});
+      await dropCopy(item);
       throw e;
     }
-    await stream.close();  // the new bytes take the name here, in one step
+    return copy;
+  }
+  const dropCopy = (item) => removeSoon(item.dir, Core.backupCopyName(item.handle.name));
+
+  // Removes a file the run made, once the browser has let go of the stream
+  // that was aborted on it (which it does a moment after abort() returns);
+  // what stays is cleared by the next run.
+  async function removeSoon(dir, name) {
+    for (let wait = 1; wait < 1000; wait *= 2) {
+      try {
+        return await dir.removeEntry(name);
+      } catch (e) {
+        if (e.name === 'NotFoundError') return undefined;
+        if (e.name !== 'NoModificationAllowedError') return undefined;
+      }
+      await new Promise((ok) => setTimeout(ok, wait));
+    }
+    return undefined;
+  }
+
+  // The copy takes the backup's name, never over a file of that name.
+  async function nameBackup(item, copy) {
+    try {
+      if (await existing(item.dir, oldName(item.handle.name))) throw new Failed(Fault.BackupTaken);
+      await copy.move(oldName(item.handle.name)).catch(failing(Fault.Backup));
+    } catch (e) {
+      await dropCopy(item);
+      throw e;
+    }
+  }
+
+  // Takes back the backup this run made, while it still holds the original's
+  // bytes: the original is whole under its name.
+  async function takeBack(item, file, whole) {
+    try {
+      const backup = await (await item.dir.getFileHandle(oldName(item.handle.name))).getFile();
+      const same = whole ? backup.size === whole.length && (await slice(backup, 0, backup.size)).every((b, i) => b === whole[i])
+        : await sameBytes(backup, file);
+      if (same) await item.dir.removeEntry(oldName(item.handle.name));
+    } catch (e) {
+      // Left as it is: the original is whole under its name.
+    }
+  }
+
+  // Whether the run is to go on with a file that is read: once the files
+  // before it are read too, no cancel came meanwhile. So a cancel leaves the
+  // same files as the desktop tool's, which reads one file after the other.
+  async function goOn(item) {
+    await item.before;
+    return !cancelled;
   }
 
   async function convertInPlace(item) {
-    const { dir, handle, path, inFolder } = item;
+    const { dir, handle, index } = item;
     const backupName = oldName(handle.name);
-    let before, bytes;
+    let job = null, stream = null, copied = null, named = false, file = null, whole = null;
     try {
-      before = await handle.getFile();
-      bytes = await readAll(before);
+      file = await handle.getFile().catch(failing(Fault.Read));
+      await item.hold(file.size);
+      // A backup that holds these very bytes is one a run made before it
+      // was cut short; any other file of that name is refused. (Where the
+      // walk listed the folder, it knows there is none.)
+      const kept = item.listed && !item.listed.has(backupName) ? null
+        : await existing(dir, backupName).catch(failing(Fault.Read));
+      const resumed = kept !== null && kept !== 'folder' && await sameBytes(await kept.getFile(), file);
+      job = Core.start(index, file.size, kept !== null && !resumed, false);
+      // A small file's conversion is written once it is known good, beside
+      // the copy for its backup; a large one's window by window.
+      const pieces = [];
+      const put = async (piece) => {
+        if (file.size <= WHOLE) return pieces.push(piece.bytes);
+        if (!stream) stream = await handle.createWritable({ keepExistingData: false });
+        return stream.write(piece.bytes);
+      };
+      const outcome = await pump(job, file, (piece) => put(piece).catch(failing(Fault.Output)),
+        file.size > WHOLE, (bytes) => { whole = bytes; })
+        .catch(async (e) => {
+          // A file changed since it was read can no longer be read as it was.
+          if (e instanceof Failed && e.fault === Fault.Read && !unchanged(file, await handle.getFile())) {
+            throw new Failed(Fault.Changed);
+          }
+          throw e;
+        });
+      if (outcome !== Outcome.Converted) return;
+      const writing = (async () => {
+        if (!stream) stream = await handle.createWritable({ keepExistingData: false });
+        for (const piece of pieces) await stream.write(piece);
+      })().catch(failing(Fault.Output));
+      const copying = resumed ? null : copyBeside(item, file, whole).then((copy) => { copied = copy; });
+      const [wrote, copiedOk] = await Promise.allSettled([writing, copying]);
+      for (const done of [wrote, copiedOk]) if (done.status === 'rejected') throw done.reason;
+      if (!(await goOn(item))) return item.notBegun();
+      await reached('read', item);
+      item.passed();
+      if (copied) {
+        await reached('backup', item);
+        await nameBackup(item, copied);
+        named = true;
+        copied = null;
+      }
+      await reached('replace', item);
+      const now = await handle.getFile().catch(failing(Fault.Changed));
+      if (!unchanged(file, now)) throw new Failed(Fault.Changed);
+      await reached('last', item);
+      await stream.close().catch(failing(Fault.Output));  // the new file takes the name here
+      stream = null;
+      named = false;  // the backup now holds the only copy of the original
+      lastRun.push(item);
     } catch (e) {
-      Core.convert(path, inFolder, new Uint8Array(0), false);
-      Core.fail(Fault.Read, reasonOf(e));
-      return;
-    }
-    // A backup that holds these very bytes is one a run made before it was
-    // cut short; an empty one is what a run left that was cut short while
-    // it wrote the backup (a backup of a data file is never empty).
-    let backup = await existing(dir, backupName), resumed = false, leftover = false;
-    if (backup === 'folder') {
-      Core.convert(path, inFolder, bytes, true);
-      return;
-    }
-    if (backup) {
-      const held = await backup.getFile();
-      leftover = held.size === 0;
-      resumed = !leftover && same(await readAll(held), bytes);
-    }
-    const { outcome, output } = Core.convert(path, inFolder, bytes, backup && !resumed && !leftover);
-    if (outcome !== Outcome.Converted) return;
-
-    let made = null;
-    try {
-      if (!unchanged(before, await handle.getFile())) return Core.fail(Fault.Changed);
-      if (!resumed) {
-        made = backup || await dir.getFileHandle(backupName, { create: true });
-        // Taken by another program meanwhile: not ours to write over.
-        if ((await made.getFile()).size !== 0) {
-          made = null;
-          return Core.fail(Fault.BackupTaken);
-        }
-        try {
-          await write(made, bytes);
-        } catch (e) {
-          return Core.fail(Fault.Backup, reasonOf(e));
-        }
-      }
-      if (!unchanged(before, await handle.getFile())) return Core.fail(Fault.Changed);
-      try {
-        await write(handle, output);
-      } catch (e) {
-        return Core.fail(Fault.Output, reasonOf(e));
-      }
-      made = null;  // the backup now holds the only copy of the original
-      lastRun.push({ dir, handle, path, backupName });
+      if (e === Cancelled) return Core.fail(index, Fault.Cancelled);
+      if (!(e instanceof Failed)) throw e;
+      Core.fail(index, e.fault, e.error ? Core.reason(e.error) : '');
     } finally {
-      // A failure after the backup was made: the original is whole under its
-      // name, and the backup goes again.
-      if (made) await dir.removeEntry(backupName).catch(() => {});
+      item.passed();
+      if (stream) await stream.abort().catch(() => {});
+      if (copied) await dropCopy(item);
+      if (named) await takeBack(item, file, whole);
+      if (job) Core.end(job);
+      item.release();
     }
   }
 
+  // Undo of a file this run converted: only while it is still exactly the
+  // conversion of its backup; then the backup's bytes take the file's name
+  // in one step, and the backup goes.
   async function undoInPlace(item) {
-    const { dir, handle, path, backupName } = item;
+    const { dir, handle, index } = item;
+    const backupName = oldName(handle.name);
+    let job = null, stream = null;
     try {
-      const backup = await dir.getFileHandle(backupName);
-      const file = await readAll(await handle.getFile());
-      const old = await readAll(await backup.getFile());
-      if (!Core.undo(path, file, old)) return;
-      await write(handle, old);
-      await dir.removeEntry(backupName);
+      const file = await handle.getFile().catch(failing(Fault.NotUndone));
+      const kept = await existing(dir, backupName).catch(failing(Fault.NotUndone));
+      if (kept === null || kept === 'folder') throw new Failed(Fault.NoBackup);
+      const old = await kept.getFile().catch(failing(Fault.NotUndone));
+      await item.hold(old.size);
+      job = Core.start(index, old.size, false, true);
+      // The conversion of the backup, compared with the file as it comes.
+      let differs = null;
+      const compare = async (piece) => {
+        if (differs !== null) return;
+        const mine = piece.bytes;
+        const theirs = await slice(file, piece.offset, mine.length);
+        let i = 0;
+        while (i < theirs.length && mine[i] === theirs[i]) ++i;
+        if (i < mine.length) differs = { offset: piece.offset + i, ended: i === theirs.length ? 'f' : '' };
+      };
+      const outcome = await pump(job, old, (piece) => compare(piece).catch(failing(Fault.NotUndone)), false);
+      if (outcome !== Outcome.Undone) return;
+      const length = core._kvo_output_offset(job);
+      if (differs === null && file.size > length) differs = { offset: length, ended: 'c' };
+      if (differs !== null) return Core.differs(job, differs.offset, differs.ended);
+      await reached('read', item);
+      item.passed();
+      await reached('putback', item);
+      const [fileNow, oldNow] = await Promise.all([handle.getFile(), kept.getFile()]);
+      if (!unchanged(file, fileNow) || !unchanged(old, oldNow)) throw new Failed(Fault.ChangedWhileUndone);
+      stream = await handle.createWritable({ keepExistingData: false }).catch(failing(Fault.NotUndone));
+      await copyInto(old, stream, Fault.ChangedWhileUndone, Fault.NotUndone);
+      await reached('last', item);
+      if (!unchanged(file, await handle.getFile())) throw new Failed(Fault.ChangedWhileUndone);
+      await stream.close().catch(failing(Fault.NotUndone));  // the original takes the name here
+      stream = null;
+      // The backup goes, while it is what was compared: a twin of the file now.
+      if (unchanged(old, await kept.getFile().catch(() => ({})))) {
+        await dir.removeEntry(backupName).catch(() => {});
+      }
     } catch (e) {
-      Core.undoFailed(path, reasonOf(e));
+      if (!(e instanceof Failed)) throw e;
+      Core.fail(index, e.fault, e.error ? Core.reason(e.error) : '');
+    } finally {
+      item.passed();
+      if (stream) await stream.abort().catch(() => {});
+      if (job) Core.end(job);
+      item.release();
     }
   }
 
   // ---- for saving (browsers without write access) ------------------------
 
-  let saved = [];  // {path, bytes}
+  let saved = [];  // {path, blob}
 
-  function convertForSaving(item) {
-    const { outcome, output } = Core.convert(item.path, item.inFolder, item.bytes, false);
-    if (outcome === Outcome.Convertible) saved.push({ path: item.path, bytes: output });
+  async function convertForSaving(item) {
+    const pieces = [];
+    await item.hold(item.file.size);
+    const job = Core.start(item.index, item.file.size, false, false);
+    try {
+      const outcome = await pump(job, item.file, async (piece) => {
+        pieces.push(item.file.size <= WHOLE ? piece.bytes : piece.bytes.slice());
+      }, item.file.size > WHOLE)
+        .catch((e) => {
+          if (e === Cancelled) return Core.fail(item.index, Fault.Cancelled);
+          if (!(e instanceof Failed)) throw e;
+          return Core.fail(item.index, e.fault, Core.reason(e.error));
+        });
+      if (outcome === Outcome.Convertible) saved.push({ path: item.path, blob: new Blob(pieces) });
+    } finally {
+      item.passed();
+      Core.end(job);
+      item.release();
+    }
   }
 
   async function filesFromEntries(entries) {
@@ -241,25 +563,27 @@
           if (batch.length === 0) break;
           children.push(...batch);
         }
-        children.sort(byName);
-        for (const child of children) await walk(child, true);
+        for (const child of naturally(children, (c) => c.name)) await walk(child, true);
       } else if (isData(entry.name)) {
         const file = await new Promise((ok, bad) => entry.file(ok, bad));
-        out.push({ path: entry.fullPath.replace(/^\//, ''), inFolder, bytes: await readAll(file) });
+        out.push({ path: entry.fullPath.replace(/^\//, ''), inFolder, file });
       }
     };
     for (const entry of entries) await walk(entry, false);
     return out;
   }
 
-  async function filesFromInput(fileList) {
-    const out = [];
-    for (const file of Array.from(fileList).filter((f) => isData(f.name))) {
+  function filesFromInput(fileList) {
+    return Array.from(fileList).filter((f) => isData(f.name)).map((file) => {
       const path = file.webkitRelativePath || file.name;
-      out.push({ path, inFolder: path.includes('/'), bytes: await readAll(file) });
-    }
-    return out;
+      return { path, inFolder: path.includes('/'), file };
+    });
   }
+
+  // The converted files never under their originals' names: one file as
+  // "NAME (Version 1.1).dat", several in a ZIP under a folder of their own.
+  const savedName = (name) => name.replace(/(\.[^.]*)?$/, (ending) => ` (Version 1.1)${ending || '.dat'}`);
+  const kZipFolder = 'Version 1.1';
 
   function offerSaving() {
     const button = $('download');
@@ -268,16 +592,19 @@
       return;
     }
     const one = saved.length === 1;
-    button.textContent = one ? `„${saved[0].path.split('/').pop()}“ speichern` : 'Alle als ZIP-Datei speichern';
-    button.onclick = () => {
-      const blob = one ? new Blob([saved[0].bytes])
-        : new Blob([fflate.zipSync(Object.fromEntries(saved.map((s) => [s.path, [s.bytes, { level: 0 }]])))]);
+    const name = one ? savedName(saved[0].path.split('/').pop()) : 'kvo-umsetzer-version-1.1.zip';
+    button.textContent = one ? `„${name}“ speichern` : 'Alle als ZIP-Datei speichern';
+    button.onclick = async () => {
+      const blob = one ? saved[0].blob : new Blob([fflate.zipSync(Object.fromEntries(await Promise.all(
+        saved.map(async (s) => [`${kZipFolder}/${s.path}`, [new Uint8Array(await s.blob.arrayBuffer()), { level: 0 }]]))))]);
       const link = document.createElement('a');
       link.href = URL.createObjectURL(blob);
-      link.download = one ? saved[0].path.split('/').pop() : 'kvo-umsetzer-umgesetzt.zip';
+      link.download = name;
       link.click();
       setTimeout(() => URL.revokeObjectURL(link.href), 60000);
     };
+    $('save-one').hidden = !one;
+    $('save-zip').hidden = one;
     $('save').hidden = false;
   }
 
@@ -288,14 +615,33 @@
     $('notice').hidden = text === '';
   }
 
-  function show(line, problem) {
+  function hint(text) {
+    $('hint').textContent = text;
+    $('hint').hidden = text === '';
+  }
+
+  // A file's line; one that needs a look says so in words, not by its colour
+  // alone.
+  function show(index) {
+    const line = Core.line(index);
+    if (line === '') return;
     const item = document.createElement('li');
-    item.textContent = line;
-    if (problem) item.className = 'problem';
+    if (Core.problem(index)) {
+      item.className = 'problem';
+      const mark = document.createElement('span');
+      mark.className = 'mark';
+      mark.textContent = 'Bitte ansehen: ';
+      item.append(mark);
+    }
+    const text = document.createElement('span');
+    text.className = 'line';
+    text.textContent = line;
+    item.append(text);
     $('lines').append(item);
   }
 
-  // One run over the files: step does one, on the disk or in memory.
+  // One run over the files: step does one, on the disk or in memory. Several
+  // are under way at once; their lines come in their order.
   async function run(items, operation, step) {
     await ready;
     cancelled = false;
@@ -308,26 +654,66 @@
     $('work').hidden = false;
     $('outcome').hidden = false;
     $('cancel').disabled = false;
+    $('cancel').focus();
     Core.begin(operation);
-    let done = 0;
+    budget = new Budget(MEMORY);
+    let passedBefore = Promise.resolve(), fundedBefore = Promise.resolve();
     for (const item of items) {
-      if (cancelled) {
-        Core.notReached(item.path, item.inFolder);
-        continue;
-      }
-      $('now').textContent = `Datei ${done + 1} von ${items.length}: ${item.path}`;
-      $('bar').value = done / items.length;
-      await step(item);
-      const { line, problem } = Core.said();
-      show(line, problem);
-      ++done;
+      item.index = Core.file(item.path, item.inFolder);
+      item.before = passedBefore;
+      passedBefore = new Promise((ok) => { item.passed = ok; });
+      item.turn = fundedBefore;
+      fundedBefore = new Promise((ok) => { item.funded = ok; });
+      item.notBegun = () => Core.fail(item.index, Fault.NotBegun);
+      // Its memory, had once those before it have theirs; given back when
+      // it is through.
+      item.held = 0;
+      item.hold = async (size) => {
+        await item.turn;
+        item.held = memoryOf(size);
+        await budget.take(item.held);
+        item.funded();
+      };
+      item.release = () => {
+        item.funded();
+        budget.give(item.held);
+        item.held = 0;
+      };
     }
+    let next = 0, shown = 0, done = 0;
+    const settled = new Array(items.length).fill(false);
+    const showSettled = () => {
+      while (shown < items.length && settled[shown]) show(items[shown++].index);
+      $('now').textContent = `Datei ${Math.min(done + 1, items.length)} von ${items.length}`;
+      $('bar').value = items.length === 0 ? 1 : done / items.length;
+    };
+    const worker = async () => {
+      while (next < items.length) {
+        const at = next++;
+        const item = items[at];
+        // Not begun once the user cancelled: the files before it are done.
+        if (!cancelled) await step(item);
+        item.passed();
+        item.release();
+        settled[at] = true;
+        ++done;
+        showSettled();
+      }
+    };
+    await Promise.all(Array.from({ length: Math.min(IN_FLIGHT, items.length) }, worker));
     $('bar').value = 1;
     $('work').hidden = true;
     $('form').inert = false;
+    const single = items.length === 1 && !items[0].inFolder;
     $('summary').textContent = items.length === 0 ? 'Keine Datei mit der Endung .dat gefunden'
-      : items.length === 1 && !items[0].inFolder ? '' : Core.summary();
-    window.kvoLastRun = { lines: [...$('lines').children].map((li) => li.textContent), summary: $('summary').textContent };
+      : single ? Core.message(items[0].index) : Core.summary();
+    // Told to whoever cannot see it: the summary is a live region, and the
+    // focus goes there, not to the page's body.
+    $('summary').focus();
+    window.kvoLastRun = {
+      lines: [...$('lines').children].map((li) => ({ text: li.querySelector('.line').textContent, problem: li.classList.contains('problem') })),
+      summary: single ? '' : Core.summary(),
+    };
   }
 
   async function convertHere(items) {
@@ -338,7 +724,7 @@
 
   async function convertToSave(items) {
     saved = [];
-    await run(items, 1, async (item) => convertForSaving(item));
+    await run(items, 1, convertForSaving);
     offerSaving();
   }
 
@@ -348,8 +734,9 @@
     } catch (e) {
       $('work').hidden = true;
       $('form').inert = false;
+      hint('');
       if (e && e.name === 'AbortError') return;  // the user closed a picker
-      notice(reasonOf(e));
+      notice((e && e.message) || String(e));
     }
   }
 
@@ -371,7 +758,8 @@
 
   for (const id of ['pick-files', 'pick-folder']) {
     $(id).addEventListener('change', (event) => guarded(async () => {
-      const items = await filesFromInput(event.target.files);
+      await ready;
+      const items = filesFromInput(event.target.files);
       event.target.value = '';
       await convertToSave(items);
     }));
@@ -383,7 +771,7 @@
   });
 
   $('undo').addEventListener('click', () => guarded(async () => {
-    const items = lastRun.slice();
+    const items = lastRun.map(({ dir, handle, path }) => ({ dir, handle, path, inFolder: false }));
     lastRun = [];
     await run(items, 3, undoInPlace);
   }));
@@ -403,6 +791,7 @@
       ? items.map((i) => i.getAsFileSystemHandle()) : null;
     const entries = items.map((i) => i.webkitGetAsEntry()).filter(Boolean);
     guarded(async () => {
+      await ready;
       if (!handles) return convertToSave(await filesFromEntries(entries));
       const found = (await Promise.all(handles)).filter(Boolean);
       const folders = found.filter((h) => h.kind === 'directory');
@@ -417,12 +806,22 @@
     });
   });
 
-  // For the browser tests and for scripts: a run over a folder handle, as if
-  // the user had picked it.
+  // For scripts and the browser tests: a run over a folder handle, as if the
+  // user had picked it, or over named files in one.
   window.kvoConvertFolder = async (dir) => {
+    await ready;
     await convertHere(await walkFolder(dir, dir.name ? dir.name + '/' : '', []));
     return window.kvoLastRun;
   };
+  window.kvoConvertFiles = async (dir, names) => {
+    await ready;
+    const handles = [];
+    for (const name of names) handles.push(await dir.getFileHandle(name));
+    await convertHere(await filesIn(dir, handles));
+    return window.kvoLastRun;
+  };
+
+  // @test-hooks@
 
   $('mode').textContent = inPlace
     ? 'Dieser Browser setzt die Dateien an ihrem Platz um und legt die Sicherung (Endung .old) daneben.'
@@ -430,7 +829,7 @@
   $('folder').hidden = !inPlace && !('webkitdirectory' in document.createElement('input'));
 
   if (location.protocol === 'file:') {
-    notice('Von der Festplatte geöffnet, arbeitet die Seite, kann sich aber nicht für die Arbeit ohne Netz merken. '
+    hint('Von der Festplatte geöffnet, arbeitet die Seite, kann sich aber nicht für die Arbeit ohne Netz merken. '
       + 'Dafür legen Sie den Ordner auf einen Webserver oder öffnen die Seite einmal von dort.');
   } else if ('serviceWorker' in navigator) {
     navigator.serviceWorker.register('sw.js').catch(() => {});

@@ -43,27 +43,48 @@ KvoCore().then((core) => {
     core.stringToUTF8(s, p, n);
     return p;
   };
+  // The page's way: the file a window at a time, here of `window` bytes at
+  // least, so that the core stops and goes on wherever a window ends.
+  const convert = (index, bytes, taken, window) => {
+    const job = core._kvo_start(index, bytes.length, taken, 0);
+    const out = [];
+    let outcome;
+    for (;;) {
+      outcome = core._kvo_step(job);
+      const n = core._kvo_output_size(job);
+      if (n > 0) {
+        out.push(Buffer.from(core.HEAPU8.subarray(core._kvo_output(job), core._kvo_output(job) + n)));
+        core._kvo_taken(job);
+      }
+      if (outcome !== -1) break;
+      const at = core._kvo_need_offset(job);
+      const piece = bytes.subarray(at, at + Math.max(window, core._kvo_need_size(job)));
+      core.HEAPU8.set(piece, core._kvo_window(job, piece.length));
+      core._kvo_give(job, at, piece.length);
+    }
+    core._kvo_end(job);
+    return { outcome, output: Buffer.concat(out) };
+  };
   core._kvo_begin(0);
   const lines = [];
   let converted = 0, compared = 0;
   const names = fs.readdirSync(mine).filter((n) => n.endsWith('.dat')).sort();
-  for (const name of names) {
+  for (const [i, name] of names.entries()) {
     const bytes = fs.readFileSync(path.join(mine, name));
-    const data = core._malloc(Math.max(1, bytes.length));
-    core.HEAPU8.set(bytes, data);
     const where = text(`Ordner/${name}`);
-    const taken = fs.existsSync(path.join(mine, name.replace(/\.dat$/, '.old'))) ? 1 : 0;
-    const outcome = core._kvo_convert(where, 1, data, bytes.length, taken);
-    core._free(data);
+    const index = core._kvo_file(where, 1);
     core._free(where);
-    lines.push(core.UTF8ToString(core._kvo_line()));
+    const taken = fs.existsSync(path.join(mine, name.replace(/\.dat$/, '.old'))) ? 1 : 0;
+    // Whole, in windows of 4 KB, or byte by byte as the core asks.
+    const { outcome, output } = convert(index, bytes, taken, [bytes.length, 4096, 1][i % 3]);
+    lines.push(core.UTF8ToString(core._kvo_line(index)));
     const now = fs.readFileSync(path.join(theirs, 'Ordner', name));
     if (outcome === 3) {
       ++converted;
-      const out = core.HEAPU8.subarray(core._kvo_output(), core._kvo_output() + core._kvo_output_size());
-      assert.ok(Buffer.from(out).equals(now), `${name}: other bytes than the desktop tool's`);
+      assert.ok(output.equals(now), `${name}: other bytes than the desktop tool's`);
     } else {
       assert.ok(bytes.equals(now), `${name}: the desktop tool changed what the core refused`);
+      assert.equal(output.length, 0, `${name}: refused, yet written`);
     }
     ++compared;
   }
