@@ -63,8 +63,8 @@ constexpr std::uint64_t kUndoGroupBytes = std::uint64_t{32} << 20;
 std::size_t GroupFiles(Files& files, Operation operation, const std::vector<FileToConvert>& list) {
   std::set<const platform::FolderHold*> walked;
   for (const FileToConvert& f : list) walked.insert(f.folder.get());
-  const std::size_t allowed = files.OpenFilesAllowed() - std::min(files.OpenFilesAllowed() / 2,
-                                                                  walked.size());
+  const std::size_t allowed =
+      files.OpenFilesAllowed() - std::min(files.OpenFilesAllowed() / 2, walked.size());
   const std::size_t perMember = operation == Operation::Undo ? 5 : 3;
   const std::size_t members = allowed > kFilesKeptOpenElsewhere + perMember
                                   ? (allowed - kFilesKeptOpenElsewhere) / perMember
