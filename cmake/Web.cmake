@@ -47,6 +47,11 @@ if(KVO_BUILD_TESTS)
            COMMAND ${KVO_NODE} ${web_source}/tests/page.js ${web_build}/web/site-test
                    $<TARGET_FILE:kvo-umsetzer-cli> $<TARGET_FILE:kvo-gen>
                    ${PROJECT_SOURCE_DIR}/tests/scenarios.txt)
+  add_test(NAME Web.TheSavePathInFirefox
+           COMMAND ${KVO_NODE} ${web_source}/tests/firefox.js ${web_site}
+                   $<TARGET_FILE:kvo-umsetzer-cli> $<TARGET_FILE:kvo-gen>)
   set_tests_properties(Web.TheCoreConvertsAsTheDesktopToolDoes Web.ThePageInChromium
-                       PROPERTIES TIMEOUT 300 ENVIRONMENT "KVO_CHROMIUM=${KVO_CHROMIUM}")
+                       Web.TheSavePathInFirefox
+                       PROPERTIES TIMEOUT 600 ENVIRONMENT "KVO_CHROMIUM=${KVO_CHROMIUM}"
+                                  SKIP_RETURN_CODE 77)
 endif()
