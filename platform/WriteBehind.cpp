@@ -56,7 +56,10 @@ class Behind {
 
   // A free buffer of the pool, waiting for one where need be.
   std::unique_ptr<std::uint8_t[]> Buffer(std::unique_lock<std::mutex>& lock) {
+    ++wantsBuffer_;
+    work_.notify_one();
     freed_.wait(lock, [this] { return !free_.empty() || made_ < kBuffers; });
+    --wantsBuffer_;
     if (!free_.empty()) {
       auto buffer = std::move(free_.back());
       free_.pop_back();
@@ -97,10 +100,24 @@ class Behind {
   }
 
   void Settled(std::unique_lock<std::mutex>& lock, Lane& lane) {
+    waitedFor_ = &lane;
+    work_.notify_one();
     settled_.wait(lock, [&] { return lane.pending_ == 0; });
+    waitedFor_ = nullptr;
+  }
+
+  void OnlyWhenWaited(bool on) {
+    std::lock_guard lock(mutex_);
+    onlyWhenWaited_ = on;
+    work_.notify_one();
   }
 
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+
+  std::size_t InUse() {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(made_) - free_.size();
+  }
 
  private:
   static constexpr int kBuffers = 16;
@@ -126,7 +143,7 @@ class Behind {
 #endif
     std::unique_lock lock(mutex_);
     for (;;) {
-      work_.wait(lock, [this] { return !jobs_.empty(); });
+      work_.wait(lock, [this] { return !jobs_.empty() && Wanted(); });
       Job job = std::move(jobs_.front());
       jobs_.pop_front();
       if (!job.lane->failure_) {
@@ -145,12 +162,23 @@ class Behind {
     }
   }
 
+  // Whether the thread is to take the next job: always, or, where it works
+  // only when waited for, while the lane waited for has work left or the
+  // run waits for a buffer that none has freed. (One thread waits at most.)
+  bool Wanted() const {
+    return !onlyWhenWaited_ || (waitedFor_ && waitedFor_->pending_ > 0) ||
+           (wantsBuffer_ > 0 && free_.empty() && made_ >= kBuffers);
+  }
+
   std::mutex mutex_;
   std::condition_variable work_, freed_, settled_;
   std::deque<Job> jobs_;
   std::vector<std::unique_ptr<std::uint8_t[]>> free_;
   int made_ = 0;
   bool failedToStart_ = false;
+  bool onlyWhenWaited_ = false;
+  Lane* waitedFor_ = nullptr;
+  int wantsBuffer_ = 0;
   static inline bool forked_ = false;  // in a child, since the pool was made
   std::thread thread_;
 };
@@ -192,6 +220,14 @@ void Lane::Post(std::function<void()> work) {
   }
   behind.QueueFilling(*this);
   behind.Queue(*this, std::move(work), nullptr);
+}
+
+std::size_t BuffersInUse() {
+  return Behind::Get().InUse();
+}
+
+void WriteOnlyWhenWaited(bool on) {
+  Behind::Get().OnlyWhenWaited(on);
 }
 
 void Lane::Wait() {

@@ -45,4 +45,13 @@ class Lane {
   std::exception_ptr failure_;
 };
 
+// The pool's buffers that are not free right now: none once every file's
+// writes are waited for or dropped. For tests.
+std::size_t BuffersInUse();
+
+// For tests that must replay exactly: the thread takes work only while the
+// run waits for it, so what is still queued at any moment never depends on
+// how fast the thread is.
+void WriteOnlyWhenWaited(bool on);
+
 }  // namespace kvo::platform
