@@ -31,8 +31,8 @@ class FaultyInput final : public platform::InputFile {
 
 class FaultyOutput final : public platform::OutputFile {
  public:
-  FaultyOutput(std::unique_ptr<platform::OutputFile> real, FaultyFiles& files)
-      : real_(std::move(real)), files_(files) {}
+  FaultyOutput(std::unique_ptr<platform::OutputFile> real, FaultyFiles& files, std::string path)
+      : real_(std::move(real)), files_(files), path_(std::move(path)) {}
   void Write(std::span<const std::uint8_t> bytes) override {
     files_.Call("write");
     real_->Write(bytes);
@@ -49,7 +49,10 @@ class FaultyOutput final : public platform::OutputFile {
   // Counted where the layer's SyncFiles is called.
   void Sync() override { real_->Sync(); }
   void SyncFileSystem() override { real_->SyncFileSystem(); }
-  std::uint64_t Device() const override { return real_->Device(); }
+  std::uint64_t Device() const override {
+    const std::uint64_t device = files_.device ? files_.device(path_) : 0;
+    return device != 0 ? device : real_->Device();
+  }
   void Close() override {
     files_.Call("close");
     real_->Close();
@@ -58,6 +61,7 @@ class FaultyOutput final : public platform::OutputFile {
  private:
   std::unique_ptr<platform::OutputFile> real_;
   FaultyFiles& files_;
+  std::string path_;
 };
 
 }  // namespace
@@ -88,7 +92,7 @@ std::unique_ptr<platform::InputFile> FaultyFiles::OpenToLook(const std::string& 
 
 std::unique_ptr<platform::OutputFile> FaultyFiles::CreateNew(const std::string& path) {
   Call("create");
-  return std::make_unique<FaultyOutput>(real_.CreateNew(path), *this);
+  return std::make_unique<FaultyOutput>(real_.CreateNew(path), *this, path);
 }
 
 void FaultyFiles::SyncFiles(std::span<platform::OutputFile* const> files) {

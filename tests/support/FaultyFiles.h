@@ -64,6 +64,9 @@ class FaultyFiles : public ForwardingFiles {
   bool noExchange = false;
   // As a process that may hold only this many files open (0: as it may).
   std::size_t openFilesAllowed = 0;
+  // Which file system a new file is on, by its path: a folder whose files
+  // lie on several (0: the real one).
+  std::function<std::uint64_t(const std::string&)> device;
 
  private:
   long failAt_;

@@ -15,8 +15,11 @@ class HeldFile {
   bool held() const { return held_; }
 
  private:
+#ifdef _WIN32
   void* handle_ = nullptr;
+#else
   int fd_ = -1;
+#endif
   bool held_ = false;
 };
 

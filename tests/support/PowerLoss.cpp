@@ -22,8 +22,14 @@ class RecordingOutput final : public platform::OutputFile {
   void Complete(const platform::InputFile& from) override { real_->Complete(from); }
   void KeepTimes(const platform::InputFile& from) override { real_->KeepTimes(from); }
   void Finish() override { real_->Finish(); }
-  void Sync() override { real_->Sync(); }
-  void SyncFileSystem() override { real_->SyncFileSystem(); }
+  void Sync() override {
+    real_->Sync();
+    files_.Add({DiskOp::SyncFile, inode_, {}, {}, {}});
+  }
+  void SyncFileSystem() override {
+    real_->SyncFileSystem();
+    files_.Add({DiskOp::SyncAll, 0, {}, {}, {}, 0, real_->Device()});
+  }
   std::uint64_t Device() const override { return real_->Device(); }
   void Close() override { real_->Close(); }
   int inode() const { return inode_; }
@@ -82,18 +88,14 @@ std::unique_ptr<platform::OutputFile> RecordingFiles::CreateNew(const std::strin
   auto real = real_.CreateNew(path);
   const int inode = NewInode();
   names_[platform::NameOf(path)] = inode;
-  Add({DiskOp::Create, inode, platform::NameOf(path), {}, {}});
+  Add({DiskOp::Create, inode, platform::NameOf(path), {}, {}, 0, real->Device()});
   return std::make_unique<RecordingOutput>(std::move(real), *this, inode);
 }
 
 void RecordingFiles::SyncFiles(std::span<platform::OutputFile* const> files) {
+  // The layer below flushes each file, or each file system once, through
+  // the files given: they record what it did.
   real_.SyncFiles(files);
-  // As the POSIX layer does: one file its own flush, several the file system's.
-  if (files.size() == 1) {
-    Add({DiskOp::SyncFile, static_cast<RecordingOutput*>(files[0])->inode(), {}, {}, {}});
-  } else {
-    Add({DiskOp::SyncAll, 0, {}, {}, {}});
-  }
 }
 
 void RecordingFiles::Moved(const std::string& from, const std::string& to) {
@@ -153,6 +155,7 @@ void RecordingFiles::SyncFolder(const std::string& folder) {
 
 std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model) {
   std::map<int, Data> data;
+  std::map<int, std::uint64_t> device;  // of each file made in the run
   std::map<std::string, int> durable;
   int inode = 0;
   for (const auto& [name, bytes] : run.start()) {
@@ -166,13 +169,22 @@ std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, 
       case DiskOp::Write:
         data[op.inode].bytes.insert(data[op.inode].bytes.end(), op.bytes.begin(), op.bytes.end());
         break;
+      case DiskOp::Create:
+        device[op.inode] = op.device;
+        pending.push_back(&op);
+        break;
       case DiskOp::SyncFile:
         data[op.inode].durable = data[op.inode].bytes.size();
         break;
       case DiskOp::SyncAll:
       case DiskOp::SyncFolder:
         if (op.kind == DiskOp::SyncAll) {
-          for (auto& [n, d] : data) d.durable = d.bytes.size();
+          // Its file system's data; files of another stay as they were.
+          for (auto& [n, d] : data) {
+            if (op.device == 0 || !device.contains(n) || device[n] == op.device) {
+              d.durable = d.bytes.size();
+            }
+          }
         }
         for (const DiskOp* p : pending) Apply(*p, durable);
         pending.clear();

@@ -29,11 +29,14 @@ struct DiskOp {
   std::string from, to;  // names: Create and Remove use from
   std::vector<std::uint8_t> bytes;
   int other = 0;  // Exchange: the inode that had the name to
+  // Create: the new file's file system; SyncAll: the one flushed (0: all).
+  std::uint64_t device = 0;
 };
 
 // Passes every call on to real and records those that change the disk.
 // Handles one folder, which holds the files start (name -> bytes) when the
-// run begins.
+// run begins. Flushes are recorded as the layer below makes them: a file's
+// own, or its file system's.
 class RecordingFiles final : public ForwardingFiles {
  public:
   RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start, platform::Files& real);
