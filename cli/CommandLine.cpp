@@ -55,6 +55,8 @@ class CommandLineUi final : public UserInterface {
   void Reached(Step step, const std::string& path) override {
     if (beside_ != nullptr) beside_->Reached(step, path);
   }
+  // No one presses a button here; a test beside may.
+  bool CancelRequested() override { return beside_ != nullptr && beside_->CancelRequested(); }
 
   void Progress(std::size_t done, std::size_t total, const std::string& current) override {
     line_ = current.empty() ? ""

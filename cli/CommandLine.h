@@ -14,7 +14,8 @@ namespace kvo {
 
 // args: the arguments after the program's name. Lines go to out (files that
 // need no look) and err (the rest); the exit status is returned. beside, if
-// given, hears of each file's steps (UserInterface::Reached).
+// given, hears of each file's steps (UserInterface::Reached) and may ask the
+// run to stop, as a window's Abbrechen does.
 int RunCommandLine(const std::vector<std::string>& args, platform::Files& files, std::ostream& out,
                    std::ostream& err, UserInterface* beside = nullptr);
 
