@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds the fuzzer with clang, makes a seed corpus with kvo-gen and fuzzes
-# for SECONDS (60 by default).
+# Builds the fuzzers with clang, makes a seed corpus with kvo-gen and fuzzes
+# the format for SECONDS (60 by default); then replays every input the
+# explorer of the whole run ever broke a promise with (fuzz/explore-found)
+# and lets it search for EXPLORE-SECONDS (120 by default).
 #
-#   fuzz/run-fuzz.sh [SECONDS]
+#   fuzz/run-fuzz.sh [SECONDS [EXPLORE-SECONDS]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+explore_seconds=${2:-120}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DKVO_FUZZ=ON -DKVO_SANITIZE=ON \
   -DKVO_BUILD_APP=OFF -DKVO_BUILD_BENCH=OFF -DKVO_BUILD_TESTS=OFF -DKVO_WERROR=ON >/dev/null
-cmake --build build-fuzz --target fuzz_convert kvo-gen
+cmake --build build-fuzz --target fuzz_convert explore kvo-gen
 
 corpus=build-fuzz/corpus
 rm -rf "$corpus" && mkdir -p "$corpus"
@@ -22,3 +25,15 @@ echo "seed corpus: $(ls "$corpus" | wc -l) files"
 
 build-fuzz/fuzz/fuzz_convert "$corpus" -max_len=262144 -max_total_time="$seconds" \
   -print_final_stats=1 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/ 2>&1 | tail -n 25
+
+# The explorer: a broken promise prints its scenario and stops the script.
+found=fuzz/explore-found
+shopt -s nullglob
+kept=("$found"/*)
+if ((${#kept[@]})); then
+  build-fuzz/fuzz/explore "${kept[@]}" 2>&1 | tail -n 3
+fi
+explored=build-fuzz/explore-corpus
+mkdir -p "$explored"
+build-fuzz/fuzz/explore "$explored" -max_len=512 -max_total_time="$explore_seconds" \
+  -print_final_stats=1 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/explore- 2>&1 | tail -n 8

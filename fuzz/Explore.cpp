@@ -1,0 +1,673 @@
+// A simulator that searches for faults by itself. Each input decodes into a
+// folder (files from the generator, with names, modes, second names, an .old
+// of each kind, a cut run's leftovers), the disk's abilities, and a few
+// operations of the command line's run, each with at most one event at a
+// call of the file layer: a call that fails as the system fails it, the
+// process killed, the power cut (the ordered and the pessimistic model), an
+// edit by another program, the user's Abbrechen. After every operation the
+// promise is checked against the disk; a broken one prints the scenario as
+// a script and aborts. The same input gives the same run: every event is
+// counted in calls made by the run's own thread.
+//
+// Built with libFuzzer (explore), which lets coverage guide it, and as a
+// plain driver (explore-seeds) that runs seeds for as long as asked.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Container.h"
+#include "Errors.h"
+#include "Messages.h"
+#include "Names.h"
+#include "Paths.h"
+#include "WriteBehind.h"
+#include "support/DatFile.h"
+#include "support/FaultyFiles.h"
+#include "support/PowerLoss.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvo::test::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+using Folder = std::map<std::string, Bytes>;
+
+// ---- the scenario, and what it says when a promise breaks ---------------------
+
+std::vector<std::string>& Script() {
+  static std::vector<std::string> script;
+  return script;
+}
+void Say(const std::string& line) {
+  Script().push_back(line);
+}
+
+[[noreturn]] void Broken(const std::string& promise) {
+  std::fprintf(stderr, "\n== The explorer found a broken promise: %s\n== The scenario:\n",
+               promise.c_str());
+  for (const std::string& line : Script()) std::fprintf(stderr, "   %s\n", line.c_str());
+  std::abort();
+}
+
+void Check(bool kept, const std::string& promise) {
+  if (!kept) Broken(promise);
+}
+
+// ---- files --------------------------------------------------------------------------
+
+Bytes Converted(const Bytes& v10) {
+  try {
+    return kvo::ConvertImage(v10, *std::make_unique<kvo::TableSets>());
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+bool IsV10(const Bytes& b) {
+  return !Converted(b).empty();
+}
+
+Folder Read(const fs::path& folder) {
+  Folder out;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    out[entry.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+  }
+  return out;
+}
+
+unsigned ModeOf(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The data files' modes as they are now.
+std::map<std::string, unsigned> ModesOf(const fs::path& folder) {
+  std::map<std::string, unsigned> modes;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    modes[entry.path().filename().string()] = ModeOf(entry.path());
+  }
+  return modes;
+}
+
+// A copy of a folder as it is at this moment, second names as second names:
+// what the disk holds when the process is killed.
+void Snapshot(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to);
+  std::map<std::pair<dev_t, ino_t>, fs::path> first;
+  for (const auto& entry : fs::directory_iterator(from)) {
+    struct stat st {};
+    if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto key = std::pair{st.st_dev, st.st_ino};
+    const fs::path target = to / entry.path().filename();
+    if (const auto it = first.find(key); it != first.end()) {
+      fs::create_hard_link(it->second, target);
+    } else {
+      fs::copy_file(entry.path(), target);
+      ::chmod(target.c_str(), st.st_mode & 07777);
+      first[key] = target;
+    }
+  }
+}
+
+bool IsLeftover(const std::string& name) {
+  return name.starts_with(kvo::kTemporaryPrefix) ||
+         name.find(kvo::kEarlierEnding) != std::string::npos;
+}
+
+// ---- the world ------------------------------------------------------------------------
+
+// The generator's files, each made once.
+const Bytes& Generated(int kind, int seed) {
+  static std::map<std::pair<int, int>, Bytes> made;
+  auto& bytes = made[{kind, seed}];
+  if (bytes.empty()) {
+    if (kind == 1) {
+      bytes =
+          kvo::test::SizedFile(static_cast<std::uint64_t>(seed), std::uint64_t{9} << 20).Bytes();
+    } else {
+      bytes = kvo::test::SmallFile(static_cast<std::uint64_t>(seed));
+    }
+  }
+  return bytes;
+}
+
+const char* const kNames[] = {"a.dat",  "B.DAT", "Nord.Bahnhof.dat", "z\xC3\xA4.dat", "-x.dat",
+                              "zz.dat", "c.dat", "Datei10.dat"};
+const int kErrors[] = {EIO, ENOSPC, EDQUOT, EFBIG, EMFILE, EPERM, ENOSYS, EXDEV, EACCES};
+const char* const kKinds[] = {"open",    "read",     "create", "write",   "complete",
+                              "times",   "fsync",    "close",  "link",    "rename",
+                              "replace", "exchange", "remove", "fsyncdir"};
+
+std::string ErrorName(int e) {
+  switch (e) {
+    case EIO:
+      return "EIO";
+    case ENOSPC:
+      return "ENOSPC";
+    case EDQUOT:
+      return "EDQUOT";
+    case EFBIG:
+      return "EFBIG";
+    case EMFILE:
+      return "EMFILE";
+    case EPERM:
+      return "EPERM";
+    case ENOSYS:
+      return "ENOSYS";
+    case EXDEV:
+      return "EXDEV";
+    default:
+      return "EACCES";
+  }
+}
+
+struct Event {
+  enum Kind { None, Fail, Kill, PowerCut, Edit, Cancel } kind = None;
+  long call = 0;           // the call it comes at, counted over all kinds (Fail: of its kind)
+  std::string callKind;    // Fail
+  int error = 0;           // Fail
+  int edit = 0;            // Edit: 0 append, 1 save over, 2 rewrite keeping the time
+  std::string file;        // Edit
+  bool anySubset = false;  // PowerCut: the pessimistic model
+  std::size_t state = 0;   // PowerCut: which of the states
+};
+
+// The user, another program, the machine: the event at its call.
+class Beside final : public kvo::UserInterface {
+ public:
+  std::optional<std::string> ChooseFile() override { return std::nullopt; }
+  void ShowInformation(const std::string&) override {}
+  void ShowError(const std::string&) override {}
+  bool ShowSummary(const std::vector<kvo::FileResult>&, bool) override { return false; }
+  void BeginWait() override {}
+  void EndWait() override {}
+  bool CancelRequested() override { return cancel; }
+  bool cancel = false;
+};
+
+void EditFile(const fs::path& path, int how) {
+  if (!fs::exists(path)) return;
+  if (how == 0) {
+    std::ofstream(path, std::ios::app | std::ios::binary) << '!';
+  } else if (how == 1) {
+    const fs::path saved = path.string() + ".neu";
+    const Bytes other = Generated(0, 99);
+    std::ofstream(saved, std::ios::binary)
+        .write(reinterpret_cast<const char*>(other.data()),
+               static_cast<std::streamsize>(other.size()));
+    fs::rename(saved, path);
+  } else {
+    // In place, its time put back: only its change time shows it.
+    struct stat before {};
+    ::stat(path.c_str(), &before);
+    const auto time = fs::last_write_time(path);
+    for (int i = 0; i < 100'000; ++i) {
+      {
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekg(30);
+        const int c = f.get();
+        f.seekp(30);
+        f.put(static_cast<char>(c ^ (i == 0 ? 1 : 0)));
+      }
+      fs::last_write_time(path, time);
+      struct stat now {};
+      ::stat(path.c_str(), &now);
+      if (now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+          now.st_ctim.tv_nsec != before.st_ctim.tv_nsec) {
+        return;
+      }
+    }
+  }
+}
+
+// ---- one operation and the promise after it --------------------------------------------
+
+struct Ran {
+  int exit = 0;
+  std::vector<std::string> out, err;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+Ran RunIn(const fs::path& folder, const std::vector<std::string>& args, kvo::platform::Files& files,
+          kvo::UserInterface* beside) {
+  const fs::path home = fs::current_path();
+  fs::current_path(folder);
+  std::ostringstream out, err;
+  Ran ran;
+  ran.exit = kvo::RunCommandLine(args, files, out, err, beside);
+  fs::current_path(home);
+  ran.out = Lines(out.str());
+  ran.err = Lines(err.str());
+  // Every file's writes waited for or dropped: the pool has all its buffers.
+  Check(kvo::platform::BuffersInUse() == 0, "the write pool holds buffers after a run");
+  return ran;
+}
+
+// The file a line is of, as named in the folder.
+std::string NameOfLine(const std::string& line) {
+  std::string name = line.substr(0, line.find(": "));
+  if (name.starts_with("./")) name = name.substr(2);
+  return name;
+}
+
+// What the disk must show after an operation, against the folder before it.
+void Promise(const Folder& before, const fs::path& folder, const Ran& ran, const std::string& op,
+             const std::set<std::string>& editedNames, const std::map<std::string, unsigned>& modes,
+             bool modesKept, const std::optional<Bytes>& edit = std::nullopt) {
+  const Folder after = Read(folder);
+  std::multiset<Bytes> present;
+  for (const auto& [name, bytes] : after) present.insert(bytes);
+  // What another program wrote is the user's too.
+  Check(!edit || present.contains(*edit), "the other program's edit is gone");
+  // Nothing of the user's lost: every data file's bytes (and backup's) are
+  // still there, under some name; a file another program edited is the
+  // user's as that program left it.
+  for (const auto& [name, bytes] : before) {
+    if (IsLeftover(name) || editedNames.contains(name)) continue;
+    // The conversion of a backup that went back.
+    if (op == "--undo" && kvo::VersionOf(bytes) == kvo::Version::V11) continue;
+    Check(present.contains(bytes), "the bytes of " + name + " are gone");
+  }
+  // Every name holds something true: bytes that were there, or the exact
+  // conversion of bytes that are.
+  std::set<Bytes> conversions;
+  for (const auto& [name, bytes] : after) {
+    if (IsV10(bytes)) conversions.insert(Converted(bytes));
+  }
+  for (const auto& [name, bytes] : after) {
+    if (IsLeftover(name) || editedNames.contains(name)) continue;
+    bool known = conversions.contains(bytes);
+    for (const auto& [n, b] : before) known = known || b == bytes;
+    Check(known, name + " holds bytes that are neither a file's nor a conversion");
+  }
+  // Each line is true on the disk.
+  const auto all = [&] {
+    std::vector<std::string> lines = ran.out;
+    lines.insert(lines.end(), ran.err.begin(), ran.err.end());
+    return lines;
+  }();
+  std::size_t converted = 0;
+  for (const std::string& line : all) {
+    const std::string name = NameOfLine(line);
+    converted += line.find(kvo::kSuccessText) != std::string::npos;
+    if (name.find('/') != std::string::npos || !before.contains(name)) continue;
+    if (editedNames.contains(name) || editedNames.contains(kvo::BackupPath(name))) continue;
+    const Bytes& was = before.at(name);
+    const std::string backup = kvo::BackupPath(name);
+    if (line.find(kvo::kSuccessText) != std::string::npos) {
+      Check(after.contains(name) && after.contains(backup), line + ": but not on the disk");
+      Check(after.at(backup) == was, line + ": but the backup is not the original");
+      Check(after.at(name) == Converted(was), line + ": but the file is not its conversion");
+      if (modesKept) {
+        Check(ModeOf(folder / name) == modes.at(name), line + ": but its mode is lost");
+        Check(ModeOf(folder / backup) == modes.at(name), line + ": but the backup's mode is lost");
+      }
+    } else if (line.find(kvo::kUnchangedFileText) != std::string::npos ||
+               line.find(kvo::kInterruptedText) != std::string::npos) {
+      Check(after.contains(name) && after.at(name) == was, line + ": but it changed");
+    } else if (line.find(kvo::kUndoneText) != std::string::npos && before.contains(backup)) {
+      Check(after.contains(name) && after.at(name) == before.at(backup),
+            line + ": but the original is not back");
+    }
+  }
+  if (op == "convert" && !ran.out.empty() && ran.out.back().starts_with("Zusammenfassung: ")) {
+    Check(
+        ran.out.back().starts_with("Zusammenfassung: " + std::to_string(converted) + " umgesetzt"),
+        "the counts say otherwise than the lines: " + ran.out.back());
+  }
+  Check((ran.exit == 0) == ran.err.empty() || ran.exit >= 2, "the exit status says otherwise");
+}
+
+// Status names each file's real state, as the disk tells it.
+void StatusIsTrue(const fs::path& folder, kvo::platform::Files& files) {
+  const Ran ran = RunIn(folder, {"--status", "."}, files, nullptr);
+  const Folder now = Read(folder);
+  std::vector<std::string> lines = ran.out;
+  lines.insert(lines.end(), ran.err.begin(), ran.err.end());
+  for (const std::string& line : lines) {
+    const std::string name = NameOfLine(line);
+    if (!now.contains(name) || !name.ends_with(".dat")) continue;
+    if (line.find(kvo::kSameFileText) != std::string::npos) continue;  // a second name
+    const Bytes& bytes = now.at(name);
+    const std::string backup = kvo::BackupPath(name);
+    const bool hasBackup = now.contains(backup);
+    if (IsV10(bytes) && !hasBackup) {
+      Check(line.find(kvo::kToConvertText) != std::string::npos, "status: " + line);
+    } else if (!IsV10(bytes) && hasBackup && IsV10(now.at(backup)) &&
+               Converted(now.at(backup)) == bytes) {
+      Check(line.find(kvo::kUnchangedText) != std::string::npos, "status: " + line);
+    } else if (!IsV10(bytes) && hasBackup && IsV10(now.at(backup))) {
+      Check(line.find(kvo::kChangedSinceText) != std::string::npos ||
+                line.find(kvo::kDamagedText) != std::string::npos ||
+                line.find(kvo::kNotDataText) != std::string::npos,
+            "status: " + line);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider in(data, size);
+  Script().clear();
+  kvo::platform::WriteOnlyWhenWaited(true);
+  const TempDir dir;
+  fs::path folder = kvo::test::FromUtf8(dir.Path("w"));
+  fs::create_directories(folder);
+
+  // The disk's abilities.
+  const bool links = in.ConsumeBool();
+  const bool swaps = links && in.ConsumeBool();
+  const bool twoDisks = in.ConsumeBool();
+  Say(std::string("disk: ") + (links ? "second names" : "no second names") +
+      (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : ""));
+
+  // The folder.
+  const int count = in.ConsumeIntegralInRange(1, 6);
+  std::map<std::string, unsigned> modes;
+  for (int i = 0; i < count; ++i) {
+    const std::string name =
+        kNames[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kNames) - 1)];
+    if (fs::exists(folder / name)) continue;
+    const int kind = in.ConsumeIntegralInRange(0, 31);
+    const int seed = in.ConsumeIntegralInRange(1, 4);
+    Bytes bytes = Generated(kind == 31 ? 1 : 0, seed);
+    std::string what = kind == 31 ? "large" : "valid";
+    if (kind >= 20 && kind < 23) {
+      bytes.resize(bytes.size() - 50);
+      what = "cut short";
+    } else if (kind == 23) {
+      bytes.insert(bytes.end(), 20, 'x');
+      what = "bytes behind the end";
+    } else if (kind == 24) {
+      // B6's count, behind the header and B1 to B5, made negative.
+      bytes[23 + 600 * 134 + 512 * 8 + 256 * 96 + 16 * 104 + 400 * 178 + 3] |= 0x80;
+      what = "a damaged count";
+    } else if (kind >= 25 && kind < 28) {
+      const Bytes original = bytes;
+      bytes = Converted(original);
+      std::ofstream(folder / kvo::BackupPath(name), std::ios::binary)
+          .write(reinterpret_cast<const char*>(original.data()),
+                 static_cast<std::streamsize>(original.size()));
+      what = "converted, with its .old";
+    }
+    std::ofstream(folder / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const unsigned mode =
+        std::vector<unsigned>{0644, 0600, 04755, 02755, 0444}[in.ConsumeIntegralInRange(0, 4)];
+    ::chmod((folder / name).c_str(), mode);
+    modes[name] = mode;
+    std::string extra;
+    switch (in.ConsumeIntegralInRange(0, 9)) {
+      case 1:
+        std::ofstream(folder / kvo::BackupPath(name));
+        extra = ", an empty .old";
+        break;
+      case 2:
+        fs::copy_file(folder / name, folder / kvo::BackupPath(name),
+                      fs::copy_options::overwrite_existing);
+        extra = ", an .old with the same bytes";
+        break;
+      case 3: {
+        Bytes other = bytes;
+        other[other.size() / 2] ^= 1;
+        std::ofstream(folder / kvo::BackupPath(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(other.data()),
+                   static_cast<std::streamsize>(other.size()));
+        extra = ", an .old of the same length, other bytes";
+        break;
+      }
+      case 4: {
+        const std::string upper = name.substr(0, name.rfind('.')) + ".OLD";
+        std::ofstream(folder / upper) << "x";
+        extra = ", " + upper;
+        break;
+      }
+      case 5:
+        std::ofstream(folder / kvo::platform::NameOf(kvo::TemporaryPath("x/" + name, 0))) << "rest";
+        extra = ", a cut run's temporary file";
+        break;
+      case 6: {
+        const std::string second = "zweit-" + name;
+        if (!fs::exists(folder / second)) fs::create_hard_link(folder / name, folder / second);
+        modes[second] = mode;
+        extra = ", second name " + second;
+        break;
+      }
+      default:
+        break;
+    }
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%o", mode);
+    Say("file " + name + ": " + what + ", mode " + octal + extra);
+  }
+
+  const int operations = in.ConsumeIntegralInRange(1, 3);
+  for (int o = 0; o < operations && in.remaining_bytes() > 0; ++o) {
+    static const char* const kOps[] = {"convert",  "convert", "files",   "--status",
+                                       "--verify", "--undo",  "--check", "backup"};
+    const std::string op = kOps[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kOps) - 1)];
+    std::vector<std::string> args;
+    const Folder here = Read(folder);
+    if (op == "files" || op == "backup") {
+      // Named: some of the data files, a name that is not there, or a backup.
+      for (const auto& [name, bytes] : here) {
+        if ((op == "files" && name.ends_with(".dat")) ||
+            (op == "backup" && name.ends_with(".old"))) {
+          if (in.ConsumeBool()) args.push_back(name);
+        }
+      }
+      if (in.ConsumeIntegralInRange(0, 7) == 0) args.push_back("fehlt.dat");
+      if (args.empty()) args.push_back("a.dat");
+      args.insert(args.begin(), "--");
+    } else {
+      if (op != "convert") args.push_back(op);
+      args.push_back(".");
+    }
+    const std::string kind = op == "files" || op == "backup" ? "convert" : op;
+    const auto modesBefore = ModesOf(folder);
+
+    Event e;
+    e.kind = static_cast<Event::Kind>(in.ConsumeIntegralInRange(0, 5));
+    e.call = in.ConsumeIntegralInRange(1, 60);
+    e.callKind = kKinds[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKinds) - 1)];
+    e.error = kErrors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kErrors) - 1)];
+    e.edit = in.ConsumeIntegralInRange(0, 2);
+    e.file = kNames[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kNames) - 1)];
+    e.anySubset = in.ConsumeBool();
+    e.state = in.ConsumeIntegral<std::uint16_t>();
+    std::string said = "run";
+    for (const std::string& a : args) said += " " + a;
+    const char* const kEvents[] = {"",
+                                   "; the call fails: ",
+                                   "; killed at call ",
+                                   "; the power is cut after disk change ",
+                                   "; another program ",
+                                   "; Abbrechen at call "};
+    said += kEvents[e.kind];
+    if (e.kind == Event::Fail)
+      said += e.callKind + " #" + std::to_string(e.call) + " with " + ErrorName(e.error);
+    if (e.kind == Event::Kill || e.kind == Event::Cancel) said += std::to_string(e.call);
+    if (e.kind == Event::PowerCut) {
+      said += std::to_string(e.call) + (e.anySubset ? " (any subset)" : " (in order)") +
+              ", state " + std::to_string(e.state);
+    }
+    if (e.kind == Event::Edit) {
+      said += std::string(e.edit == 0   ? "appends to "
+                          : e.edit == 1 ? "saves over "
+                                        : "rewrites, time kept, ") +
+              e.file + " at call " + std::to_string(e.call);
+    }
+    Say(said);
+
+    kvo::test::FaultyFiles files(e.kind == Event::Fail ? e.call : 0);
+    files.noHardLinks = !links;
+    files.noExchange = !swaps;
+    if (e.kind == Event::Fail) {
+      files.only = e.callKind;
+      files.error = e.error;
+    }
+    if (twoDisks) {
+      files.device = [](const std::string& path) -> std::uint64_t {
+        // A new file of a data file named z... lies on a second file system.
+        const std::string name = kvo::platform::NameOf(path);
+        for (const char* n : kNames) {
+          if (n[0] == 'z' && kvo::IsTemporaryOf(name, n)) return 2;
+        }
+        return 1;
+      };
+    }
+    Beside beside;
+    std::set<std::string> edited;
+    std::optional<Bytes> edit;  // what the other program left
+    fs::path killed;
+    long calls = 0;
+    bool excused = false;
+    files.before = [&](long, const std::string& what) {
+      ++calls;
+      if (e.kind == Event::Kill && calls == e.call && killed.empty()) {
+        killed = kvo::test::FromUtf8(dir.Path("killed" + std::to_string(o)));
+        Snapshot(folder, killed);
+      } else if (e.kind == Event::Edit && calls == e.call && edited.empty() &&
+                 fs::exists(folder / e.file)) {
+        // The file under all its names, and its backup.
+        struct stat target {};
+        ::stat((folder / e.file).c_str(), &target);
+        for (const auto& entry : fs::directory_iterator(folder)) {
+          struct stat st {};
+          if (::stat(entry.path().c_str(), &st) == 0 && st.st_ino == target.st_ino) {
+            edited.insert(entry.path().filename().string());
+          }
+        }
+        edited.insert(kvo::BackupPath(e.file));
+        EditFile(folder / e.file, e.edit);
+        edit = Read(folder).at(e.file);
+        // The one moment no check can see an edit: between the last check
+        // and the rename where names cannot be swapped, and between the
+        // check and the second name for an edit that keeps the file's time.
+        excused = (what == "replace" && !swaps) || (what == "link" && e.edit == 2);
+        if (excused) Say("  (that edit comes at the one moment the tool cannot guard)");
+      } else if (e.kind == Event::Cancel && calls == e.call) {
+        beside.cancel = true;
+      }
+    };
+    // The folder as the run began, for the power's model.
+    const Folder start = Read(folder);
+    kvo::test::RecordingFiles recording(start, files);
+    kvo::platform::Files& layer =
+        e.kind == Event::PowerCut ? static_cast<kvo::platform::Files&>(recording) : files;
+    const Ran ran = RunIn(folder, args, layer, &beside);
+    if (excused) {
+      // What the user wrote may be lost then, as the guide says; the rest holds.
+      edited.insert(e.file);
+      edit.reset();
+    }
+
+    if (e.kind == Event::PowerCut) {
+      const auto done =
+          std::min<std::size_t>(static_cast<std::size_t>(e.call), recording.ops().size());
+      std::vector<kvo::test::DiskState> states;
+      try {
+        states = kvo::test::StatesAfter(
+            recording, done,
+            e.anySubset ? kvo::test::Persistence::AnySubset : kvo::test::Persistence::InOrder);
+      } catch (const std::logic_error&) {
+        continue;  // more unflushed names than the model takes
+      }
+      const kvo::test::DiskState& state = states[e.state % states.size()];
+      const TempDir cut;
+      kvo::test::Materialize(state, cut);
+      folder = kvo::test::FromUtf8(dir.Path("cut" + std::to_string(o)));
+      fs::create_directories(folder);
+      for (const auto& entry : fs::directory_iterator(kvo::test::FromUtf8(cut.Path("")))) {
+        fs::rename(entry.path(), folder / entry.path().filename());
+      }
+      // The model keeps bytes and names; the files' modes are as they were.
+      for (const auto& [name, mode] : modes) {
+        if (fs::exists(folder / name)) ::chmod((folder / name).c_str(), mode);
+        if (fs::exists(folder / kvo::BackupPath(name)))
+          ::chmod((folder / kvo::BackupPath(name)).c_str(), mode);
+      }
+      Promise(here, folder, {}, kind, edited, modesBefore, false);
+    } else if (!killed.empty()) {
+      folder = killed;
+      Promise(here, folder, {}, kind, edited, modesBefore, false);
+    } else {
+      Promise(here, folder, ran, kind, edited, modesBefore, true, edit);
+      // A single open file too many is the system's limit, not a file's:
+      // the file waits for the next group, unless it is the run's first.
+      if (e.kind == Event::Fail && e.error == EMFILE && e.callKind == "open" && e.call > 1) {
+        for (const std::string& line : ran.err) {
+          Check(line.find(kvo::kTooManyOpenDetail) == std::string::npos,
+                "a file was blamed for the open files: " + line);
+        }
+      }
+    }
+
+    // A rerun finishes the job and leaves nothing behind.
+    const Folder beforeRerun = Read(folder);
+    const auto modesRerun = ModesOf(folder);
+    kvo::test::FaultyFiles plain;
+    plain.noHardLinks = !links;
+    plain.noExchange = !swaps;
+    const Ran again = RunIn(folder, args, plain, nullptr);
+    // (A state the power left has its files' modes as the model writes them.)
+    Promise(beforeRerun, folder, again, kind, {}, modesRerun, true);
+    // Of the files it met (status, verify and check change nothing, leftovers
+    // neither).
+    const Folder now = Read(folder);
+    for (const auto& [name, bytes] : now) {
+      if (!IsLeftover(name) || (kind != "convert" && kind != "--undo")) continue;
+      for (const auto& [data, b] : now) {
+        const bool met = args.back() == "."
+                             ? data.ends_with(".dat")
+                             : std::find(args.begin(), args.end(), data) != args.end();
+        Check(!met || !kvo::IsTemporaryOf(name, data), "a rerun left " + name);
+      }
+    }
+    if (kind == "convert") {
+      // (A name of a file with several keeps the original, a file of its own
+      // once another name is converted: it is converted then.)
+      std::set<std::string> shared;
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        struct stat st {};
+        if (::stat(entry.path().c_str(), &st) == 0 && st.st_nlink > 1) {
+          shared.insert(entry.path().filename().string());
+        }
+      }
+      const Ran third = RunIn(folder, args, plain, nullptr);
+      for (const std::string& line : third.out) {
+        Check(line.find(kvo::kSuccessText) == std::string::npos ||
+                  shared.contains(NameOfLine(line)) || NameOfLine(line).starts_with("zweit-"),
+              "the rerun did not finish: " + line);
+      }
+    }
+    StatusIsTrue(folder, plain);
+  }
+  return 0;
+}
