@@ -153,7 +153,8 @@ void RecordingFiles::SyncFolder(const std::string& folder) {
   Add({DiskOp::SyncFolder, 0, {}, {}, {}});
 }
 
-std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model) {
+std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model,
+                                   std::optional<std::uint64_t> one) {
   std::map<int, Data> data;
   std::map<int, std::uint64_t> device;  // of each file made in the run
   std::map<std::string, int> durable;
@@ -194,11 +195,19 @@ std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, 
         break;
     }
   }
-  if (pending.size() > 16) throw std::logic_error("too many unflushed name changes to model");
+  if (!one && pending.size() > 16)
+    throw std::logic_error("too many unflushed name changes to model");
 
   // Which subsets of the pending name changes survive, each kept in order.
   std::vector<std::vector<const DiskOp*>> survivors;
-  if (model == Persistence::InOrder) {
+  if (one) {
+    auto& kept = survivors.emplace_back();
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      const bool survives = model == Persistence::InOrder ? i < *one % (pending.size() + 1)
+                                                          : ((*one >> (i % 48)) & 1) != 0;
+      if (survives) kept.push_back(pending[i]);
+    }
+  } else if (model == Persistence::InOrder) {
     for (std::size_t n = 0; n <= pending.size(); ++n) {
       survivors.emplace_back(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
     }
@@ -213,8 +222,8 @@ std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, 
   bool unflushed = false;
   for (const auto& [n, d] : data) unflushed = unflushed || d.durable < d.bytes.size();
   enum Fate { None, Half, Zeros, All };
-  const std::vector<Fate> fates =
-      unflushed ? std::vector{None, Half, Zeros, All} : std::vector{All};
+  std::vector<Fate> fates = unflushed ? std::vector{None, Half, Zeros, All} : std::vector{All};
+  if (one) fates = {fates[(*one >> 48) % fates.size()]};
 
   std::set<std::pair<std::map<std::string, std::vector<std::uint8_t>>, std::map<std::string, int>>>
       seen;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,10 @@ enum class Persistence { InOrder, AnySubset };
 // Every state a power cut right after the first `done` recorded calls may
 // leave, under the model given. Unflushed data is none, half, zeros or all
 // of what was written.
-std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model);
+// With one, just the state that number picks (which name changes survive,
+// which fate the data meets): as many name changes as a run makes.
+std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model,
+                                   std::optional<std::uint64_t> one = std::nullopt);
 
 // Puts a state into an empty folder, hard links as hard links.
 void Materialize(const DiskState& state, const TempDir& folder);
