@@ -4,6 +4,7 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "Messages.h"
 #include "Names.h"
@@ -161,6 +162,40 @@ std::string StartQuestion(platform::Files& files, const std::vector<std::string>
          (oneFolder ? "Im Ordner " + platform::FolderOf(named.front()) : "Aus mehreren Ordnern");
 }
 
+bool AsksForHelp(const std::string& argument) {
+  return argument == "--help" || argument == "-h" || argument == "-?" ||
+         (kSlashAsksForHelp && argument == "/?");
+}
+
+std::string TerminalText(const std::string& text, std::size_t width) {
+  std::string out;
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + begin, end - begin);
+    // Columns, not bytes: a continuation byte of UTF-8 takes none.
+    const auto columns = [](std::string_view s) {
+      return static_cast<std::size_t>(std::ranges::count_if(
+          s, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    };
+    while (columns(line) > width) {
+      std::size_t cut = 0, seen = 0;
+      for (std::size_t i = 0; i < line.size() && seen <= width; ++i) {
+        if (line[i] == ' ') cut = i;
+        seen += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+      }
+      if (cut == 0) break;  // one word longer than the line
+      out.append(line.substr(0, cut)).push_back('\n');
+      line.remove_prefix(cut + 1);
+    }
+    out.append(line);
+    if (end < text.size()) out.push_back('\n');
+    begin = end + 1;
+  }
+  return out;
+}
+
 WindowStart ReadWindowArguments(const std::vector<std::string>& arguments) {
   WindowStart start;
   bool optionsEnd = false;
@@ -169,7 +204,7 @@ WindowStart ReadWindowArguments(const std::vector<std::string>& arguments) {
       optionsEnd = true;
     } else if (!optionsEnd && arg == "--version") {
       return {WindowStart::Version, std::string("kvo-umsetzer ") + KVO_VERSION, {}};
-    } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
+    } else if (!optionsEnd && AsksForHelp(arg)) {
       return {WindowStart::Help, kWindowUsageText, {}};
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
       return {WindowStart::Wrong, "unbekannte Option " + arg, {}};

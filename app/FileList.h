@@ -28,17 +28,37 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
                                           const std::vector<std::string>& named,
                                           bool backupsAlone = false);
 
-// What the window answers to --help.
+// Whether "/?" asks for help: on Windows, where no name holds a "?".
+#ifdef _WIN32
+inline constexpr bool kSlashAsksForHelp = true;
+#else
+inline constexpr bool kSlashAsksForHelp = false;
+#endif
+
+// What the window answers to --help: a paragraph a line, for a box to wrap
+// as it fits (TerminalText wraps it for a terminal).
 inline constexpr const char* kWindowUsageText =
     "Aufruf: kvo-umsetzer [DATEI|ORDNER...]\n"
-    "Öffnet das Fenster, das Datendateien von Version 1.0 auf Version 1.1 umsetzt.\n"
-    "Genannte Dateien und Ordner werden gleich umgesetzt, aus Ordnern alle Dateien\n"
-    "mit der Endung .dat. Die alte Datei bleibt mit der Endung .old erhalten.\n"
+    "Öffnet das Fenster, das Datendateien von Version 1.0 auf Version 1.1 umsetzt. Genannte "
+    "Dateien und Ordner werden nach einer Rückfrage umgesetzt, aus Ordnern alle Dateien mit der "
+    "Endung .dat. Die alte Datei bleibt mit der Endung .old erhalten.\n"
     "\n"
+#ifdef _WIN32
+    "  /?, -h, --help  diese Hilfe zeigen\n"
+    "  --version       die Version zeigen\n"
+#else
     "  -h, --help  diese Hilfe zeigen\n"
     "  --version   die Version zeigen\n"
+#endif
     "\n"
     "Dasselbe ohne Fenster: kvo-umsetzer-cli --help\n";
+
+// Whether an argument asks for help: -h, --help, -?, and /? on Windows.
+bool AsksForHelp(const std::string& argument);
+
+// text with each line longer than width broken between words, for a
+// terminal.
+std::string TerminalText(const std::string& text, std::size_t width = 79);
 
 // What the window is started with: its options answered, never taken for
 // files ("--" ends them), and the files and folders to convert.

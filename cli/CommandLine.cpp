@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "FileList.h"
 #include "Interrupts.h"
 #include "Messages.h"
 #include "Run.h"
@@ -26,7 +27,11 @@ constexpr const char* kUsage =
     "  --verify    jede umgesetzte Datei mit der Umsetzung ihrer .old vergleichen\n"
     "  --undo      jede umgesetzte Datei, die noch genau die Umsetzung ihrer .old\n"
     "              ist, durch ihre .old ersetzen; eine seitdem veränderte bleibt\n"
+#ifdef _WIN32
+    "  /?, -h, --help  diese Hilfe zeigen\n"
+#else
     "  -h, --help  diese Hilfe zeigen\n"
+#endif
     "  --version   die Version zeigen\n"
     "\n"
     "Rückgabewert:\n"
@@ -156,7 +161,7 @@ int RunCommandLine(const std::vector<std::string>& args, platform::Files& files,
     }
     if (!optionsEnd && arg == "--") {
       optionsEnd = true;
-    } else if (!optionsEnd && (arg == "--help" || arg == "-h")) {
+    } else if (!optionsEnd && AsksForHelp(arg)) {
       out << kUsage;
       return 0;
     } else if (!optionsEnd && arg == "--version") {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <memory>
+#include <sstream>
 
 #include "Container.h"
 #include "Messages.h"
@@ -110,11 +112,12 @@ TEST(Batch, SeveralFilesEndInOneSummary) {
         std::vector<std::string>{
             "summary: 2 Dateien umgesetzt, die alten haben nun die Endung .old.\n"
             "1 Datei war schon auf Version 1.1.\n"
-            "2 Dateien nicht umgesetzt:\n" +
-            dir.Path("belegt.dat") +
-            ": Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die Datei ist "
-            "unverändert)\n" +
-            dir.Path("kurz.dat") + ": Datei ist unvollständig (Die Datei ist unverändert)\n"});
+            "2 Dateien nicht umgesetzt:\n"
+            "Meldungen zu einzelnen Dateien im Ordner " +
+            platform::FolderOf(dir.Path("x")) +
+            ":\n• belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die "
+            "Datei ist unverändert)\n"
+            "• kurz.dat: Datei ist unvollständig (Die Datei ist unverändert)\n"});
     EXPECT_EQ(ui.waiting, 0);
     EXPECT_FALSE(ui.waitingDuringMessage);
     EXPECT_EQ(results.size(), 5u);
@@ -207,6 +210,11 @@ TEST(Batch, TheWindowAnswersItsOptionsAndTakesTheRestForFiles) {
       {{"a.dat", "Ordner"}, Start::Open, {"a.dat", "Ordner"}},
       {{"--help"}, Start::Help, {}},
       {{"a.dat", "-h"}, Start::Help, {}},
+      {{"-?"}, Start::Help, {}},
+      // "/?" is a file's name where a name may hold a "?".
+      {{"/?"},
+       kSlashAsksForHelp ? Start::Help : Start::Open,
+       kSlashAsksForHelp ? std::vector<std::string>{} : std::vector<std::string>{"/?"}},
       {{"--version"}, Start::Version, {}},
       {{"--schnell", "a.dat"}, Start::Wrong, {}},
       {{"--", "--help", "-x.dat"}, Start::Open, {"--help", "-x.dat"}},
@@ -218,6 +226,20 @@ TEST(Batch, TheWindowAnswersItsOptionsAndTakesTheRestForFiles) {
   }
   EXPECT_EQ(ReadWindowArguments({"--help"}).text, kWindowUsageText);
   EXPECT_EQ(ReadWindowArguments({"--schnell"}).text, "unbekannte Option --schnell");
+  // For a terminal, the help's paragraphs broken between words, none lost.
+  const std::string wrapped = TerminalText(kWindowUsageText);
+  std::istringstream lines(wrapped);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(std::ranges::count_if(line, [](char c) { return (c & 0xC0) != 0x80; }), 79) << line;
+  }
+  const auto words = [](std::string s) {
+    std::ranges::replace(s, '\n', ' ');
+    std::istringstream in(s);
+    return std::vector<std::string>(std::istream_iterator<std::string>(in), {});
+  };
+  EXPECT_EQ(words(wrapped), words(kWindowUsageText));
+  EXPECT_GT(std::ranges::count(wrapped, '\n'),
+            std::ranges::count(std::string(kWindowUsageText), '\n'));
 }
 
 // Cancelled inside a large file: that file rolls back, and the summary
@@ -240,8 +262,9 @@ TEST(Batch, ACancelInsideALargeFileIsNotCountedAsConverted) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0],
             "summary: 1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
-            "1 Datei nicht umgesetzt:\n" +
-                dir.Path("b.dat") + ": Abgebrochen, die Datei ist unverändert.\n");
+            "1 Datei nicht umgesetzt:\nMeldungen zu einzelnen Dateien im Ordner " +
+                platform::FolderOf(dir.Path("b.dat")) +
+                ":\n• b.dat: Abgebrochen, die Datei ist unverändert.\n");
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "a.old", "b.dat"}));
   EXPECT_EQ(dir.Get("b.dat"), large);
 }

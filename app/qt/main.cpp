@@ -15,9 +15,11 @@ int main(int argc, char* argv[]) {
       kvo::ReadWindowArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
   switch (start.action) {
     case kvo::WindowStart::Help:
-    case kvo::WindowStart::Version:
-      std::printf("%s%s", start.text.c_str(), start.text.ends_with('\n') ? "" : "\n");
+    case kvo::WindowStart::Version: {
+      const std::string text = kvo::TerminalText(start.text);
+      std::printf("%s%s", text.c_str(), text.ends_with('\n') ? "" : "\n");
       return 0;
+    }
     case kvo::WindowStart::Wrong:
       std::fprintf(stderr, "kvo-umsetzer: %s\nMehr mit: kvo-umsetzer --help\n", start.text.c_str());
       return 2;
