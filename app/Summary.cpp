@@ -1,8 +1,11 @@
 #include "Summary.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 #include "Messages.h"
+#include "Names.h"
 #include "Paths.h"
 
 namespace kvo {
@@ -246,13 +249,48 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
-std::string FailureList(const std::vector<FileResult>& results) {
-  std::string list;
+namespace {
+
+// The folder all paths lie in, at any depth; empty where that is only the
+// root or the current folder.
+std::string SharedFolder(const std::vector<const FileResult*>& listed) {
+  std::string folder = platform::FolderOf(listed.front()->path);
+  const auto inside = [&](const std::string& path) {
+    return path.size() > folder.size() && path.starts_with(folder) &&
+           (platform::IsSeparator(folder.back()) || platform::IsSeparator(path[folder.size()]));
+  };
+  for (const FileResult* r : listed) {
+    while (!folder.empty() && !inside(r->path)) {
+      const std::string up = platform::FolderOf(folder);
+      folder = up == folder ? "" : up;
+    }
+  }
+  return folder == "." ? "" : folder;
+}
+
+}  // namespace
+
+FailureListing FailureList(const std::vector<FileResult>& results) {
+  std::vector<const FileResult*> listed;
   for (const FileResult& r : results) {
     if ((Good(r) && r.outcome != Outcome::Unconfirmed) || LeftAlone(r)) continue;
-    list += r.path + ": " + Explained(r) + "\n";
+    listed.push_back(&r);
   }
-  return list;
+  FailureListing listing{"Meldungen zu einzelnen Dateien:", ""};
+  if (listed.empty()) return listing;
+  const std::string folder = SharedFolder(listed);
+  if (!folder.empty()) listing.heading = "Meldungen zu einzelnen Dateien im Ordner " + folder + ":";
+  const std::size_t cut =
+      folder.empty() ? 0 : folder.size() + (platform::IsSeparator(folder.back()) ? 0 : 1);
+  std::vector<std::pair<std::string, std::string>> entries;  // key, entry
+  for (const FileResult* r : listed) {
+    const std::string name = r->path.substr(cut);
+    entries.emplace_back(SortKey(name), "• " + name + ": " + Explained(*r) + "\n");
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [key, entry] : entries) listing.entries += entry;
+  return listing;
 }
 
 }  // namespace kvo

@@ -21,8 +21,14 @@ bool IsProblem(const FileResult& result);
 // The command line's summary of a run: the counts, in one line.
 std::string CountsLine(const std::vector<FileResult>& results, Operation operation,
                        bool checkOnly = false);
-// One line for each file not converted: its name and why.
-std::string FailureList(const std::vector<FileResult>& results);
+// The files that need a look, for a summary box: each entry marked, with
+// its name and why, in the order a reader expects; names below the folder
+// they all share, which the heading says once.
+struct FailureListing {
+  std::string heading;  // names the list, for the eye and for a screen reader
+  std::string entries;  // one line each, "• NAME: why"
+};
+FailureListing FailureList(const std::vector<FileResult>& results);
 // What a file's line says: its message, and behind it in brackets why (the
 // detail, or why it could not be opened).
 std::string Explained(const FileResult& result);

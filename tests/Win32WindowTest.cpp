@@ -16,6 +16,7 @@
 #include "Container.h"
 #include "DatUms.h"
 #include "Messages.h"
+#include "Paths.h"
 #include "Run.h"
 #include "Summary.h"
 #include "Utf8.h"
@@ -113,7 +114,12 @@ class User {
     }
     const HWND text = ::GetDlgItem(window, kind == L"KvoSummary" ? 20 : kMessageBoxText);
     if ((kind == L"#32770" || kind == L"KvoSummary") && text != nullptr) {
-      std::wstring said = TextOf(text);
+      // "(?) " for the system's question mark beside the text; the list
+      // after its heading.
+      const HWND icon = ::GetDlgItem(window, 24);
+      std::wstring said = icon && ::SendMessageW(icon, STM_GETICON, 0, 0) ? L"(?) " : L"";
+      said += TextOf(text);
+      if (const HWND heading = ::GetDlgItem(window, 23)) said += L"\r\n" + TextOf(heading);
       if (const HWND list = ::GetDlgItem(window, 21)) said += L"\r\n" + TextOf(list);
       user.boxes.push_back(said);
       user.waitingInBox = user.form_.ui().waiting();
@@ -291,13 +297,15 @@ TEST_F(Win32Window, DroppedFilesAndFoldersAreConverted) {
   user.Until(2);
   ASSERT_EQ(user.boxes.size(), 3u);
   EXPECT_EQ(user.boxes[0], platform::Wide(kSuccessText));
+  // Names below the folder they share, each marked, as a reader sorts them.
   EXPECT_EQ(user.boxes[1], platform::Wide("1 Datei umgesetzt, die alte hat nun die Endung .old.\r\n"
-                                          "2 Dateien nicht umgesetzt:\r\n" +
-                                          dir.Path("Ordner\\c.dat") +
-                                          ": Kann Backup Datei nicht erzeugen (c.old gibt es "
-                                          "schon. Die Datei ist unverändert)\r\n" +
-                                          dir.Path("fehlt.dat") +
-                                          ": Falsche Dateiversion (Datei nicht gefunden)\r\n"));
+                                          "2 Dateien nicht umgesetzt:\r\n"
+                                          "Meldungen zu einzelnen Dateien im Ordner " +
+                                          platform::FolderOf(dir.Path("fehlt.dat")) +
+                                          ":\r\n• fehlt.dat: Falsche Dateiversion (Datei nicht "
+                                          "gefunden)\r\n"
+                                          "• Ordner\\c.dat: Kann Backup Datei nicht erzeugen "
+                                          "(c.old gibt es schon. Die Datei ist unverändert)\r\n"));
   EXPECT_EQ(user.boxes[2],
             platform::Wide("1 Datei rückgängig gemacht, sie hat wieder Version 1.0."));
   EXPECT_FALSE(dir.Has("Ordner/b.old"));
@@ -312,7 +320,7 @@ TEST_F(Win32Window, AStartWithFilesAsksOnce) {
   test::TempDir dir;
   dir.Put("Nord.dat", test::SmallFile());
   dir.Put("Süd.dat", test::SmallFile());
-  const std::wstring question = platform::Wide("„Nord.dat“ umsetzen?\r\nIm Ordner " +
+  const std::wstring question = platform::Wide("(?) „Nord.dat“ umsetzen?\r\nIm Ordner " +
                                                dir.Path("").substr(0, dir.Path("").size() - 1));
   User user(*form);
   user.decline = true;

@@ -2,6 +2,7 @@
 // that converts a file.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFontMetrics>
@@ -22,6 +23,7 @@
 #include "DatUms.h"
 #include "Errors.h"
 #include "Messages.h"
+#include "Paths.h"
 #include "Placement.h"
 #include "Run.h"
 #include "support/DatFile.h"
@@ -37,6 +39,8 @@ TEST(Window, IsLaidOutAsDesigned) {
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
   EXPECT_EQ(form.windowTitle(), "Kvo-Umsetzer");
+  // A window to a screen reader too.
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
   EXPECT_FALSE(form.windowIcon().pixmap(32).isNull()) << "no icon";
   EXPECT_EQ(form.pos(), QPoint(379, 601));
   EXPECT_EQ(form.size(), QSize(268, 97));  // the client area
@@ -214,9 +218,10 @@ class BoxReader : public QObject {
   QString answer;
   bool undo = false;
   bool waitingInDialog = false, waitingAtBox = false;
-  bool cutOff = false;  // a summary's list hid text behind a sideways scrollbar
-  QString press;        // a question's button to press; otherwise it is closed
-  QString defaults;     // the default button of the last question
+  bool cutOff = false;   // a summary's list hid text behind a sideways scrollbar
+  bool unnamed = false;  // a list had no name for a screen reader
+  QString press;         // a question's button to press; otherwise it is closed
+  QString defaults;      // the default button of the last question
 
  private:
   void Arm() {
@@ -247,11 +252,12 @@ class BoxReader : public QObject {
                  dialog && !qobject_cast<QProgressDialog*>(dialog)) {
         std::string said;
         for (const QLabel* label : dialog->findChildren<QLabel*>()) {
-          said += label->text().toStdString();
+          said += (said.empty() ? "" : "\n") + label->text().toStdString();
         }
         for (const QPlainTextEdit* list : dialog->findChildren<QPlainTextEdit*>()) {
           said += "\n" + list->toPlainText().toStdString();
           cutOff = cutOff || list->horizontalScrollBar()->maximum() > 0;
+          unnamed = unnamed || list->accessibleName().isEmpty();
         }
         seen.push_back(said);
         waitingAtBox = waitingAtBox || waiting;
@@ -301,14 +307,18 @@ TEST(Window, DroppedFilesAndFoldersAreConverted) {
   EXPECT_EQ(boxes.seen,
             (std::vector<std::string>{kSuccessText,
                                       "1 Datei umgesetzt, die alte hat nun die Endung .old.\n"
-                                      "2 Dateien nicht umgesetzt:\n" +
-                                          dir.Path("Ordner/c.dat") +
-                                          ": Kann Backup Datei nicht erzeugen (c.old gibt es "
-                                          "schon. Die Datei ist unverändert)\n" +
-                                          dir.Path("fehlt.dat") +
-                                          ": Falsche Dateiversion (Datei nicht gefunden)\n",
+                                      "2 Dateien nicht umgesetzt:\n"
+                                      "Meldungen zu einzelnen Dateien im Ordner " +
+                                          platform::FolderOf(dir.Path("fehlt.dat")) +
+                                          ":\n"
+                                          // Names below the folder, as a reader sorts them.
+                                          "• fehlt.dat: Falsche Dateiversion (Datei nicht "
+                                          "gefunden)\n"
+                                          "• Ordner/c.dat: Kann Backup Datei nicht erzeugen "
+                                          "(c.old gibt es schon. Die Datei ist unverändert)\n",
                                       "1 Datei rückgängig gemacht, sie hat wieder Version 1.0."}));
   EXPECT_FALSE(boxes.cutOff);
+  EXPECT_FALSE(boxes.unnamed);
   EXPECT_TRUE(dir.Has("a.old"));
   EXPECT_FALSE(dir.Has("Ordner/b.old"));
   EXPECT_EQ(dir.Get("Ordner/b.dat"), test::SmallFile());

@@ -1,5 +1,6 @@
 #include "DatUms.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -35,18 +36,33 @@ QString Title() {
       QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString()));
 }
 
+// The window is a window to a screen reader too (a plain widget is a
+// "filler" there): a frame, named by its title.
+QAccessibleInterface* FormAccessible(const QString&, QObject* object) {
+  auto* form = dynamic_cast<TForm1*>(object);
+  return form ? new QAccessibleWidget(form, QAccessible::Window) : nullptr;
+}
+
 // The summary of several files: the counts, and a list that scrolls of the
 // files not converted with their messages, each wrapped to the list's width
 // so that no reason hides behind a scrollbar.
 class SummaryBox : public QDialog {
  public:
-  SummaryBox(QWidget* parent, const QString& text, const QString& failures, bool offerUndo)
+  SummaryBox(QWidget* parent, const QString& text, const FailureListing& failures, bool offerUndo)
       : QDialog(parent) {
     setWindowTitle(Title());
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(text, this));
-    if (!failures.isEmpty()) {
-      auto* list = new QPlainTextEdit(failures, this);
+    auto* said = new QLabel(text, this);
+    said->setAccessibleName(text);
+    layout->addWidget(said);
+    if (!failures.entries.empty()) {
+      const QString heading = QString::fromStdString(failures.heading);
+      auto* named = new QLabel(heading, this);
+      named->setWordWrap(true);
+      layout->addWidget(named);
+      auto* list = new QPlainTextEdit(QString::fromStdString(failures.entries), this);
+      named->setBuddy(list);
+      list->setAccessibleName(heading);
       list->setReadOnly(true);
       list->setLineWrapMode(QPlainTextEdit::WidgetWidth);
       list->setMinimumSize(480, 160);
@@ -108,6 +124,11 @@ void TForm1::FitFont() {
 TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
     : files_(files), tables_(tables) {
   setWindowTitle("Kvo-Umsetzer");
+  static const bool accessible = [] {
+    QAccessible::installFactory(&FormAccessible);
+    return true;
+  }();
+  (void)accessible;
   // The desktop's own copy of the icon where it has one, else the program's.
   setWindowIcon(
       QIcon::fromTheme("de.kvoumsetzer.KvoUmsetzer", QIcon(":/de.kvoumsetzer.KvoUmsetzer.png")));
@@ -256,8 +277,8 @@ void QtUserInterface::ShowError(const std::string& text) {
 }
 
 bool QtUserInterface::ShowSummary(const std::vector<FileResult>& results, bool offerUndo) {
-  SummaryBox box(window_, QString::fromStdString(SummaryText(results)),
-                 QString::fromStdString(FailureList(results)), offerUndo);
+  SummaryBox box(window_, QString::fromStdString(SummaryText(results)), FailureList(results),
+                 offerUndo);
   box.exec();
   return box.undoChosen;
 }

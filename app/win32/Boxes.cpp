@@ -22,6 +22,8 @@ constexpr int kProgressBar = 11;
 constexpr int kSummaryText = 20;
 constexpr int kSummaryList = 21;
 constexpr int kSummaryUndo = 22;
+constexpr int kSummaryHeading = 23;
+constexpr int kSummaryIcon = 24;
 // Set on the owner while a box is closed: the button chosen.
 constexpr const wchar_t* kChosen = L"KvoChosen";
 
@@ -159,30 +161,49 @@ void Win32UserInterface::ShowError(const std::string& text) {
   ::MessageBoxW(window_, platform::Wide(text).c_str(), Title().c_str(), MB_OK | MB_ICONSTOP);
 }
 
-int Win32UserInterface::Box(const std::string& said, const std::string& list,
-                            const std::vector<Button>& buttons) {
+int Win32UserInterface::Box(const std::string& said, const FailureListing& list,
+                            const std::vector<Button>& buttons, const wchar_t* icon) {
   const std::wstring text = WindowsLines(said);
-  const std::wstring listed = WindowsLines(list);
+  const std::wstring heading = WindowsLines(list.heading);
+  const std::wstring listed = WindowsLines(list.entries);
 
-  // As high as the text, and a list that scrolls below it.
+  // The system's icon at the left; as high as the text, and below it the
+  // list's heading and the list, which scrolls.
   const int margin = scale_(12), width = scale_(440), buttonHeight = scale_(25);
-  RECT textRect{0, 0, width - 2 * margin, 0};
-  const HDC dc = ::GetDC(window_);
-  const HGDIOBJ previous = ::SelectObject(dc, font_);
-  ::DrawTextW(dc, text.c_str(), -1, &textRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-  ::SelectObject(dc, previous);
-  ::ReleaseDC(window_, dc);
+  const int iconSize = icon ? ::GetSystemMetrics(SM_CXICON) : 0;
+  const int textLeft = margin + (icon ? iconSize + margin : 0);
+  const auto height = [&](const std::wstring& s, int left) {
+    RECT r{0, 0, width - margin - left, 0};
+    const HDC dc = ::GetDC(window_);
+    const HGDIOBJ previous = ::SelectObject(dc, font_);
+    ::DrawTextW(dc, s.c_str(), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(window_, dc);
+    return static_cast<int>(r.bottom);
+  };
   const int listHeight = listed.empty() ? 0 : scale_(170);
   int y = margin;
-  const RECT textPlace{margin, y, width - margin, y + textRect.bottom};
+  const RECT textPlace{textLeft, y, width - margin, y + std::max(height(text, textLeft), iconSize)};
   y = textPlace.bottom + margin;
+  const RECT headingPlace{margin, y, width - margin,
+                          y + (listHeight ? height(heading, margin) : 0)};
+  if (listHeight > 0) y = headingPlace.bottom + scale_(4);
   const RECT listPlace{margin, y, width - margin, y + listHeight};
   if (listHeight > 0) y = listPlace.bottom + margin;
 
   const HWND box =
       Popup(L"KvoSummary", &BoxProc, window_, {width, y + buttonHeight + margin}, nullptr);
+  if (icon) {
+    const HWND shown =
+        Child(box, L"STATIC", L"", SS_ICON, {margin, margin, margin + iconSize, margin + iconSize},
+              kSummaryIcon, font_);
+    ::SendMessageW(shown, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconW(nullptr, icon)), 0);
+  }
   Child(box, L"STATIC", text, SS_LEFT | SS_NOPREFIX, textPlace, kSummaryText, font_);
   if (listHeight > 0) {
+    // The heading just before the list in the order of controls: a screen
+    // reader takes it for the list's name.
+    Child(box, L"STATIC", heading, SS_LEFT | SS_NOPREFIX, headingPlace, kSummaryHeading, font_);
     Child(box, L"EDIT", listed,
           // Long lines wrap: a cut reason reads wrong.
           WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY, listPlace, kSummaryList, font_);
@@ -226,7 +247,8 @@ bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, boo
 }
 
 bool Win32UserInterface::ConfirmStart(const std::string& question) {
-  return Box(question, "", {{kConvertButtonText, IDOK, 120}, {"Abbrechen", IDCANCEL, 88}}) == IDOK;
+  return Box(question, {}, {{kConvertButtonText, IDOK, 120}, {"Abbrechen", IDCANCEL, 88}},
+             IDI_QUESTION) == IDOK;
 }
 
 void Win32UserInterface::BeginWait() {

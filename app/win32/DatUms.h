@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Summary.h"
 #include "UserInterface.h"
 
 namespace kvo::win32 {
@@ -53,10 +54,12 @@ class Win32UserInterface final : public UserInterface {
     int id;
     int width;  // at 96 dots per inch
   };
-  // A box of the window's own: the text, a list that scrolls (when not
-  // empty) and the buttons, the first the default. The button chosen;
-  // IDCANCEL for Escape or the close button.
-  int Box(const std::string& text, const std::string& list, const std::vector<Button>& buttons);
+  // A box of the window's own: the system's icon (when given), the text, a
+  // list that scrolls under its heading (when not empty) and the buttons,
+  // the first the default. The button chosen; IDCANCEL for Escape or the
+  // close button.
+  int Box(const std::string& text, const FailureListing& list, const std::vector<Button>& buttons,
+          const wchar_t* icon = nullptr);
   void ShowProgress();
   void EndProgress();
 

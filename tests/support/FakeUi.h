@@ -22,7 +22,9 @@ class FakeUi : public UserInterface {
   void ShowInformation(const std::string& text) override { Box("info: ", text); }
   void ShowError(const std::string& text) override { Box("error: ", text); }
   bool ShowSummary(const std::vector<FileResult>& results, bool offerUndo) override {
-    Shown("summary: " + SummaryText(results) + "\n" + FailureList(results));
+    const FailureListing list = FailureList(results);
+    Shown("summary: " + SummaryText(results) + "\n" +
+          (list.entries.empty() ? "" : list.heading + "\n" + list.entries));
     undoOffered.push_back(offerUndo);
     return offerUndo && chooseUndo;
   }
