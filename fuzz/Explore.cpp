@@ -201,7 +201,12 @@ class Beside final : public kvo::UserInterface {
   void BeginWait() override {}
   void EndWait() override {}
   bool CancelRequested() override { return cancel; }
+  // The file whose new file is about to take its name, from its last check on.
+  void Reached(kvo::Step step, const std::string& path) override {
+    atLast = step == kvo::Step::Last ? kvo::platform::NameOf(path) : "";
+  }
   bool cancel = false;
+  std::string atLast;
 };
 
 void EditFile(const fs::path& path, int how) {
@@ -280,13 +285,22 @@ void Promise(const Folder& before, const fs::path& folder, const Ran& ran, const
              const std::set<std::string>& editedNames, const std::map<std::string, unsigned>& modes,
              bool modesKept, const std::optional<Bytes>& edit = std::nullopt) {
   const Folder after = Read(folder);
+  {
+    std::string listing = "  on the disk:";
+    for (const auto& [name, bytes] : after) {
+      const bool was = before.contains(name) && before.at(name) == bytes;
+      listing += " " + name + " (" + std::to_string(bytes.size()) + (was ? " as before)" : ")");
+    }
+    Say(listing);
+  }
   // (A leftover of the tool's own is no place a user looks for a file.)
   std::multiset<Bytes> present;
   for (const auto& [name, bytes] : after) {
     if (!IsLeftover(name)) present.insert(bytes);
   }
   // What another program wrote is the user's too.
-  Check(!edit || present.contains(*edit), "the other program's edit is gone");
+  Check(!edit || present.contains(*edit),
+        "the other program's edit (" + std::to_string(edit ? edit->size() : 0) + " bytes) is gone");
   // Nothing of the user's lost: every data file's bytes (and backup's) are
   // still there, under some name; a file another program edited is the
   // user's as that program left it.
@@ -578,7 +592,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The one moment no check can see an edit: between the last check
         // and the rename where names cannot be swapped, and between the
         // check and the second name for an edit that keeps the file's time.
-        excused = (what == "replace" && !swaps) || (what == "link" && e.edit == 2);
+        excused = (!swaps && beside.atLast == e.file) || (what == "link" && e.edit == 2);
         if (excused) Say("  (that edit comes at the one moment the tool cannot guard)");
       } else if (e.kind == Event::Cancel) {
         beside.cancel = true;
@@ -587,6 +601,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kvo::platform::Files& layer =
         e.kind == Event::PowerCut ? static_cast<kvo::platform::Files&>(recording) : files;
     const Ran ran = RunIn(folder, args, layer, &beside);
+    for (const auto* lines : {&ran.out, &ran.err}) {
+      for (const std::string& line : *lines) Say("  said: " + line);
+    }
     if (excused) {
       // What the user wrote may be lost then, as the guide says; the rest holds.
       edited.insert(e.file);
@@ -632,6 +649,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A rerun finishes the job and leaves nothing behind.
     const Folder beforeRerun = Read(folder);
+    std::set<std::string> shared;  // names of a file with several, before the rerun
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      struct stat st {};
+      if (::stat(entry.path().c_str(), &st) == 0 && st.st_nlink > 1) {
+        shared.insert(entry.path().filename().string());
+      }
+    }
     const auto modesRerun = ModesOf(folder);
     kvo::test::FaultyFiles plain;
     plain.noHardLinks = !links;
@@ -654,13 +678,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (kind == "convert") {
       // (A name of a file with several keeps the original, a file of its own
       // once another name is converted: it is converted then.)
-      std::set<std::string> shared;
-      for (const auto& entry : fs::directory_iterator(folder)) {
-        struct stat st {};
-        if (::stat(entry.path().c_str(), &st) == 0 && st.st_nlink > 1) {
-          shared.insert(entry.path().filename().string());
-        }
-      }
       const Ran third = RunIn(folder, args, plain, nullptr);
       for (const std::string& line : third.out) {
         Check(line.find(kvo::kSuccessText) == std::string::npos ||
