@@ -114,6 +114,8 @@ async function main() {
   const launch = (profile) => puppeteer.launch({
     executablePath: process.env.KVO_CHROMIUM || '/usr/bin/chromium',
     headless: true,
+    // A slow or busy machine takes its time; the test's own limit holds.
+    protocolTimeout: 0,
     userDataDir: profile || path.join(work, 'profile'),
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
