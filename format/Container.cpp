@@ -266,8 +266,7 @@ Counts Walk(Pass& p, TableSets& tables) {
 
 Counts ConvertDataFile0(ByteSource& in, ByteSink* out, TableSets& tables, std::size_t windowBytes,
                         Resumption* resume) {
-  Pass pass(in, out, out != nullptr ? Pass::Mode::Convert : Pass::Mode::Check, windowBytes,
-            resume);
+  Pass pass(in, out, out != nullptr ? Pass::Mode::Convert : Pass::Mode::Check, windowBytes, resume);
   pass.Header();
   return Walk(pass, tables);
 }

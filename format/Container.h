@@ -46,7 +46,7 @@ inline constexpr std::size_t kWindowBytes = std::size_t{1} << 20;
 // Each step reads all its bytes before it writes any, so that a step that
 // stops has written nothing.
 struct Resumption {
-  std::size_t done = 0;               // steps finished
+  std::size_t done = 0;              // steps finished
   std::vector<std::int32_t> counts;  // the counts read so far, in their order
 };
 

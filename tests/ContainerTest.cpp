@@ -140,9 +140,9 @@ TEST(Reader, APassResumedWindowByWindowGivesWhatOnePassGives) {
           } catch (const WindowSource::Starved& wanted) {
             EXPECT_LT(calls, 100'000);
             const std::size_t n = std::max(window, wanted.size);
-            in.Give(wanted.offset, std::span(*file).subspan(
-                                       wanted.offset, std::min<std::size_t>(
-                                                          n, file->size() - wanted.offset)));
+            in.Give(wanted.offset,
+                    std::span(*file).subspan(
+                        wanted.offset, std::min<std::size_t>(n, file->size() - wanted.offset)));
           } catch (const KvoError& e) {
             return e.what();
           }

@@ -101,7 +101,8 @@ int Advance(Job& job) {
       const std::size_t got = ReadFully(job.source, header);
       if (job.undo) {
         if (got != header.size() || !CheckHeader0(header)) {
-          Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), backup + " hat nicht Version 1.0");
+          Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText),
+                 backup + " hat nicht Version 1.0");
           return static_cast<int>(r.outcome);
         }
       } else if (got != header.size() || !CheckHeader0(header)) {
