@@ -520,7 +520,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     e.callKind = kKinds[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKinds) - 1)];
     e.error = kErrors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kErrors) - 1)];
     e.edit = in.ConsumeIntegralInRange(0, 2);
-    e.file = kNames[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kNames) - 1)];
+    {
+      // One of the data files there: an edit of a file that is not there
+      // tells nothing.
+      std::vector<std::string> data;
+      for (const auto& [name, bytes] : here) {
+        if (name.ends_with(".dat") || name.ends_with(".DAT")) data.push_back(name);
+      }
+      const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, 7);
+      e.file = data.empty() ? kNames[pick] : data[pick % data.size()];
+    }
     e.anySubset = in.ConsumeBool();
     e.state = in.ConsumeIntegral<std::uint64_t>();
     std::string said = "run";
@@ -587,6 +596,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           }
         }
         edited.insert(kvo::BackupPath(e.file));
+        // Every name whose bytes these were: a backup that is a second name
+        // of the file is edited with it.
+        const Bytes was = Read(folder).at(e.file);
+        for (const auto& [name, bytes] : here) {
+          if (bytes == was) edited.insert(name);
+        }
         EditFile(folder / e.file, e.edit);
         edit = Read(folder).at(e.file);
         // The one moment no check can see an edit: between the last check
