@@ -433,7 +433,10 @@ async function main() {
     // The closed page's unfinished copies are the browser's to let go of; one
     // it still held stays for the run after, which clears it.
     const wanted = Object.fromEntries(Object.entries(bigConverted).map(([k, v]) => [k, hashOf(v)]));
+    // Read until two reads agree: the closed page's streams are the
+    // browser's to settle.
     let now = await hashes('Viele');
+    for (let last = null; JSON.stringify(now) !== JSON.stringify(last);) [last, now] = [now, await hashes('Viele')];
     for (const name of Object.keys(now)) {
       if (!(name in wanted)) assert.match(name, /^\.kvo-.*\.tmp(\.crswap)?$|\.crswap$/, 'finished');
     }
