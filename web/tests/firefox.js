@@ -13,6 +13,7 @@ const os = require('node:os');
 const path = require('node:path');
 const puppeteer = require('puppeteer-core');
 const { unzipSync } = require('fflate');
+const chooseFiles = require('./choose');
 
 const [site, cli, gen] = process.argv.slice(2, 5).map((a) => path.resolve(a));
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'kvo-firefox-'));
@@ -86,15 +87,7 @@ async function main() {
     execFileSync(gen, ['--seed', '1', '--mb', '0.2', gen1]);
     execFileSync(gen, ['--seed', '2', '--mb', '0.2', gen2]);
     const originals = { 'Nord.dat': fs.readFileSync(gen1), 'Süd.dat': fs.readFileSync(gen2) };
-    const choose = (files) => page.evaluate((files) => {
-      const given = new DataTransfer();
-      for (const [name, base64] of Object.entries(files)) {
-        given.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name));
-      }
-      const input = document.getElementById('pick-files');
-      input.files = given.files;
-      input.dispatchEvent(new Event('change'));
-    }, Object.fromEntries(Object.entries(files).map(([n, b]) => [n, b.toString('base64')])));
+    const choose = (files) => chooseFiles(page, files);
     const offered = () => page.waitForFunction(() => !document.getElementById('save').hidden);
 
     // One file: a name of its own.

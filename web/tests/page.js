@@ -25,6 +25,7 @@ const path = require('node:path');
 const puppeteer = require('puppeteer-core');
 const { unzipSync } = require('fflate');
 const { readScenarios } = require('./scenarios');
+const chooseFiles = require('./choose');
 
 const [site, cli, gen, table] = process.argv.slice(2, 6).map((a) => path.resolve(a));
 const pictures = process.argv[6] && path.resolve(process.argv[6]);
@@ -522,15 +523,7 @@ async function main() {
     };
     step('chosen');
     // As the file dialog gives them to the page.
-    await plain.evaluate((files) => {
-      const given = new DataTransfer();
-      for (const [name, base64] of Object.entries(files)) {
-        given.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name));
-      }
-      const input = document.getElementById('pick-files');
-      input.files = given.files;
-      input.dispatchEvent(new Event('change'));
-    }, Object.fromEntries(['gut.dat', 'belegt.dat', 'kurz.dat', 'Notiz.dat'].map((n) => [n, folder[n].toString('base64')])));
+    await chooseFiles(plain, Object.fromEntries(['gut.dat', 'belegt.dat', 'kurz.dat', 'Notiz.dat'].map((n) => [n, folder[n]])));
     await until(plain, () => !document.getElementById('save').hidden);
     await shot(plain, 'speichern');
     // In a folder of their own: unpacked where the originals are, nothing is
