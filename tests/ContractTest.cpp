@@ -6,11 +6,13 @@
 // program, the user or the machine would make it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -177,6 +179,24 @@ Ran Run(const Scenario& row, const std::string& folder, const Surface& surface, 
   return ran;
 }
 
+// A FUSE driver keeps a file removed while open as .fuse_hidden* until the
+// kernel hands it back, which it does on its own time after the last close:
+// what the user finds once the disk has settled is what counts.
+const std::string& Settled(const std::string& folder) {
+  const auto hidden = [&] {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      if (entry.path().filename().string().starts_with(".fuse_hidden")) return true;
+    }
+    return false;
+  };
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (hidden() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return folder;
+}
+
 void Check(const Scenario& row, const std::string& folder, const Surface& surface) {
   SCOPED_TRACE("row \"" + row.name + "\", scenarios.txt:" + std::to_string(row.line));
   std::optional<unsigned> owner;  // a plain user's folder is theirs
@@ -194,11 +214,12 @@ void Check(const Scenario& row, const std::string& folder, const Surface& surfac
   EXPECT_EQ(ran.out, out);
   EXPECT_EQ(ran.err, err);
   EXPECT_EQ(ran.exit, row.exit);
-  EXPECT_EQ(test::Differences(folder, row.after, surface.modes), std::vector<std::string>{})
+  EXPECT_EQ(test::Differences(Settled(folder), row.after, surface.modes),
+            std::vector<std::string>{})
       << "after the run";
   // A rerun finishes what is left, and leaves nothing behind.
   const Ran again = Run(row, folder, surface, false);
-  EXPECT_EQ(test::Differences(folder, row.then ? *row.then : row.after, surface.modes),
+  EXPECT_EQ(test::Differences(Settled(folder), row.then ? *row.then : row.after, surface.modes),
             std::vector<std::string>{})
       << "after a rerun, which said:\n"
       << testing::PrintToString(again.out) << testing::PrintToString(again.err);
