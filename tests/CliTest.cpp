@@ -49,59 +49,6 @@ std::vector<std::uint8_t> Good(std::uint64_t seed) {
   return f.Bytes();
 }
 
-// Good, already converted, truncated, and one whose backup name is taken.
-void MixedBatch(const test::TempDir& dir) {
-  dir.Put("gut.dat", Good(1));
-  dir.Put("neu.dat", ConvertImage(Good(2), *std::make_unique<TableSets>()));
-  const auto good = Good(3);
-  dir.Put("kurz.dat", {good.begin(), good.end() - 10});
-  dir.Put("belegt.dat", Good(4));
-  dir.Put("belegt.old", {'x'});
-}
-
-const char* kBatch = "gut.dat neu.dat kurz.dat belegt.dat";
-
-TEST(Cli, ConvertsTheGoodFilesOfAMixedBatchAndReportsTheRest) {
-  test::TempDir dir;
-  MixedBatch(dir);
-  const auto before = Snapshot(dir);
-  const Result r = Cli(dir, kBatch);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out,
-            "gut.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
-            "Zusammenfassung: 1 umgesetzt, 3 nicht umgesetzt\n");
-  EXPECT_EQ(r.err,
-            "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
-            "kurz.dat: Datei ist unvollständig (Die Datei ist unverändert)\n"
-            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die Datei ist "
-            "unverändert)\n");
-  auto after = Snapshot(dir);
-  EXPECT_EQ(after["gut.old"], before.at("gut.dat"));
-  EXPECT_EQ(after["gut.dat"], ConvertImage(before.at("gut.dat"), *std::make_unique<TableSets>()));
-  after.erase("gut.old");
-  after["gut.dat"] = before.at("gut.dat");
-  EXPECT_EQ(after, before) << "the refused files stay as they were";
-}
-
-TEST(Cli, CheckChangesNothingOnDisk) {
-  test::TempDir dir;
-  MixedBatch(dir);
-  const auto before = Snapshot(dir);
-  const Result r = Cli(dir, std::string("--check ") + kBatch);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out,
-            "gut.dat: Datei kann umgesetzt werden, die alte Datei bekäme die Endung .old\n"
-            "Zusammenfassung: 1 umsetzbar, 3 nicht umsetzbar\n");
-  EXPECT_EQ(r.err,
-            "neu.dat: Falsche Dateiversion (die Datei hat schon Version 1.1)\n"
-            "kurz.dat: Datei ist unvollständig (Die Datei ist unverändert)\n"
-            "belegt.dat: Kann Backup Datei nicht erzeugen (belegt.old gibt es schon. Die Datei ist "
-            "unverändert)\n");
-  EXPECT_EQ(Snapshot(dir), before);
-  EXPECT_EQ(Cli(dir, "--check gut.dat").status, 0);
-  EXPECT_EQ(Snapshot(dir), before);
-}
-
 TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
   test::TempDir dir;
   dir.Put("a.dat", Good(5));
@@ -123,77 +70,6 @@ TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
             "c.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
             "c.dat: Dieselbe Datei wie c.dat\n"
             "Zusammenfassung: 1 umgesetzt, 1 doppelt genannt, 0 nicht umgesetzt\n");
-}
-
-// Status, verify and undo of a folder, as a script reads them: the lines in
-// the folder's order, one line of counts, and the exit status.
-TEST(Cli, StatusVerifyAndUndoOfAFolder) {
-  test::TempDir dir;
-  std::filesystem::create_directory(test::FromUtf8(dir.Path("d")));
-  dir.Put("d/a.dat", Good(10));
-  dir.Put("d/b.dat", Good(11));
-  dir.Put("d/c.dat", Good(12));
-  ASSERT_EQ(Cli(dir, "d/a.dat d/b.dat").status, 0);
-  dir.Put("d/weg.old", Good(13));
-  dir.Put("d/notiz.dat", {'N', 'o', 't', 'i', 'z'});  // a note, no data file
-  auto changed = dir.Get("d/b.dat");
-  changed.back() ^= 1;
-  dir.Put("d/b.dat", changed);
-  struct Case {
-    std::string option;
-    int status;
-    std::string out, err;
-  };
-  const std::string d = test::ToUtf8(std::filesystem::path("d") / "");
-  const std::string alone =
-      d +
-      "weg.old: Sicherung ohne ihre Datei (weg.dat fehlt; weg.old hält das Original: "
-      "„kvo-umsetzer-cli --undo weg.dat“ stellt es unter seinem Namen wieder her, oder "
-      "benennen Sie weg.old in weg.dat um)\n";
-  const Case cases[] = {
-      {"--status", 0,
-       d + "a.dat: Version 1.1, umgesetzt und seitdem unverändert\n" + d +
-           "b.dat: Version 1.1, seit dem Umsetzen verändert (anders als die Umsetzung von b.old "
-           "ab Byte " +
-           std::to_string(changed.size()) + ", in Block 19, Satz 1)\n" + d +
-           "c.dat: Version 1.0, noch umzusetzen\n" + d + "notiz.dat: Keine Datendatei\n" + alone +
-           "Zusammenfassung: 1 noch umzusetzen, 1 umgesetzt und unverändert, 1 seit dem "
-           "Umsetzen verändert, 1 Sicherung ohne Datei, 1 nicht im Datenformat, 0 beschädigt "
-           "oder nicht lesbar\n",
-       ""},
-      {"--verify", 1,
-       d + "a.dat: stimmt\n" + d + "c.dat: Version 1.0, noch umzusetzen\n" + d +
-           "notiz.dat: Keine Datendatei\n" + alone +
-           "Zusammenfassung: 1 noch umzusetzen, 1 stimmen, 1 stimmen nicht, 1 Sicherung ohne "
-           "Datei, 1 nicht im Datenformat, 0 beschädigt oder nicht lesbar\n",
-       d + "b.dat: stimmt nicht (anders als die Umsetzung von b.old ab Byte " +
-           std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
-      {"--undo", 1,
-       d + "a.dat: Rückgängig gemacht, die Datei hat wieder Version 1.0\n" + d +
-           "c.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n" + d +
-           "notiz.dat: Keine Datendatei\n" + d +
-           "weg.old: Rückgängig gemacht, die Datei hat wieder Version 1.0 (weg.dat aus weg.old "
-           "wiederhergestellt)\n"
-           "Zusammenfassung: 2 rückgängig gemacht, 1 schon auf Version 1.0, 1 nicht im "
-           "Datenformat, 1 nicht rückgängig gemacht\n",
-       d +
-           "b.dat: Nicht rückgängig gemacht (seit dem Umsetzen verändert: anders als die "
-           "Umsetzung von b.old ab Byte " +
-           std::to_string(changed.size()) + ", in Block 19, Satz 1)\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.option);
-    const Result r = Cli(dir, c.option + " d");
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, c.err);
-  }
-  EXPECT_EQ(dir.Get("d/a.dat"), Good(10));
-  EXPECT_FALSE(dir.Has("d/a.old"));
-  EXPECT_EQ(dir.Get("d/b.dat"), changed);
-  EXPECT_EQ(dir.Get("d/b.old"), Good(11));
-  EXPECT_EQ(dir.Get("d/weg.dat"), Good(13));
-  EXPECT_FALSE(dir.Has("d/weg.old"));
 }
 
 TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
@@ -309,19 +185,6 @@ TEST(Cli, ConvertsWholeFolders) {
     EXPECT_EQ(r.err, "");
   }
   EXPECT_EQ(dir.Get("Daten/sub/b.old"), Good(12));
-}
-
-TEST(Cli, NamesOutsideAsciiConvert) {
-  test::TempDir dir;
-  const auto v10 = Good(8);
-  const std::string name = "Nürnberg Süd.dat";
-  dir.Put(name, v10);
-  const Result r = Cli(dir, test::Quote(name));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            name + ": Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
-  EXPECT_EQ(dir.Get("Nürnberg Süd.old"), v10);
-  EXPECT_EQ(dir.Get(name), ConvertImage(v10, *std::make_unique<TableSets>()));
 }
 
 TEST(Cli, UsageErrorsAndHelp) {

@@ -212,27 +212,6 @@ TEST(Hostile, TheNewFileKeepsTheOriginalsAttributes) {
 
 #endif
 
-// A chosen link is followed: the file it names is converted in its own
-// folder, and the link stays a link to it.
-TEST(Hostile, ALinkStaysALinkToTheConvertedFile) {
-  const auto v10 = test::SmallFile(2);
-  for (const std::string target : {"a.dat", "sub/a.dat"}) {
-    SCOPED_TRACE(target);
-    test::TempDir dir;
-    fs::create_directory(test::FromUtf8(dir.Path("sub")));
-    dir.Put(target, v10);
-    std::error_code error;
-    fs::create_symlink(test::FromUtf8(target), test::FromUtf8(dir.Path("link.dat")), error);
-    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
-    ASSERT_EQ(ConvertOne(dir.Path("link.dat")).outcome, Outcome::Converted);
-    EXPECT_TRUE(fs::is_symlink(test::FromUtf8(dir.Path("link.dat"))));
-    EXPECT_EQ(fs::read_symlink(test::FromUtf8(dir.Path("link.dat"))), test::FromUtf8(target));
-    EXPECT_EQ(dir.Get("link.dat"), Expected(v10));
-    EXPECT_EQ(dir.Get(BackupPath(target)), v10);
-    EXPECT_FALSE(dir.Has("link.old"));
-  }
-}
-
 // The temporary name is short: a name as long as the folder takes converts.
 TEST(Hostile, NamesAsLongAsTheFolderTakesConvert) {
   const auto v10 = test::SmallFile(3);

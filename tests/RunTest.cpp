@@ -68,38 +68,6 @@ struct Attempt {
       : Attempt(dir, name, platform::SystemFiles()) {}
 };
 
-TEST(Run, ConvertsAndKeepsTheOriginalAsOld) {
-  test::TempDir dir;
-  const auto v10 = SampleFile(1);
-  dir.Put("Nord.dat", v10);
-  Attempt run(dir, "Nord.dat");
-  EXPECT_EQ(run.outcome, Outcome::Converted);
-  EXPECT_EQ(run.ui.messages, std::vector{kSuccess});
-  EXPECT_EQ(dir.Names(), (Names{"Nord.dat", "Nord.old"}));
-  EXPECT_EQ(dir.Get("Nord.old"), v10);
-  EXPECT_EQ(dir.Get("Nord.dat"), Expected(v10));
-}
-
-TEST(Run, NamesTheBackupByTheLastDotOfTheFileName) {
-  struct Case {
-    std::string name, backup;
-  };
-  const Case cases[] = {
-      {"Nord.Bahnhof.dat", "Nord.Bahnhof.old"},
-      {"Nord", "Nord.old"},
-      {"Süd Bahnhof.DAT", "Süd Bahnhof.old"},
-  };
-  for (const Case& c : cases) {
-    test::TempDir dir;
-    const auto v10 = SampleFile(2);
-    dir.Put(c.name, v10);
-    Attempt run(dir, c.name);
-    EXPECT_EQ(run.outcome, Outcome::Converted) << c.name;
-    EXPECT_EQ(dir.Names(), (Names{c.name, c.backup}));
-    EXPECT_EQ(dir.Get(c.backup), v10);
-  }
-}
-
 TEST(Run, RefusesFilesItCannotConvertAndLeavesThemAlone) {
   const auto good = SampleFile(3);
   const auto v11 = Expected(good);
