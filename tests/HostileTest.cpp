@@ -42,16 +42,16 @@ namespace {
 using Names = std::set<std::string>;
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
-  return ConvertImage(v10, *std::make_unique<TableSets>());
-}
-
 FileResult ConvertOne(const std::string& path, platform::Files& files = platform::SystemFiles()) {
   test::FakeUi ui;
   return ConvertFiles(ui, files, {{path}}).front();
 }
 
 #ifndef _WIN32
+
+std::vector<std::uint8_t> Expected(const std::vector<std::uint8_t>& v10) {
+  return ConvertImage(v10, *std::make_unique<TableSets>());
+}
 
 // Whatever is not a regular file is refused before a byte is read, and
 // nothing waits for it: a pipe without a writer, a folder, a socket, a
