@@ -35,5 +35,8 @@ if ((${#kept[@]})); then
 fi
 explored=build-fuzz/explore-corpus
 mkdir -p "$explored"
-build-fuzz/fuzz/explore "$explored" -max_len=512 -max_total_time="$explore_seconds" \
+# Whole inputs from the start (-len_control=0): libFuzzer otherwise grows
+# them a few bytes at a time, and a short one decodes into one small folder
+# and one operation.
+build-fuzz/fuzz/explore "$explored" -max_len=512 -len_control=0 -max_total_time="$explore_seconds" \
   -print_final_stats=1 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/explore- 2>&1 | tail -n 8

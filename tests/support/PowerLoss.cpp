@@ -153,17 +153,25 @@ void RecordingFiles::SyncFolder(const std::string& folder) {
   Add({DiskOp::SyncFolder, 0, {}, {}, {}});
 }
 
-std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model,
-                                   std::optional<std::uint64_t> one) {
+namespace {
+
+// The disk after the first done calls: what is durable, and the name
+// changes since the last folder flush.
+struct Replayed {
   std::map<int, Data> data;
   std::map<int, std::uint64_t> device;  // of each file made in the run
   std::map<std::string, int> durable;
+  std::vector<const DiskOp*> pending;
+};
+
+Replayed Replay(const RecordingFiles& run, std::size_t done) {
+  Replayed r;
+  auto& [data, device, durable, pending] = r;
   int inode = 0;
   for (const auto& [name, bytes] : run.start()) {
     durable[name] = ++inode;
     data[inode] = {bytes, bytes.size()};
   }
-  std::vector<const DiskOp*> pending;  // name changes since the last folder flush
   for (std::size_t i = 0; i < done; ++i) {
     const DiskOp& op = run.ops()[i];
     switch (op.kind) {
@@ -195,6 +203,18 @@ std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, 
         break;
     }
   }
+  return r;
+}
+
+}  // namespace
+
+std::size_t UnflushedNameChanges(const RecordingFiles& run, std::size_t done) {
+  return Replay(run, done).pending.size();
+}
+
+std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model,
+                                   std::optional<std::uint64_t> one) {
+  auto [data, device, durable, pending] = Replay(run, done);
   if (!one && pending.size() > 16)
     throw std::logic_error("too many unflushed name changes to model");
 
@@ -203,13 +223,22 @@ std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, 
   if (one) {
     auto& kept = survivors.emplace_back();
     for (std::size_t i = 0; i < pending.size(); ++i) {
-      const bool survives = model == Persistence::InOrder ? i < *one % (pending.size() + 1)
-                                                          : ((*one >> (i % 48)) & 1) != 0;
+      const bool survives = model == Persistence::InOrder     ? i < *one % (pending.size() + 1)
+                            : model == Persistence::AllButOne ? i != *one % pending.size()
+                                                              : ((*one >> (i % 48)) & 1) != 0;
       if (survives) kept.push_back(pending[i]);
     }
   } else if (model == Persistence::InOrder) {
     for (std::size_t n = 0; n <= pending.size(); ++n) {
       survivors.emplace_back(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+  } else if (model == Persistence::AllButOne) {
+    if (pending.empty()) survivors.emplace_back();
+    for (std::size_t lost = 0; lost < pending.size(); ++lost) {
+      auto& kept = survivors.emplace_back();
+      for (std::size_t i = 0; i < pending.size(); ++i) {
+        if (i != lost) kept.push_back(pending[i]);
+      }
     }
   } else {
     for (unsigned mask = 0; mask < (1u << pending.size()); ++mask) {

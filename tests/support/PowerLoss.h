@@ -75,7 +75,9 @@ struct DiskState {
   std::map<std::string, int> inode;
 };
 
-enum class Persistence { InOrder, AnySubset };
+// Unflushed name changes survive in order (a prefix), in any subset, or all
+// but one (the one a reordering disk loses, as ALICE's tests pick it).
+enum class Persistence { InOrder, AnySubset, AllButOne };
 
 // Every state a power cut right after the first `done` recorded calls may
 // leave, under the model given. Unflushed data is none, half, zeros or all
@@ -84,6 +86,10 @@ enum class Persistence { InOrder, AnySubset };
 // which fate the data meets): as many name changes as a run makes.
 std::vector<DiskState> StatesAfter(const RecordingFiles& run, std::size_t done, Persistence model,
                                    std::optional<std::uint64_t> one = std::nullopt);
+
+// How many name changes a power cut right after the first `done` recorded
+// calls may lose: those since the last flush of the folder.
+std::size_t UnflushedNameChanges(const RecordingFiles& run, std::size_t done);
 
 // Puts a state into an empty folder, hard links as hard links.
 void Materialize(const DiskState& state, const TempDir& folder);
