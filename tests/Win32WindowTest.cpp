@@ -3,6 +3,7 @@
 // drops, the keyboard, and the focus after each box.
 #include <windows.h>
 // windows.h first
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -43,6 +44,25 @@ std::wstring ClassOf(HWND window) {
   wchar_t name[64] = {};
   ::GetClassNameW(window, name, 64);
   return name;
+}
+
+// What a screen reader is told a control is called (Microsoft Active
+// Accessibility, as the system makes it for standard controls).
+std::wstring AccessibleName(HWND control) {
+  IAccessible* object = nullptr;
+  if (FAILED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
+    return L"(no accessible object)";
+  }
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  std::wstring said = SUCCEEDED(object->get_accName(self, &name)) && name ? name : L"(no name)";
+  ::SysFreeString(name);
+  object->Release();
+  return said;
 }
 
 RECT PlaceIn(HWND control, HWND parent) {
@@ -120,12 +140,17 @@ class User {
       std::wstring said = icon && ::SendMessageW(icon, STM_GETICON, 0, 0) ? L"(?) " : L"";
       said += TextOf(text);
       if (const HWND heading = ::GetDlgItem(window, 23)) said += L"\r\n" + TextOf(heading);
-      if (const HWND list = ::GetDlgItem(window, 21)) said += L"\r\n" + TextOf(list);
+      if (const HWND list = ::GetDlgItem(window, 21)) {
+        said += L"\r\n" + TextOf(list);
+        // The list is named by the heading just before it.
+        EXPECT_EQ(AccessibleName(list), TextOf(::GetDlgItem(window, 23)));
+      }
       user.boxes.push_back(said);
       user.waitingInBox = user.form_.ui().waiting();
       const HWND offer = ::GetDlgItem(window, 22);
       if (offer != nullptr) {
         EXPECT_EQ(TextOf(offer), platform::Wide(kUndoButtonText));
+        EXPECT_EQ(AccessibleName(offer), TextOf(offer));
       }
       if (const HWND first = ::GetDlgItem(window, IDOK); first && kind == L"KvoSummary") {
         EXPECT_TRUE(::GetWindowLongW(first, GWL_STYLE) & BS_DEFPUSHBUTTON);
@@ -200,6 +225,8 @@ TEST_F(Win32Window, IsLaidOutAsDesignedAtEveryScale) {
     ::ReleaseDC(form->window(), dc);
   }
   form->ApplyDpi(96);
+  // A screen reader says what the user reads.
+  for (const Control& c : controls) EXPECT_EQ(AccessibleName(c.window), c.text);
   RECT client{};
   ::GetClientRect(form->window(), &client);
   EXPECT_EQ(client.right, 268);
