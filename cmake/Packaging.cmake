@@ -10,6 +10,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Kvo-Umsetzer)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
+# Every time inside a package is the last commit's (SOURCE_DATE_EPOCH), read
+# when the package is made: two builds of one commit give the same bytes.
+set(CPACK_KVO_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackageTime.cmake)
 
 if(WIN32)
   set(CPACK_GENERATOR "ZIP;NSIS")
