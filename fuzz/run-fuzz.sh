@@ -2,7 +2,8 @@
 # Builds the fuzzers with clang, makes a seed corpus with kvo-gen and fuzzes
 # the format for SECONDS (60 by default); then replays every input the
 # explorer of the whole run ever broke a promise with (fuzz/explore-found)
-# and lets it search for EXPLORE-SECONDS (120 by default).
+# and lets it search for EXPLORE-SECONDS (120 by default), half of them
+# guided by coverage, half on seeded inputs.
 #
 #   fuzz/run-fuzz.sh [SECONDS [EXPLORE-SECONDS]]
 set -euo pipefail
@@ -12,7 +13,7 @@ explore_seconds=${2:-120}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DKVO_FUZZ=ON -DKVO_SANITIZE=ON \
   -DKVO_BUILD_APP=OFF -DKVO_BUILD_BENCH=OFF -DKVO_BUILD_TESTS=OFF -DKVO_WERROR=ON >/dev/null
-cmake --build build-fuzz --target fuzz_convert explore kvo-gen
+cmake --build build-fuzz --target fuzz_convert explore explore-seeds kvo-gen
 
 corpus=build-fuzz/corpus
 rm -rf "$corpus" && mkdir -p "$corpus"
@@ -35,8 +36,14 @@ if ((${#kept[@]})); then
 fi
 explored=build-fuzz/explore-corpus
 mkdir -p "$explored"
+# Half the time guided by coverage, half on plain seeded inputs, which draw
+# every choice evenly (coverage alone keeps revisiting what is new to it).
 # Whole inputs from the start (-len_control=0): libFuzzer otherwise grows
 # them a few bytes at a time, and a short one decodes into one small folder
 # and one operation.
-build-fuzz/fuzz/explore "$explored" -max_len=512 -len_control=0 -max_total_time="$explore_seconds" \
-  -print_final_stats=1 -rss_limit_mb=4096 -artifact_prefix=build-fuzz/explore- 2>&1 | tail -n 8
+build-fuzz/fuzz/explore "$explored" -max_len=512 -len_control=0 \
+  -max_total_time="$((explore_seconds / 2))" -print_final_stats=1 -rss_limit_mb=4096 \
+  -artifact_prefix=build-fuzz/explore- 2>&1 | tail -n 8
+first_seed=${EXPLORE_SEED:-$(date +%s)}
+echo "seeded inputs from seed $first_seed (EXPLORE_SEED=$first_seed repeats them)"
+build-fuzz/fuzz/explore-seeds "$first_seed" "$((explore_seconds - explore_seconds / 2))" 2>&1 | tail -n 40
