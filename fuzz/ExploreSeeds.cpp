@@ -1,8 +1,13 @@
 // The explorer without libFuzzer: inputs from seeds, one after the other,
 // for as long as asked. The same seed gives the same input, and so the same
-// run.
+// run. An input that breaks a promise is left as explore-seed-N in the
+// current folder, to be kept in fuzz/explore-found.
 //   explore-seeds FIRST-SEED SECONDS
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,20 +15,38 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
+namespace {
+
+std::vector<std::uint8_t> input(256);
+char keep[64];  // the name it is left under, made before the run
+
+void KeepInput(int) {
+  const int fd = ::open(keep, O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  if (fd >= 0) {
+    (void)!::write(fd, input.data(), input.size());
+    ::close(fd);
+  }
+  std::signal(SIGABRT, SIG_DFL);
+  std::raise(SIGABRT);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   std::uint64_t seed = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
   const double seconds = argc > 2 ? std::strtod(argv[2], nullptr) : 60;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  std::signal(SIGABRT, KeepInput);
   std::uint64_t runs = 0;
   for (; std::chrono::steady_clock::now() < end; ++seed, ++runs) {
     std::uint64_t x = seed * 0x9E3779B97F4A7C15u + 1;
-    std::vector<std::uint8_t> input(256);
     for (std::uint8_t& b : input) {
       x ^= x << 13;
       x ^= x >> 7;
       x ^= x << 17;
       b = static_cast<std::uint8_t>(x);
     }
+    std::snprintf(keep, sizeof keep, "explore-seed-%llu", static_cast<unsigned long long>(seed));
     if (runs % 100 == 0) std::fprintf(stderr, "seed %llu\n", static_cast<unsigned long long>(seed));
     LLVMFuzzerTestOneInput(input.data(), input.size());
   }

@@ -46,4 +46,6 @@ build-fuzz/fuzz/explore "$explored" -max_len=512 -len_control=0 \
   -artifact_prefix=build-fuzz/explore- 2>&1 | tail -n 8
 first_seed=${EXPLORE_SEED:-$(date +%s)}
 echo "seeded inputs from seed $first_seed (EXPLORE_SEED=$first_seed repeats them)"
-build-fuzz/fuzz/explore-seeds "$first_seed" "$((explore_seconds - explore_seconds / 2))" 2>&1 | tail -n 40
+# (An input that breaks a promise is left as build-fuzz/explore-seed-N.)
+(cd build-fuzz && fuzz/explore-seeds "$first_seed" "$((explore_seconds - explore_seconds / 2))") 2>&1 |
+  tail -n 40
