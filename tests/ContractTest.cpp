@@ -190,10 +190,10 @@ const std::string& Settled(const std::string& folder) {
     }
     return false;
   };
+  // Each look is a round trip to the driver; between them the release is
+  // given the processor, not a fixed time.
   const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while (hidden() && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  while (hidden() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
   return folder;
 }
 
