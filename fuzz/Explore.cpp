@@ -5,10 +5,10 @@
 // call of the file layer: a call that fails as the system fails it, the
 // process killed, the power cut (the names made since the last flush kept
 // in order, any of them, or all but one), an edit by another program, the
-// user's Abbrechen. After every operation the
-// promise is checked against the disk; a broken one prints the scenario as
-// a script and aborts. The same input gives the same run: every event is
-// counted in calls made by the run's own thread.
+// user's Abbrechen. After every operation the promise is checked against
+// the disk; a broken one prints the scenario as a script and aborts. The
+// same input gives the same run: every event is counted in calls made by
+// the run's own thread.
 //
 // Built with libFuzzer (explore), which lets coverage guide it, and as a
 // plain driver (explore-seeds) that runs seeds for as long as asked.
