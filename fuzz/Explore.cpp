@@ -163,9 +163,29 @@ const Bytes& Generated(int kind, int seed) {
 const char* const kNames[] = {"a.dat",  "B.DAT", "Nord.Bahnhof.dat", "z\xC3\xA4.dat", "-x.dat",
                               "zz.dat", "c.dat", "Datei10.dat"};
 const int kErrors[] = {EIO, ENOSPC, EDQUOT, EFBIG, EMFILE, EPERM, ENOSYS, EXDEV, EACCES};
-const char* const kKinds[] = {"open",    "read",     "create", "write",   "complete",
-                              "times",   "fsync",    "close",  "link",    "rename",
-                              "replace", "exchange", "remove", "fsyncdir"};
+const char* const kKinds[] = {"open",     "read",    "rewind",   "create", "write",
+                              "complete", "times",   "fsync",    "close",  "link",
+                              "rename",   "replace", "exchange", "remove", "fsyncdir"};
+// The calls that commit: few among a run's many reads and writes, and where
+// an event matters most, so drawn as often as all the others together.
+const char* const kCommitKinds[] = {"link", "rename", "replace", "exchange", "remove", "fsyncdir"};
+// Events come early in a run more often: a folder's first files are the
+// ones every input has.
+const long kCallNumbers[] = {1, 1, 2, 2, 3, 4, 5, 6};
+
+// The errors the system gives at a kind of call, past what the file layer
+// takes as "not on this disk" (a refused link, a swap the disk cannot do).
+std::vector<int> ErrorsAt(const std::string& kind) {
+  if (kind == "open") return {EMFILE, EACCES, EIO};
+  if (kind == "read" || kind == "rewind" || kind == "fsyncdir") return {EIO};
+  if (kind == "create") return {ENOSPC, EDQUOT, EMFILE, EACCES};
+  if (kind == "write") return {ENOSPC, EDQUOT, EFBIG, EIO};
+  if (kind == "complete" || kind == "times") return {EPERM, EIO};
+  if (kind == "fsync" || kind == "close") return {EIO, ENOSPC, EDQUOT};
+  if (kind == "link") return {ENOSPC, EDQUOT, EXDEV, EIO};
+  if (kind == "exchange" || kind == "remove") return {EACCES, EPERM, EIO};
+  return {EACCES, ENOSPC, EXDEV, EIO};  // rename, replace
+}
 
 std::string ErrorName(int e) {
   switch (e) {
@@ -194,9 +214,10 @@ struct Event {
   enum Kind { None, Fail, Kill, PowerCut, Edit, Cancel } kind = None;
   long call = 0;  // it comes at the call-th call of callKind
   std::string callKind;
-  int error = 0;     // Fail
-  int edit = 0;      // Edit: 0 append, 1 save over, 2 rewrite keeping the time
-  std::string file;  // Edit
+  int error = 0;           // Fail
+  int edit = 0;            // Edit: 0 append, 1 save over, 2 rewrite keeping the time
+  std::string file;        // Edit
+  bool atItsLast = false;  // Edit: of the file past its last check then, if one is
   kvo::test::Persistence model = kvo::test::Persistence::InOrder;  // PowerCut
   std::uint64_t state = 0;                                         // PowerCut: which of the states
   std::uint64_t cut = 0;  // PowerCut: after which of the calls that change the disk
@@ -529,10 +550,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Event e;
     e.kind = static_cast<Event::Kind>(in.ConsumeIntegralInRange(0, 5));
-    e.call = in.ConsumeIntegralInRange(1, 6);
-    e.callKind = kKinds[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKinds) - 1)];
-    e.error = kErrors[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kErrors) - 1)];
+    e.call = kCallNumbers[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kCallNumbers) - 1)];
+    e.callKind =
+        in.ConsumeBool()
+            ? kCommitKinds[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kCommitKinds) - 1)]
+            : kKinds[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKinds) - 1)];
+    {
+      // Mostly an error the system gives there; now and then any.
+      const std::vector<int> there = ErrorsAt(e.callKind);
+      const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, 3 * std::size(kErrors));
+      e.error = pick < 2 * std::size(kErrors) ? there[pick % there.size()]
+                                              : kErrors[pick % std::size(kErrors)];
+    }
     e.edit = in.ConsumeIntegralInRange(0, 2);
+    e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
     {
       // One of the data files there: an edit of a file that is not there
       // tells nothing.
@@ -562,7 +593,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               (e.edit == 0   ? "appends to "
                : e.edit == 1 ? "saves over "
                              : "rewrites, time kept, ") +
-              e.file + " before " + at;
+              (e.atItsLast ? "the file past its last check (else " + e.file + ")" : e.file) +
+              " before " + at;
     }
     Say(said);
 
@@ -595,6 +627,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool groupOpen = false;  // when the call failed
     files.before = [&](long, const std::string& what) {
       if (what != e.callKind || ++calls[what] != e.call) return;
+      if (e.kind == Event::Edit && e.atItsLast && !beside.atLast.empty()) {
+        e.file = beside.atLast;
+        Say("  (the file past its last check: " + e.file + ")");
+      }
       if (e.kind == Event::Kill && killed.empty()) {
         killed = kvo::test::FromUtf8(dir.Path("killed" + std::to_string(o)));
         Snapshot(folder, killed);
@@ -650,7 +686,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // input picks.
       using kvo::test::Persistence;
       const std::size_t calls = recording.ops().size();
-      const std::size_t done = calls == 0 ? 0 : 1 + e.cut % calls;
+      // Half of the cuts among the last calls, where a run commits.
+      const std::size_t done = calls == 0 ? 0
+                               : (e.cut & 1) != 0
+                                   ? calls - (e.cut >> 1) % std::min<std::size_t>(calls, 8)
+                                   : 1 + (e.cut >> 1) % calls;
       const std::size_t pending = kvo::test::UnflushedNameChanges(recording, done);
       const std::uint64_t fate = e.state & ~((std::uint64_t{1} << 48) - 1);
       // The state number that keeps i of m choices, with that fate.
@@ -749,6 +789,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     StatusIsTrue(folder, plain);
+  }
+  // To read what a kept input does: KVO_EXPLORE_SHOW=1 explore INPUT.
+  if (std::getenv("KVO_EXPLORE_SHOW") != nullptr) {
+    for (const std::string& line : Script()) std::fprintf(stderr, "   %s\n", line.c_str());
   }
   return 0;
 }
