@@ -1,8 +1,11 @@
 // The explorer without libFuzzer: inputs from seeds, one after the other,
 // for as long as asked. The same seed gives the same input, and so the same
 // run. An input that breaks a promise is left as explore-seed-N in the
-// current folder, to be kept in fuzz/explore-found.
+// current folder, to be kept in fuzz/explore-found. With --write, writes
+// COUNT seeded inputs into a folder instead: a start for the guided search,
+// which from nothing spends its first minutes on inputs of a few bytes.
 //   explore-seeds FIRST-SEED SECONDS
+//   explore-seeds --write FOLDER FIRST-SEED COUNT
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -19,6 +23,16 @@ namespace {
 
 std::vector<std::uint8_t> input(256);
 char keep[64];  // the name it is left under, made before the run
+
+void Seeded(std::uint64_t seed) {
+  std::uint64_t x = seed * 0x9E3779B97F4A7C15u + 1;
+  for (std::uint8_t& b : input) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    b = static_cast<std::uint8_t>(x);
+  }
+}
 
 void KeepInput(int) {
   const int fd = ::open(keep, O_CREAT | O_WRONLY | O_TRUNC, 0644);
@@ -33,19 +47,27 @@ void KeepInput(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--write") {
+    const std::uint64_t first = std::strtoull(argv[3], nullptr, 10);
+    for (std::uint64_t seed = first; seed < first + std::strtoull(argv[4], nullptr, 10); ++seed) {
+      Seeded(seed);
+      const std::string name = std::string(argv[2]) + "/seed-" + std::to_string(seed);
+      std::FILE* f = std::fopen(name.c_str(), "wb");
+      if (f == nullptr || std::fwrite(input.data(), 1, input.size(), f) != input.size() ||
+          std::fclose(f) != 0) {
+        std::perror(name.c_str());
+        return 1;
+      }
+    }
+    return 0;
+  }
   std::uint64_t seed = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
   const double seconds = argc > 2 ? std::strtod(argv[2], nullptr) : 60;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   std::signal(SIGABRT, KeepInput);
   std::uint64_t runs = 0;
   for (; std::chrono::steady_clock::now() < end; ++seed, ++runs) {
-    std::uint64_t x = seed * 0x9E3779B97F4A7C15u + 1;
-    for (std::uint8_t& b : input) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      b = static_cast<std::uint8_t>(x);
-    }
+    Seeded(seed);
     std::snprintf(keep, sizeof keep, "explore-seed-%llu", static_cast<unsigned long long>(seed));
     if (runs % 100 == 0) std::fprintf(stderr, "seed %llu\n", static_cast<unsigned long long>(seed));
     LLVMFuzzerTestOneInput(input.data(), input.size());

@@ -36,16 +36,18 @@ if ((${#kept[@]})); then
 fi
 explored=build-fuzz/explore-corpus
 mkdir -p "$explored"
-# Half the time guided by coverage, half on plain seeded inputs, which draw
-# every choice evenly (coverage alone keeps revisiting what is new to it).
-# Whole inputs from the start (-len_control=0): libFuzzer otherwise grows
-# them a few bytes at a time, and a short one decodes into one small folder
-# and one operation.
+first_seed=${EXPLORE_SEED:-$(date +%s)}
+echo "seeded inputs from seed $first_seed (EXPLORE_SEED=$first_seed repeats them)"
+# Half the time guided by coverage, from 64 seeded inputs, half on plain
+# seeded inputs, which draw every choice evenly (coverage alone keeps
+# revisiting what is new to it). Whole inputs (-len_control=0): libFuzzer
+# otherwise grows them a few bytes at a time, and a short one decodes into
+# one small folder and one operation.
+build-fuzz/fuzz/explore-seeds --write "$explored" "$first_seed" 64
+first_seed=$((first_seed + 64))
 build-fuzz/fuzz/explore "$explored" -max_len=512 -len_control=0 \
   -max_total_time="$((explore_seconds / 2))" -print_final_stats=1 -rss_limit_mb=4096 \
   -artifact_prefix=build-fuzz/explore- 2>&1 | tail -n 8
-first_seed=${EXPLORE_SEED:-$(date +%s)}
-echo "seeded inputs from seed $first_seed (EXPLORE_SEED=$first_seed repeats them)"
 # (An input that breaks a promise is left as build-fuzz/explore-seed-N.)
 (cd build-fuzz && fuzz/explore-seeds "$first_seed" "$((explore_seconds - explore_seconds / 2))") 2>&1 |
   tail -n 40
