@@ -677,9 +677,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           if (!beside.committed.contains(name)) guarded.insert(name);
         }
         // The one moment no check can see an edit: between the last check
-        // and the rename where names cannot be swapped, and between the
-        // check and the second name for an edit that keeps the file's time.
-        excused = (!swaps && beside.atLast == e.file) || (what == "link" && e.edit == 2);
+        // and the rename where names cannot be swapped; and, for an edit
+        // that keeps the file's time, between the check and the second name
+        // or the swap (the swap changes the change time that alone shows it).
+        excused = (!swaps && beside.atLast == e.file) ||
+                  (e.edit == 2 &&
+                   (what == "link" || (what == "exchange" && edited.contains(beside.atLast))));
         if (excused) Say("  (that edit comes at the one moment the tool cannot guard)");
       } else if (e.kind == Event::Cancel) {
         beside.cancel = true;
