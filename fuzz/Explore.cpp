@@ -104,18 +104,31 @@ Folder Read(const fs::path& folder) {
   return out;
 }
 
-unsigned ModeOf(const fs::path& path) {
+// What a backup carries of its original besides the bytes: the mode and the
+// time it was last written.
+struct Kept {
+  unsigned mode = 0;
+  std::int64_t written = 0;  // ns
+  bool operator==(const Kept&) const = default;
+};
+
+Kept KeptOf(const fs::path& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {st.st_mode & 07777, std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
-// The data files' modes as they are now.
-std::map<std::string, unsigned> ModesOf(const fs::path& folder) {
-  std::map<std::string, unsigned> modes;
+unsigned ModeOf(const fs::path& path) {
+  return KeptOf(path).mode;
+}
+
+// The files' modes and times as they are now.
+std::map<std::string, Kept> KeptIn(const fs::path& folder) {
+  std::map<std::string, Kept> kept;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    modes[entry.path().filename().string()] = ModeOf(entry.path());
+    kept[entry.path().filename().string()] = KeptOf(entry.path());
   }
-  return modes;
+  return kept;
 }
 
 // A copy of a folder as it is at this moment, second names as second names:
@@ -324,7 +337,7 @@ std::string NameOfLine(const std::string& line) {
 // What the disk must show after an operation, against the folder before it.
 void Promise(const Folder& before, const Folder& after, const fs::path& folder, const Ran& ran,
              const std::string& op, const std::set<std::string>& editedNames,
-             const std::map<std::string, unsigned>& modes, bool modesKept,
+             const std::map<std::string, Kept>& kept, bool modesKept,
              const std::optional<Bytes>& edit = std::nullopt,
              const std::set<std::string>& guarded = {}) {
   {
@@ -396,8 +409,12 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
       Check(after.at(backup) == was, line + ": but the backup is not the original");
       Check(after.at(name) == Converted(was), line + ": but the file is not its conversion");
       if (modesKept) {
-        Check(ModeOf(folder / name) == modes.at(name), line + ": but its mode is lost");
-        Check(ModeOf(folder / backup) == modes.at(name), line + ": but the backup's mode is lost");
+        Check(ModeOf(folder / name) == kept.at(name).mode, line + ": but its mode is lost");
+        Check(ModeOf(folder / backup) == kept.at(name).mode,
+              line + ": but the backup's mode is lost");
+        // (A backup there before, of the same bytes, is taken as it is.)
+        Check(before.contains(backup) || KeptOf(folder / backup).written == kept.at(name).written,
+              line + ": but the backup's time is not the original's");
       }
     } else if (line.find(kvo::kUnchangedFileText) != std::string::npos ||
                line.find(kvo::kInterruptedText) != std::string::npos) {
@@ -563,7 +580,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       args.push_back(".");
     }
     const std::string kind = op == "files" || op == "backup" ? "convert" : op;
-    const auto modesBefore = ModesOf(folder);
+    const auto modesBefore = KeptIn(folder);
 
     Event e;
     e.kind = static_cast<Event::Kind>(in.ConsumeIntegralInRange(0, 5));
@@ -786,7 +803,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         shared.insert(entry.path().filename().string());
       }
     }
-    const auto modesRerun = ModesOf(folder);
+    const auto modesRerun = KeptIn(folder);
     kvo::test::FaultyFiles plain;
     plain.noHardLinks = !links;
     plain.noExchange = !swaps;
