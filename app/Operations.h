@@ -128,7 +128,11 @@ class Preparation {
 
   TableSets& Tables() { return options_.tables != nullptr ? *options_.tables : ProcessTables(); }
   const char* VersionAt(const std::string& path);
-  void SameFile(FileResult& result, const std::string& name, const char* version);
+  // path: a second name of the file met first as name. A run cut short may
+  // have worked through it: what it left goes too, while this run holds the
+  // file.
+  void SameFile(FileResult& result, const std::string& path, const std::string& name,
+                const char* version);
   void OwnBackup(FileResult& result, Staged& staged, const std::string& path);
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path);
 

@@ -93,7 +93,7 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
       return;
     }
     if (const auto plan = planned_.find(index); plan != planned_.end()) {
-      SameFile(result, plan->second.first, plan->second.second);
+      SameFile(result, path, plan->second.first, plan->second.second);
       return;
     }
     // Each file once, however many names lead to it.
@@ -102,7 +102,7 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
       if (seen != seen_.end() && seen->second.index != index) {
         // Another name in a folder keeps the file it had; the same name,
         // or a link to it, holds whatever the first now holds.
-        SameFile(result, seen->second.name,
+        SameFile(result, path, seen->second.name,
                  seen->second.path != path ? seen->second.version : nullptr);
         return;
       }
@@ -152,9 +152,21 @@ const char* Preparation::VersionAt(const std::string& path) {
   return nullptr;
 }
 
-void Preparation::SameFile(FileResult& result, const std::string& name, const char* version) {
+void Preparation::SameFile(FileResult& result, const std::string& path, const std::string& name,
+                           const char* version) {
   Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + name,
          version != nullptr ? SameFileDetail(version) : "");
+  const Operation op = options_.operation;
+  if (options_.checkOnly || (op != Operation::Convert && op != Operation::Undo)) return;
+  try {
+    const auto held = files_.OpenRead(path);
+    leftovers_.RemoveFor(files_, path);
+  } catch (const FileError&) {
+    // Refused while this run still holds the file through its first name
+    // (or another run does, or no file may be opened now): what is left
+    // stays for a later run, which meets this name first or alone. The
+    // name's own outcome is settled either way.
+  }
 }
 
 // A backup named as a file: never converted. Beside its data file it is

@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "Commit.h"
@@ -70,6 +71,29 @@ TEST(Cli, ExitsZeroOnlyWhenEveryFileConverted) {
             "c.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
             "c.dat: Dieselbe Datei wie c.dat\n"
             "Zusammenfassung: 1 umgesetzt, 1 doppelt genannt, 0 nicht umgesetzt\n");
+}
+
+// A run cut short may have worked through a name that the next run meets
+// as a second name of a file it met first: what it left beside that name
+// goes too, once the run no longer holds the file; status leaves it.
+TEST(Cli, AnUndoClearsWhatACutRunLeftBesideASecondName) {
+  test::TempDir dir;
+  dir.Put("b.dat", Good(5));
+  std::filesystem::create_hard_link(test::FromUtf8(dir.Path("b.dat")),
+                                    test::FromUtf8(dir.Path("a.dat")));
+  const std::string left = platform::NameOf(TemporaryPath(dir.Path("b.dat"), 0));
+  dir.Put(left, {1});
+  const std::set<std::string> before{"a.dat", "b.dat", left};
+  EXPECT_EQ(Cli(dir, "--status a.dat b.dat").status, 0);
+  EXPECT_EQ(dir.Names(), before);
+  const Result undo = Cli(dir, "--undo a.dat b.dat");
+  EXPECT_EQ(undo.out,
+            "a.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n"
+            "b.dat: Dieselbe Datei wie a.dat (dieser Name hat weiterhin Version 1.0)\n"
+            "Zusammenfassung: 0 rückgängig gemacht, 1 schon auf Version 1.0, 0 nicht rückgängig "
+            "gemacht\n");
+  EXPECT_EQ(undo.status, 0);
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "b.dat"}));
 }
 
 TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
