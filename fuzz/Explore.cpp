@@ -808,6 +808,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     plain.noHardLinks = !links;
     plain.noExchange = !swaps;
     const Ran again = RunIn(folder, args, plain, nullptr);
+    Say("  the rerun:");
+    for (const auto* lines : {&again.out, &again.err}) {
+      for (const std::string& line : *lines) Say("  said: " + line);
+    }
     // (A state the power left has its files' modes as the model writes them.)
     Promise(beforeRerun, Read(folder), folder, again, kind, {}, modesRerun, true);
     // Of the files it met (status, verify and check change nothing, leftovers
