@@ -60,10 +60,14 @@ void Say(const std::string& line) {
   Script().push_back(line);
 }
 
+void PrintScript() {
+  for (const std::string& line : Script()) std::fprintf(stderr, "   %s\n", line.c_str());
+}
+
 [[noreturn]] void Broken(const std::string& promise) {
   std::fprintf(stderr, "\n== The explorer found a broken promise: %s\n== The scenario:\n",
                promise.c_str());
-  for (const std::string& line : Script()) std::fprintf(stderr, "   %s\n", line.c_str());
+  PrintScript();
   std::abort();
 }
 
@@ -109,7 +113,6 @@ Folder Read(const fs::path& folder) {
 struct Kept {
   unsigned mode = 0;
   std::int64_t written = 0;  // ns
-  bool operator==(const Kept&) const = default;
 };
 
 Kept KeptOf(const fs::path& path) {
@@ -327,6 +330,13 @@ Ran RunIn(const fs::path& folder, const std::vector<std::string>& args, kvo::pla
   return ran;
 }
 
+// What a run said, into the scenario.
+void SaySaid(const Ran& ran) {
+  for (const auto* lines : {&ran.out, &ran.err}) {
+    for (const std::string& line : *lines) Say("  said: " + line);
+  }
+}
+
 // The file a line is of, as named in the folder.
 std::string NameOfLine(const std::string& line) {
   std::string name = line.substr(0, line.find(": "));
@@ -337,7 +347,7 @@ std::string NameOfLine(const std::string& line) {
 // What the disk must show after an operation, against the folder before it.
 void Promise(const Folder& before, const Folder& after, const fs::path& folder, const Ran& ran,
              const std::string& op, const std::set<std::string>& editedNames,
-             const std::map<std::string, Kept>& kept, bool modesKept,
+             const std::map<std::string, Kept>& kept, bool keptChecked,
              const std::optional<Bytes>& edit = std::nullopt,
              const std::set<std::string>& guarded = {}) {
   {
@@ -408,7 +418,7 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
       Check(after.contains(name) && after.contains(backup), line + ": but not on the disk");
       Check(after.at(backup) == was, line + ": but the backup is not the original");
       Check(after.at(name) == Converted(was), line + ": but the file is not its conversion");
-      if (modesKept) {
+      if (keptChecked) {
         Check(ModeOf(folder / name) == kept.at(name).mode, line + ": but its mode is lost");
         Check(ModeOf(folder / backup) == kept.at(name).mode,
               line + ": but the backup's mode is lost");
@@ -580,7 +590,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       args.push_back(".");
     }
     const std::string kind = op == "files" || op == "backup" ? "convert" : op;
-    const auto modesBefore = KeptIn(folder);
+    const auto keptBefore = KeptIn(folder);
 
     Event e;
     e.kind = static_cast<Event::Kind>(in.ConsumeIntegralInRange(0, 5));
@@ -712,9 +722,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kvo::platform::Files& layer =
         e.kind == Event::PowerCut ? static_cast<kvo::platform::Files&>(recording) : files;
     const Ran ran = RunIn(folder, args, layer, &beside);
-    for (const auto* lines : {&ran.out, &ran.err}) {
-      for (const std::string& line : *lines) Say("  said: " + line);
-    }
+    SaySaid(ran);
     if (excused) {
       // What the user wrote may be lost then, as the guide says; the rest holds.
       edited.insert(e.file);
@@ -749,14 +757,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             kvo::test::StatesAfter(recording, done, Persistence::InOrder, number(pending + 1, i))
                 .front()
                 .files,
-            folder, {}, kind, edited, modesBefore, false);
+            folder, {}, kind, edited, keptBefore, false);
         if (i == pending) break;
         Say("  ... or all of them but name change " + std::to_string(i + 1));
         Promise(here,
                 kvo::test::StatesAfter(recording, done, Persistence::AllButOne, number(pending, i))
                     .front()
                     .files,
-                folder, {}, kind, edited, modesBefore, false);
+                folder, {}, kind, edited, keptBefore, false);
       }
       Say("  the rerun from the state the input picks");
       const kvo::test::DiskState state =
@@ -774,12 +782,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (fs::exists(folder / kvo::BackupPath(name)))
           ::chmod((folder / kvo::BackupPath(name)).c_str(), mode);
       }
-      Promise(here, Read(folder), folder, {}, kind, edited, modesBefore, false);
+      Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else if (!killed.empty()) {
       folder = killed;
-      Promise(here, Read(folder), folder, {}, kind, edited, modesBefore, false);
+      Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else {
-      Promise(here, Read(folder), folder, ran, kind, edited, modesBefore, true, edit, guarded);
+      Promise(here, Read(folder), folder, ran, kind, edited, keptBefore, true, edit, guarded);
       // A single open file too many is the system's limit, not a file's,
       // while the group holds others: the file waits for the next group.
       // (Alone, or where status looks at one file at a time, it is the
@@ -803,17 +811,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         shared.insert(entry.path().filename().string());
       }
     }
-    const auto modesRerun = KeptIn(folder);
+    const auto keptRerun = KeptIn(folder);
     kvo::test::FaultyFiles plain;
     plain.noHardLinks = !links;
     plain.noExchange = !swaps;
     const Ran again = RunIn(folder, args, plain, nullptr);
     Say("  the rerun:");
-    for (const auto* lines : {&again.out, &again.err}) {
-      for (const std::string& line : *lines) Say("  said: " + line);
-    }
+    SaySaid(again);
     // (A state the power left has its files' modes as the model writes them.)
-    Promise(beforeRerun, Read(folder), folder, again, kind, {}, modesRerun, true);
+    Promise(beforeRerun, Read(folder), folder, again, kind, {}, keptRerun, true);
     // Of the files it met (status, verify and check change nothing, leftovers
     // neither).
     const Folder now = Read(folder);
@@ -839,8 +845,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     StatusIsTrue(folder, plain);
   }
   // To read what a kept input does: KVO_EXPLORE_SHOW=1 explore INPUT.
-  if (std::getenv("KVO_EXPLORE_SHOW") != nullptr) {
-    for (const std::string& line : Script()) std::fprintf(stderr, "   %s\n", line.c_str());
-  }
+  if (std::getenv("KVO_EXPLORE_SHOW") != nullptr) PrintScript();
   return 0;
 }
