@@ -185,7 +185,7 @@ Ran Run(const Scenario& row, const std::string& folder, const Surface& surface, 
 const std::string& Settled(const std::string& folder) {
   const auto hidden = [&] {
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    for (const auto& entry : fs::recursive_directory_iterator(test::FromUtf8(folder), ec)) {
       if (entry.path().filename().string().starts_with(".fuse_hidden")) return true;
     }
     return false;
