@@ -108,17 +108,31 @@ Folder Read(const fs::path& folder) {
   return out;
 }
 
-// What a backup carries of its original besides the bytes: the mode and the
-// time it was last written.
+// What a backup carries of its original besides the bytes: the mode, the
+// owner and the time it was last written.
 struct Kept {
   unsigned mode = 0;
   std::int64_t written = 0;  // ns
+  uid_t owner = 0;
+  gid_t group = 0;
+  bool SameOwner(const Kept& other) const { return owner == other.owner && group == other.group; }
 };
+
+Kept KeptOf(const struct stat& st) {
+  return {st.st_mode & 07777, std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec,
+          st.st_uid, st.st_gid};
+}
 
 Kept KeptOf(const fs::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
-  return {st.st_mode & 07777, std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+  return KeptOf(st);
+}
+
+// The owner first: a change of owner clears the set-ID bits.
+void Give(const fs::path& path, const Kept& kept) {
+  (void)!::chown(path.c_str(), kept.owner, kept.group);
+  ::chmod(path.c_str(), kept.mode);
 }
 
 unsigned ModeOf(const fs::path& path) {
@@ -148,7 +162,7 @@ void Snapshot(const fs::path& from, const fs::path& to) {
       fs::create_hard_link(it->second, target);
     } else {
       fs::copy_file(entry.path(), target);
-      ::chmod(target.c_str(), st.st_mode & 07777);
+      Give(target, KeptOf(st));
       first[key] = target;
     }
   }
@@ -422,6 +436,9 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
         Check(ModeOf(folder / name) == kept.at(name).mode, line + ": but its mode is lost");
         Check(ModeOf(folder / backup) == kept.at(name).mode,
               line + ": but the backup's mode is lost");
+        Check(KeptOf(folder / name).SameOwner(kept.at(name)), line + ": but its owner is lost");
+        Check(before.contains(backup) || KeptOf(folder / backup).SameOwner(kept.at(name)),
+              line + ": but the backup's owner is lost");
         // (A backup there before, of the same bytes, is taken as it is.)
         Check(before.contains(backup) || KeptOf(folder / backup).written == kept.at(name).written,
               line + ": but the backup's time is not the original's");
@@ -432,6 +449,9 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
     } else if (line.find(kvo::kUndoneText) != std::string::npos && before.contains(backup)) {
       Check(after.contains(name) && after.at(name) == before.at(backup),
             line + ": but the original is not back");
+      Check(!keptChecked || (ModeOf(folder / name) == kept.at(backup).mode &&
+                             KeptOf(folder / name).SameOwner(kept.at(backup))),
+            line + ": but the original's mode or owner is not back");
     }
   }
   if (op == "convert" && !ran.out.empty() && ran.out.back().starts_with("Zusammenfassung: ")) {
@@ -479,6 +499,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::path folder = kvo::test::FromUtf8(dir.Path("w"));
   fs::create_directories(folder);
 
+  // Inputs of 128 bytes or more also draw, from their front, what the
+  // explorer learnt later: owners. (The kept inputs are shorter and decode as
+  // they always did.)
+  const bool later = size >= 128;
+  const auto front = [&](std::size_t choices) -> std::size_t {
+    const auto b = later ? in.ConsumeBytes<std::uint8_t>(1) : std::vector<std::uint8_t>{};
+    return b.empty() ? 0 : b[0] % choices;
+  };
+
   // The disk's abilities.
   const bool links = in.ConsumeBool();
   const bool swaps = links && in.ConsumeBool();
@@ -488,7 +517,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The folder.
   const int count = in.ConsumeIntegralInRange(1, 6);
-  std::map<std::string, unsigned> modes;
+  std::map<std::string, Kept> given;  // each file's mode and owner
   for (int i = 0; i < count; ++i) {
     const std::string name =
         kNames[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kNames) - 1)];
@@ -520,8 +549,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                static_cast<std::streamsize>(bytes.size()));
     const unsigned mode =
         std::vector<unsigned>{0644, 0600, 04755, 02755, 0444}[in.ConsumeIntegralInRange(0, 4)];
-    ::chmod((folder / name).c_str(), mode);
-    modes[name] = mode;
+    // Another user's file, where the explorer may give it one.
+    static const std::pair<uid_t, gid_t> kOwners[] = {{0, 0}, {1000, 1000}, {1000, 0}, {0, 1000}};
+    const auto [owner, group] = kOwners[::geteuid() == 0 ? front(std::size(kOwners)) : 0];
+    Kept& kept = given[name] = {mode, 0, owner, group};
+    Give(folder / name, kept);
     std::string extra;
     switch (in.ConsumeIntegralInRange(0, 9)) {
       case 1:
@@ -555,7 +587,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 6: {
         const std::string second = "zweit-" + name;
         if (!fs::exists(folder / second)) fs::create_hard_link(folder / name, folder / second);
-        modes[second] = mode;
+        given[second] = kept;
         extra = ", second name " + second;
         break;
       }
@@ -564,7 +596,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     char octal[8];
     std::snprintf(octal, sizeof octal, "%o", mode);
-    Say("file " + name + ": " + what + ", mode " + octal + extra);
+    const std::string owned =
+        owner == 0 && group == 0 ? ""
+                                 : ", owner " + std::to_string(owner) + ":" + std::to_string(group);
+    Say("file " + name + ": " + what + ", mode " + octal + owned + extra);
   }
 
   const int operations = in.ConsumeIntegralInRange(1, 3);
@@ -776,11 +811,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (const auto& entry : fs::directory_iterator(kvo::test::FromUtf8(cut.Path("")))) {
         fs::rename(entry.path(), folder / entry.path().filename());
       }
-      // The model keeps bytes and names; the files' modes are as they were.
-      for (const auto& [name, mode] : modes) {
-        if (fs::exists(folder / name)) ::chmod((folder / name).c_str(), mode);
-        if (fs::exists(folder / kvo::BackupPath(name)))
-          ::chmod((folder / kvo::BackupPath(name)).c_str(), mode);
+      // The model keeps bytes and names; the files' modes and owners are as
+      // they were.
+      for (const auto& [name, kept] : given) {
+        if (fs::exists(folder / name)) Give(folder / name, kept);
+        if (fs::exists(folder / kvo::BackupPath(name))) Give(folder / kvo::BackupPath(name), kept);
       }
       Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else if (!killed.empty()) {
