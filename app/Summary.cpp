@@ -165,7 +165,11 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
   }
   for (const auto& [standing, what] : standings) {
     std::size_t n = 0;
-    for (const FileResult& r : results) n += r.standing == standing;
+    for (const FileResult& r : results) {
+      // A file that could not even be looked at is one that cannot be read.
+      n += r.standing ? *r.standing == standing
+                      : standing == Standing::Damaged && r.outcome == Outcome::Failed;
+    }
     const bool backups = standing == Standing::BackupAlone || standing == Standing::Backup;
     add(n,
         backups ? std::string(n == 1 ? "Sicherung" : "Sicherungen") + (*what ? " " : "") + what

@@ -581,6 +581,35 @@ TEST(Standing, StatusVerifyAndUndoOfEachState) {
   }
 }
 
+// A file status or verify could not even open is counted with those that
+// cannot be read: "0 beschädigt oder nicht lesbar" beside its line is false.
+TEST(Standing, AFileThatCouldNotBeOpenedIsCountedAsUnreadable) {
+#ifdef _WIN32
+  constexpr int kTooManyOpen = 4;  // ERROR_TOO_MANY_OPEN_FILES
+#else
+  constexpr int kTooManyOpen = EMFILE;
+#endif
+  test::TempDir dir;
+  dir.Put("a.dat", SampleFile(3));
+  dir.Put("b.dat", SampleFile(4));
+  for (const Operation op : {Operation::Status, Operation::Verify}) {
+    test::FaultyFiles files(1);
+    files.only = "open";
+    files.error = kTooManyOpen;
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = op;
+    const auto results =
+        ConvertFiles(ui, files, {{dir.Path("a.dat")}, {dir.Path("b.dat")}}, options);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(Explained(results[0]),
+              "Die Datei lässt sich nicht lesen (das System lässt den Kvo-Umsetzer nicht mehr "
+              "Dateien zugleich öffnen)");
+    EXPECT_TRUE(IsProblem(results[0]));
+    EXPECT_EQ(CountsLine(results, op, false), "1 noch umzusetzen, 1 beschädigt oder nicht lesbar");
+  }
+}
+
 // Status and verify keep no file from anyone: a conversion that starts
 // while they read the file goes ahead. (Windows replaces no file another
 // program holds open, so there the conversion's rename must wait until the
