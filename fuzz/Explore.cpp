@@ -454,12 +454,38 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
             line + ": but the original's mode or owner is not back");
     }
   }
-  if (op == "convert" && !ran.out.empty() && ran.out.back().starts_with("Zusammenfassung: ")) {
-    Check(
-        ran.out.back().starts_with("Zusammenfassung: " + std::to_string(converted) + " umgesetzt"),
-        "the counts say otherwise than the lines: " + ran.out.back());
+  if (!ran.out.empty() && ran.out.back().starts_with("Zusammenfassung: ")) {
+    // Each line counted once (the files not begun have none), and as many
+    // failures as problem lines.
+    const std::string& summary = ran.out.back();
+    std::size_t counted = 0, problems = 0;
+    for (std::size_t at = summary.find(' '); at != std::string::npos;
+         at = summary.find(", ", at + 1)) {
+      const std::size_t n =
+          std::strtoul(summary.c_str() + at + 1 + (summary[at] == ','), nullptr, 10);
+      const std::string what = summary.substr(summary.find(' ', at + 2) + 1);
+      if (!what.starts_with("davon") && !what.starts_with("nicht begonnen")) counted += n;
+      if (what.starts_with("davon") || what.starts_with("nicht umgesetzt") ||
+          what.starts_with("nicht umsetzbar")) {
+        problems += n;
+      }
+    }
+    // (Only the conversion, and its check, count a second name.)
+    const bool converting = op == "convert" || op == "--check";
+    std::size_t seconds = 0;
+    for (const std::string& line : ran.out) {
+      seconds += !converting && line.find(kvo::kSameFileText) != std::string::npos;
+    }
+    Check(counted + seconds == ran.out.size() - 1 + ran.err.size(),
+          "the counts are not the lines: " + summary);
+    Check(!converting || problems == ran.err.size(),
+          "the counts say otherwise than the problem lines: " + summary);
+    Check(op != "convert" ||
+              summary.starts_with("Zusammenfassung: " + std::to_string(converted) + " umgesetzt"),
+          "the counts say otherwise than the lines: " + summary);
   }
-  Check((ran.exit == 0) == ran.err.empty() || ran.exit >= 2, "the exit status says otherwise");
+  // (No signal ends a run here, and every line can be written.)
+  Check(ran.exit == (ran.err.empty() ? 0 : 1), "the exit status says otherwise");
 }
 
 // Status names each file's real state, as the disk tells it.
