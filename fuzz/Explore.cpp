@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,7 @@
 #include "WriteBehind.h"
 #include "support/DatFile.h"
 #include "support/FaultyFiles.h"
+#include "support/ForwardingFiles.h"
 #include "support/PowerLoss.h"
 #include "support/TempDir.h"
 
@@ -168,6 +170,70 @@ void Snapshot(const fs::path& from, const fs::path& to) {
     }
   }
 }
+
+std::string InCase(std::string name, int (*to)(int)) {
+  for (char& c : name) c = static_cast<char>(to(static_cast<unsigned char>(c)));
+  return name;
+}
+
+std::string Lowered(const std::string& name) {
+  return InCase(name, ::tolower);
+}
+
+// A disk whose names ignore case (FAT, exFAT): a name finds its folder's
+// entry spelled in any case, and a new name that one spells otherwise is
+// taken.
+class CaseBlindFiles final : public kvo::test::ForwardingFiles {
+ public:
+  using ForwardingFiles::ForwardingFiles;
+  std::string Resolve(const std::string& path) override { return real_.Resolve(Found(path)); }
+  std::unique_ptr<kvo::platform::InputFile> OpenRead(const std::string& path) override {
+    return real_.OpenRead(Found(path));
+  }
+  std::unique_ptr<kvo::platform::InputFile> OpenToLook(const std::string& path) override {
+    return real_.OpenToLook(Found(path));
+  }
+  std::unique_ptr<kvo::platform::OutputFile> CreateNew(const std::string& path) override {
+    return real_.CreateNew(Found(path));
+  }
+  bool LinkNoReplace(const std::string& from, const std::string& to) override {
+    return real_.LinkNoReplace(Found(from), Found(to));
+  }
+  void RenameNoReplace(const std::string& from, const std::string& to) override {
+    real_.RenameNoReplace(Found(from), Found(to));
+  }
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    real_.RenameReplace(Found(from), Found(to));
+  }
+  bool Exchange(const std::string& a, const std::string& b) override {
+    return real_.Exchange(Found(a), Found(b));
+  }
+  void Remove(const std::string& path) override { real_.Remove(Found(path)); }
+  bool RemoveUnlessHeld(const std::string& path) override {
+    return real_.RemoveUnlessHeld(Found(path));
+  }
+  std::optional<kvo::platform::FileIdentity> IdentityOf(const std::string& path) override {
+    return real_.IdentityOf(Found(path));
+  }
+  void CheckCreatable(const std::string& path) override { real_.CheckCreatable(Found(path)); }
+
+ private:
+  std::string Found(const std::string& path) {
+    const std::string name = kvo::platform::NameOf(path);
+    std::vector<kvo::platform::FolderEntry> entries;
+    try {
+      entries = real_.List(kvo::platform::FolderOf(path));
+    } catch (const kvo::platform::FileError&) {
+      return path;
+    }
+    for (const auto& entry : entries) {
+      if (Lowered(entry.name) == Lowered(name)) {
+        return path.substr(0, path.size() - name.size()) + entry.name;
+      }
+    }
+    return path;
+  }
+};
 
 bool IsLeftover(const std::string& name) {
   return name.starts_with(kvo::kTemporaryPrefix) ||
@@ -385,10 +451,15 @@ void SaySaid(const Ran& ran) {
   }
 }
 
-// The file a line is of, as named in the folder.
-std::string NameOfLine(const std::string& line) {
+// The file a line is of, as named in the folder; a name spelled in another
+// case than the folder's entry (where names ignore case), as that entry.
+std::string NameOfLine(const std::string& line, const Folder& folder = {}) {
   std::string name = line.substr(0, line.find(": "));
   if (name.starts_with("./")) name = name.substr(2);
+  if (folder.contains(name)) return name;
+  for (const auto& [entry, bytes] : folder) {
+    if (Lowered(entry) == Lowered(name)) return entry;
+  }
   return name;
 }
 
@@ -443,7 +514,7 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
   }();
   std::size_t converted = 0;
   for (const std::string& line : all) {
-    const std::string name = NameOfLine(line);
+    const std::string name = NameOfLine(line, before);
     // Converted: in place, and (where the folder would not say so) perhaps
     // not yet on the disk.
     const bool done = line.find(kvo::kSuccessText) != std::string::npos ||
@@ -530,6 +601,10 @@ void StatusIsTrue(const fs::path& folder, kvo::platform::Files& files) {
   lines.insert(lines.end(), ran.err.begin(), ran.err.end());
   for (const std::string& line : lines) {
     const std::string name = NameOfLine(line);
+    // A backup said to be alone: nothing under the name undo would give it.
+    Check(line.find(kvo::kBackupAloneText) == std::string::npos ||
+              !files.IdentityOf(name.substr(0, name.size() - 4) + ".dat"),
+          "status: " + line);
     if (!now.contains(name) || !name.ends_with(".dat")) continue;
     if (line.find(kvo::kSameFileText) != std::string::npos) continue;  // a second name
     const Bytes& bytes = now.at(name);
@@ -560,8 +635,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::create_directories(folder);
 
   // Inputs of 128 bytes or more also draw, from their front, what the
-  // explorer learnt later: owners. (The kept inputs are shorter and decode as
-  // they always did.)
+  // explorer learnt later: owners, and names that ignore case. (The kept inputs are shorter and
+  // decode as they always did.)
   const bool later = size >= 128;
   const auto front = [&](std::size_t choices) -> std::size_t {
     const auto b = later ? in.ConsumeBytes<std::uint8_t>(1) : std::vector<std::uint8_t>{};
@@ -572,8 +647,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool links = in.ConsumeBool();
   const bool swaps = links && in.ConsumeBool();
   const bool twoDisks = in.ConsumeBool();
+  const bool caseBlind = front(2) == 1;
   Say(std::string("disk: ") + (links ? "second names" : "no second names") +
-      (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : ""));
+      (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : "") +
+      (caseBlind ? ", names ignore case" : ""));
 
   // The folder.
   const int count = in.ConsumeIntegralInRange(1, 6);
@@ -635,7 +712,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 4: {
+        // (Where names ignore case, a backup there already takes this name.)
         const std::string upper = name.substr(0, name.rfind('.')) + ".OLD";
+        if (caseBlind && fs::exists(folder / kvo::BackupPath(name))) break;
         std::ofstream(folder / upper) << "x";
         extra = ", " + upper;
         break;
@@ -670,11 +749,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> args;
     const Folder here = Read(folder);
     if (op == "files" || op == "backup") {
-      // Named: some of the data files, a name that is not there, or a backup.
+      // Named: some of the data files, a name that is not there, or a backup;
+      // where names ignore case, now and then spelled in another.
       for (const auto& [name, bytes] : here) {
-        if ((op == "files" && name.ends_with(".dat")) ||
-            (op == "backup" && name.ends_with(".old"))) {
-          if (in.ConsumeBool()) args.push_back(name);
+        if ((op == "files" && Lowered(name).ends_with(".dat")) ||
+            (op == "backup" && Lowered(name).ends_with(".old"))) {
+          if (!in.ConsumeBool()) continue;
+          const std::size_t spelling = caseBlind ? front(3) : 0;
+          args.push_back(spelling == 0 ? name
+                                       : InCase(name, spelling == 1 ? ::tolower : ::toupper));
         }
       }
       if (in.ConsumeIntegralInRange(0, 7) == 0) args.push_back("fehlt.dat");
@@ -821,8 +904,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       beside.Calling(what);
       heap.Around([&] { event(what); });
     };
-    kvo::platform::Files& layer =
+    kvo::platform::Files& recorded =
         e.kind == Event::PowerCut ? static_cast<kvo::platform::Files&>(recording) : files;
+    CaseBlindFiles blind(recorded);
+    kvo::platform::Files& layer = caseBlind ? static_cast<kvo::platform::Files&>(blind) : recorded;
     heap = {};
     const Ran ran = RunIn(folder, args, layer, &beside);
     // Whatever the files' sizes: one file of up to 8 MB read whole, as much
@@ -921,9 +1006,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
     const auto keptRerun = KeptIn(folder);
-    kvo::test::FaultyFiles plain;
-    plain.noHardLinks = !links;
-    plain.noExchange = !swaps;
+    kvo::test::FaultyFiles faultless;
+    faultless.noHardLinks = !links;
+    faultless.noExchange = !swaps;
+    CaseBlindFiles blindAgain(faultless);
+    kvo::platform::Files& plain =
+        caseBlind ? static_cast<kvo::platform::Files&>(blindAgain) : faultless;
     const Ran again = RunIn(folder, args, plain, nullptr);
     Say("  the rerun:");
     SaySaid(again);
@@ -934,10 +1022,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Folder now = Read(folder);
     for (const auto& [name, bytes] : now) {
       if (!IsLeftover(name) || (kind != "convert" && kind != "--undo")) continue;
-      for (const auto& [data, b] : now) {
+      for (const auto& entry : now) {
+        const std::string& data = entry.first;
+        // (Named in any case where names ignore it.)
         const bool met = args.back() == "."
                              ? data.ends_with(".dat")
-                             : std::find(args.begin(), args.end(), data) != args.end();
+                             : std::ranges::any_of(args, [&](const std::string& named) {
+                                 return Lowered(named) == Lowered(data);
+                               });
         Check(!met || !kvo::IsTemporaryOf(name, data), "a rerun left " + name);
       }
     }
@@ -946,8 +1038,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // once another name is converted: it is converted then.)
       const Ran third = RunIn(folder, args, plain, nullptr);
       for (const std::string& line : third.out) {
-        Check(line.find(kvo::kSuccessText) == std::string::npos ||
-                  shared.contains(NameOfLine(line)) || NameOfLine(line).starts_with("zweit-"),
+        const std::string name = NameOfLine(line, now);
+        Check(line.find(kvo::kSuccessText) == std::string::npos || shared.contains(name) ||
+                  name.starts_with("zweit-"),
               "the rerun did not finish: " + line);
       }
     }
