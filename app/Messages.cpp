@@ -101,6 +101,13 @@ std::string TwinDroppedDetail(const std::string& backup) {
   return backup + " hielt dieselben Bytes und ist entfernt";
 }
 
+std::string SharedBackupDetail(const std::string& backup, const std::string& other,
+                               const std::string& name) {
+  return backup + " ist auch die Sicherung von " + other +
+         ", der dieser Lauf sie zurückgibt; ein weiterer Lauf mit --undo stellt " + name +
+         " wieder her";
+}
+
 std::string BackupExistsDetail(const std::string& backup) {
   return backup + " gibt es schon";
 }

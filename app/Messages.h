@@ -79,6 +79,9 @@ std::string BackupAloneDetail(const std::string& path, const std::string& backup
 std::string SameBytesDetail(const std::string& backup);
 // Undo removed a backup that was the original's twin.
 std::string TwinDroppedDetail(const std::string& backup);
+// Undo met a backup that it is giving back to another file.
+std::string SharedBackupDetail(const std::string& backup, const std::string& other,
+                               const std::string& name);
 
 // The second line of a conversion that left bytes behind the last block out.
 std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly);
