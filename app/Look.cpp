@@ -29,12 +29,8 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
   // The backup is held by this very run, which is giving it back to another
   // file: the two share one backup (two names of a file, each converted).
   if (undo && found.standing == Standing::Busy) {
-    if (const auto id = IdentityOf(backup)) {
-      const auto seen = seen_.find(KeyOf(*id));
-      if (seen != seen_.end() && seen->second.index == SIZE_MAX) {
-        found.detail = SharedBackupDetail(
-            platform::NameOf(backup), platform::NameOf(seen->second.path), platform::NameOf(path));
-      }
+    if (const auto other = PuttingBack(backup)) {
+      found.detail = SharedBackupDetail(platform::NameOf(backup), *other, platform::NameOf(path));
     }
   }
   result.standing = found.standing;

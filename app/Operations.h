@@ -135,6 +135,8 @@ class Preparation {
                 const char* version);
   void OwnBackup(FileResult& result, Staged& staged, const std::string& path);
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path);
+  // The file whose backup, under path, this run is putting back, if any.
+  std::optional<std::string> PuttingBack(const std::string& path);
 
   // Convert.cpp
   void Stage(FileResult& result, Staged& staged, const std::string& path,

@@ -173,15 +173,7 @@ void Preparation::SameFile(FileResult& result, const std::string& path, const st
 // that file's backup, and no failure; alone, undo puts it back.
 void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::string& path) {
   const Operation op = options_.operation;
-  std::optional<std::string> owner;
-  try {
-    // The backup of a file this run is putting back.
-    if (const auto id = files_.IdentityOf(path)) {
-      if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && it->second.index == SIZE_MAX)
-        owner = platform::NameOf(it->second.path);
-    }
-  } catch (const FileError&) {
-  }
+  std::optional<std::string> owner = PuttingBack(path);
   for (const char* ending : {".dat", ".DAT"}) {
     const std::string data = path.substr(0, path.size() - 4) + ending;
     if (!owner && IdentityOf(data)) owner = platform::NameOf(data);
@@ -196,6 +188,17 @@ void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::strin
     return;
   }
   Settle(result, Outcome::Failed, ErrorBoxText(kBackupFailedText), kOwnBackupDetail);
+}
+
+std::optional<std::string> Preparation::PuttingBack(const std::string& path) {
+  try {
+    if (const auto id = files_.IdentityOf(path)) {
+      if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && it->second.index == SIZE_MAX)
+        return platform::NameOf(it->second.path);
+    }
+  } catch (const FileError&) {
+  }
+  return std::nullopt;
 }
 
 std::optional<platform::FileIdentity> Preparation::IdentityOf(const std::string& path) {
