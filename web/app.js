@@ -38,7 +38,7 @@
   // is bounded too.
   const IN_FLIGHT = 64;
   const MEMORY = 128 << 20;
-  const memoryOf = (size) => (size <= WHOLE ? 3 * size + (1 << 20) : 3 * WINDOW + (12 << 20));
+  const memoryOf = (size) => (size <= WHOLE ? 3 * size + (1 << 20) : 4 * WINDOW + (12 << 20));
 
   // The memory for the files under way, had in the files' order: a file
   // never waits for one after it, which may wait for it in turn.
@@ -91,13 +91,22 @@
     },
     step(job) { return core._kvo_step(job); },
     need(job) { return { offset: core._kvo_need_offset(job), size: core._kvo_need_size(job) }; },
-    // The converted bytes so far: copied out of the core's memory, or with
-    // kept false only seen there, good until the job's next call.
-    output(job, kept = true) {
+    // The converted bytes so far, copied out of the core's memory (a view
+    // into it is emptied when another file's job grows that memory, which
+    // any wait for the browser lets happen): into a buffer of their own, or
+    // into spare's, which the caller has done with before the next piece.
+    output(job, spare = null) {
       const n = core._kvo_output_size(job);
       if (n === 0) return null;
       const from = core._kvo_output(job);
-      const bytes = kept ? core.HEAPU8.slice(from, from + n) : core.HEAPU8.subarray(from, from + n);
+      let bytes;
+      if (spare) {
+        if (!spare.buffer || spare.buffer.length < n) spare.buffer = new Uint8Array(n);
+        bytes = spare.buffer.subarray(0, n);
+        bytes.set(core.HEAPU8.subarray(from, from + n));
+      } else {
+        bytes = core.HEAPU8.slice(from, from + n);
+      }
       const piece = { offset: core._kvo_output_offset(job), bytes };
       core._kvo_taken(job);
       return piece;
@@ -250,16 +259,16 @@
 
   // Runs a job over a file's bytes, a window at a time, handing each piece
   // of the conversion to put as it comes; a cancel between windows stops it.
-  // Returns the file's outcome.
-  // A large file's pieces are seen in the core's memory only: put has done
-  // with each before the next. Returns the file's outcome; read, if given,
-  // has a file read in one call.
-  async function pump(job, blob, put, stoppable, read) {
+  // Returns the file's outcome; read, if given, has a file read in one call.
+  // A large file's pieces go round one buffer unless put keeps them: a new
+  // buffer for each would pile up as the reader's would.
+  async function pump(job, blob, put, { stoppable = false, read = null, keeps = false } = {}) {
     const reader = new Reader(blob);
+    const spare = blob.size > WHOLE && !keeps ? {} : null;
     try {
       for (;;) {
         const outcome = Core.step(job);
-        const piece = Core.output(job, blob.size <= WHOLE);
+        const piece = Core.output(job, spare);
         if (piece) await put(piece);
         if (outcome !== NEED) return outcome;
         if (stoppable && cancelled) throw Cancelled;
@@ -425,7 +434,7 @@
         return stream.write(piece.bytes);
       };
       const outcome = await pump(job, file, (piece) => put(piece).catch(failing(Fault.Output)),
-        file.size > WHOLE, (bytes) => { whole = bytes; })
+        { stoppable: file.size > WHOLE, read: (bytes) => { whole = bytes; } })
         .catch(async (e) => {
           // A file changed since it was read can no longer be read as it was.
           if (e instanceof Failed && e.fault === Fault.Read && !unchanged(file, await handle.getFile())) {
@@ -496,7 +505,7 @@
         while (i < theirs.length && mine[i] === theirs[i]) ++i;
         if (i < mine.length) differs = { offset: piece.offset + i, ended: i === theirs.length ? 'f' : '' };
       };
-      const outcome = await pump(job, old, (piece) => compare(piece).catch(failing(Fault.NotUndone)), false);
+      const outcome = await pump(job, old, (piece) => compare(piece).catch(failing(Fault.NotUndone)));
       if (outcome !== Outcome.Undone) return;
       const length = core._kvo_output_offset(job);
       if (differs === null && file.size > length) differs = { offset: length, ended: 'c' };
@@ -537,8 +546,8 @@
     const job = Core.start(item.index, item.file.size, false, false);
     try {
       const outcome = await pump(job, item.file, async (piece) => {
-        pieces.push(item.file.size <= WHOLE ? piece.bytes : piece.bytes.slice());
-      }, item.file.size > WHOLE)
+        pieces.push(piece.bytes);
+      }, { stoppable: item.file.size > WHOLE, keeps: true })
         .catch((e) => {
           if (e === Cancelled) return Core.fail(item.index, Fault.Cancelled);
           if (!(e instanceof Failed)) throw e;

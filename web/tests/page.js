@@ -32,14 +32,24 @@ const pictures = process.argv[6] && path.resolve(process.argv[6]);
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'kvo-page-'));
 const step = (what) => console.log(`- ${what}`);
 
+// Every wait has a limit that names what it waited for: a hang is told as
+// one, at its place, long before the runner's own limit ends the test.
+const within = (what, promise, minutes = 4) => {
+  let timer;
+  const limit = new Promise((_, fail) => {
+    timer = setTimeout(() => fail(new Error(`no end in ${minutes} minutes: ${what}`)), minutes * 60000);
+  });
+  return Promise.race([promise, limit]).finally(() => clearTimeout(timer));
+};
+
 // Until the condition holds in the page: checked at each change of the page,
 // in its own world (puppeteer's waits did not always come back here).
-const until = (page, condition) => page.evaluate(`new Promise((ok) => {
+const until = (page, what, condition) => within(what, page.evaluate(`new Promise((ok) => {
   const holds = ${condition};
   const observer = new MutationObserver(() => holds() && (observer.disconnect(), ok()));
   observer.observe(document, { subtree: true, childList: true, attributes: true, characterData: true });
   if (holds()) (observer.disconnect(), ok());
-})`);
+})`));
 
 // ---- the files ---------------------------------------------------------
 
@@ -147,7 +157,7 @@ async function main() {
   // Puts files into a folder of it, made anew: name -> a path under /files/
   // or /contents/, fetched and written as they come (by the helper page: the
   // page itself may fetch nothing).
-  const put = (folder, sources) => helper.evaluate(async (folder, sources) => {
+  const put = (folder, sources) => within(`the files of ${folder} put in place`, helper.evaluate(async (folder, sources) => {
     const root = await navigator.storage.getDirectory();
     await root.removeEntry(folder, { recursive: true }).catch(() => {});
     const dir = await root.getDirectoryHandle(folder, { create: true });
@@ -159,9 +169,9 @@ async function main() {
       const stream = await (await where.getFileHandle(parts.at(-1), { create: true })).createWritable();
       await (await fetch(source)).body.pipeTo(stream);
     }
-  }, folder, sources);
+  }, folder, sources));
   // What a folder of it holds: name -> the SHA-256 of its bytes.
-  const hashes = (folder) => helper.evaluate(async (folder) => {
+  const hashes = (folder) => within(`the files of ${folder} read`, helper.evaluate(async (folder) => {
     const out = {};
     const walk = async (dir, prefix) => {
       for await (const entry of dir.values()) {
@@ -174,8 +184,8 @@ async function main() {
     };
     await walk(await (await navigator.storage.getDirectory()).getDirectoryHandle(folder), '');
     return out;
-  }, folder);
-  const take = async (name) => Object.fromEntries(Object.entries(await helper.evaluate(async (name) => {
+  }, folder));
+  const take = async (name) => Object.fromEntries(Object.entries(await within(`the files of ${name} taken`, helper.evaluate(async (name) => {
     const out = {};
     const walk = async (dir, prefix) => {
       for await (const entry of dir.values()) {
@@ -190,7 +200,7 @@ async function main() {
     };
     await walk(await (await navigator.storage.getDirectory()).getDirectoryHandle(name), '');
     return out;
-  }, name)).map(([k, v]) => [k, Buffer.from(v, 'base64')]));
+  }, name))).map(([k, v]) => [k, Buffer.from(v, 'base64')]));
   const sameTree = (a, b, what) => {
     assert.deepEqual(Object.keys(a).sort(), Object.keys(b).sort(), what);
     for (const k of Object.keys(a)) assert.ok(a[k].equals(b[k]), `${what}: ${k}`);
@@ -231,7 +241,10 @@ async function main() {
       const sources = {};
       for (const e of row.files) sources[e.name] = e.kind === 'folder' ? null : contentsOf(e.contents);
       await put('w', sources);
-      await put('saved', { 'v10.dat': contentsOf('v10/9') });
+      // What another program saves or puts, ready before the run.
+      const ready = { 'v10.dat': contentsOf('v10/9') };
+      if (row.at && row.at.action === 'put') ready.put = contentsOf(row.at.args[1]);
+      await put('saved', ready);
       // The row's event, done in the page at its step.
       await page.evaluate((at, saved) => {
         let fired = false;
@@ -258,6 +271,11 @@ async function main() {
             await saving.move(name);
           } else if (at.action === 'remove') {
             await dir.removeEntry(name);
+          } else if (at.action === 'put') {
+            const root = await navigator.storage.getDirectory();
+            const from = await (await root.getDirectoryHandle('saved')).getFileHandle('put');
+            const to = await dir.getFileHandle(name, { create: true });
+            await (await from.getFile()).stream().pipeTo(await to.createWritable());
           } else if (at.action === 'cancel') {
             document.getElementById('cancel').click();
           } else if (at.action === 'full') {
@@ -283,7 +301,7 @@ async function main() {
         return window.kvoConvertFiles(w, run);
       }, row.run, row.run.length === 1 && row.files.some((e) => e.name.startsWith(`${row.run[0]}/`)));
       await page.evaluate(() => window.kvoStart());
-      const said = await go();
+      const said = await within(`${trace}: the run`, go());
       await page.evaluate(() => {
         if (window.kvoWrite) FileSystemWritableFileStream.prototype.write = window.kvoWrite;
       });
@@ -294,7 +312,7 @@ async function main() {
         .map((e) => [e.name, digest(contents(e.contents))]));
       assert.deepEqual(await hashes('w'), expected(row.after), `${trace}: after`);
       await page.evaluate(() => { window.kvoReached = null; });
-      await go();
+      await within(`${trace}: the rerun`, go());
       assert.deepEqual(await hashes('w'), expected(row.then || row.after), `${trace}: after a rerun`);
       ++ran;
     }
@@ -326,10 +344,10 @@ async function main() {
       return sources;
     };
     await put('Ordner', serve(folder, 'ordner'));
-    const said = await page.evaluate(async () => {
+    const said = await within('the folder converted in place', page.evaluate(async () => {
       const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Ordner');
       return window.kvoConvertFolder(dir);
-    });
+    }));
     const expected = desktop(folder, 'in-place');
     assert.deepEqual(said.lines.map((l) => l.text).sort().concat([said.summary]), expected.lines);
     sameTree(await take('Ordner'), expected.after, 'in place');
@@ -347,7 +365,7 @@ async function main() {
 
     step('undo');
     await page.click('#undo');
-    await until(page, () => document.getElementById('summary').textContent.includes('rückgängig'));
+    await until(page, 'the summary of undo', () => document.getElementById('summary').textContent.includes('rückgängig'));
     assert.equal(await page.$eval('#summary', (e) => e.textContent),
       'Zusammenfassung: 2 rückgängig gemacht, 0 nicht rückgängig gemacht');
     sameTree(await take('Ordner'), folder, 'after undo');
@@ -364,10 +382,10 @@ async function main() {
         if (step === 'read' && path.endsWith('/f5.dat')) document.getElementById('cancel').click();
       };
     });
-    const cut = await page.evaluate(async () => {
+    const cut = await within('the run cancelled at f5.dat', page.evaluate(async () => {
       const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Viele');
       return window.kvoConvertFolder(dir);
-    });
+    }));
     const counted = /^Zusammenfassung: (\d+) umgesetzt, (\d+) nicht begonnen, 0 nicht umgesetzt$/.exec(cut.summary);
     assert.ok(counted, cut.summary);
     assert.equal(Number(counted[1]), cut.lines.length);
@@ -407,7 +425,7 @@ async function main() {
       const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Viele');
       window.kvoConvertFolder(dir);
     });
-    await until(page, () => !document.getElementById('work').hidden && document.querySelectorAll('#lines li').length >= 2);
+    await until(page, 'two lines of the run to be closed', () => !document.getElementById('work').hidden && document.querySelectorAll('#lines li').length >= 2);
     await shot(page, 'fortschritt');
     await page.close();
     page = await open();
@@ -426,10 +444,10 @@ async function main() {
       }
     }
     assert.ok(done >= 2, `${done} converted before the page closed`);
-    const finished = await page.evaluate(async () => {
+    const finished = await within('the run after the closed page', page.evaluate(async () => {
       const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Viele');
       return window.kvoConvertFolder(dir);
-    });
+    }));
     assert.equal(finished.summary, `Zusammenfassung: ${12 - done} umgesetzt, ${done} schon auf Version 1.1, 0 nicht umgesetzt`);
     // The closed page's unfinished copies are the browser's to let go of; one
     // it still held stays for the run after, which clears it.
@@ -437,18 +455,45 @@ async function main() {
     // Read until two reads agree: the closed page's streams are the
     // browser's to settle.
     let now = await hashes('Viele');
-    for (let last = null; JSON.stringify(now) !== JSON.stringify(last);) [last, now] = [now, await hashes('Viele')];
+    for (let last = null, reads = 0; JSON.stringify(now) !== JSON.stringify(last); ++reads) {
+      assert.ok(reads < 1000, 'the closed page\'s files never settled');
+      [last, now] = [now, await hashes('Viele')];
+    }
     for (const name of Object.keys(now)) {
       if (!(name in wanted)) assert.match(name, /^\.kvo-.*\.tmp(\.crswap)?$|\.crswap$/, 'finished');
     }
     if (Object.keys(now).length > Object.keys(wanted).length) {
-      await page.evaluate(async () => {
+      await within('the run that clears what the closed page held', page.evaluate(async () => {
         const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Viele');
         return window.kvoConvertFolder(dir);
-      });
+      }));
       now = await hashes('Viele');
     }
     assert.deepEqual(now, wanted, 'finished');
+
+    // ---- the core's memory grown under a piece not yet written ---------------------
+    step('a large file whose first piece waits while the memory grows');
+    {
+      // Another file's job grows the core's memory while this one waits for
+      // its stream: the piece handed over before must still be written whole.
+      const large = { 'gross.dat': generated('big/60') };
+      await put('Wachsen', serve(large, 'wachsen'));
+      const said = await within('the large file while the memory grows', page.evaluate(async () => {
+        const open = FileSystemFileHandle.prototype.createWritable;
+        FileSystemFileHandle.prototype.createWritable = function (...args) {
+          window.kvoGrowMemory();
+          return open.apply(this, args);
+        };
+        try {
+          const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Wachsen');
+          return await window.kvoConvertFiles(dir, ['gross.dat']);
+        } finally {
+          FileSystemFileHandle.prototype.createWritable = open;
+        }
+      }));
+      assert.deepEqual(said.lines, [{ problem: false, text: 'gross.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old' }]);
+      sameTree(await take('Wachsen'), desktop(large, 'wachsen').after, 'the memory grown');
+    }
 
     // ---- a large file in bounded memory -----------------------------------------
     step('a large file in bounded memory');
@@ -465,20 +510,20 @@ async function main() {
       const filler = await launch(profile);
       const helping = await filler.newPage();
       await helping.goto(`${url}helper.html`);
-      await helping.evaluate(async () => {
+      await within(`the large file filled (${largeMb} MB)`, helping.evaluate(async () => {
         const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Gross', { create: true });
         const stream = await (await dir.getFileHandle('gross.dat', { create: true })).createWritable();
         await (await fetch('/files/large/gross.dat')).body.pipeTo(stream);
-      });
+      }));
       await filler.close();
       step('  filled; converting');
       const own = await launch(profile);
       const converting = await own.newPage();
       await converting.goto(url, { waitUntil: 'load' });
-      const said = await converting.evaluate(async () => {
+      const said = await within(`the large file converted (${largeMb} MB)`, converting.evaluate(async () => {
         const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Gross');
         return window.kvoConvertFiles(dir, ['gross.dat']);
-      });
+      }));
       assert.deepEqual(said.lines, [{ problem: false, text: 'gross.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old' }]);
       // The peak of the page's process, as the system counts it (VmHWM):
       // the browser names its processes.
@@ -518,7 +563,7 @@ async function main() {
         downloader.on('Browser.downloadProgress', progress);
       });
       await plain.click('#download');
-      assert.equal(await came, 'completed');
+      assert.equal(await within(`the download of ${name}`, came), 'completed');
       const bytes = fs.readFileSync(file);
       fs.rmSync(file);
       return bytes;
@@ -526,7 +571,7 @@ async function main() {
     step('chosen');
     // As the file dialog gives them to the page.
     await chooseFiles(plain, Object.fromEntries(['gut.dat', 'belegt.dat', 'kurz.dat', 'Notiz.dat'].map((n) => [n, folder[n]])));
-    await until(plain, () => !document.getElementById('save').hidden);
+    await until(plain, 'the chosen files offered for saving', () => !document.getElementById('save').hidden);
     await shot(plain, 'speichern');
     // In a folder of their own: unpacked where the originals are, nothing is
     // written over.
@@ -543,7 +588,7 @@ async function main() {
     for (const type of ['dragEnter', 'dragOver', 'drop']) {
       await cdp.send('Input.dispatchDragEvent', { type, ...at, data });
     }
-    await until(plain, () => document.getElementById('download').textContent.includes('Ost'));
+    await until(plain, 'the dropped file offered for saving', () => document.getElementById('download').textContent.includes('Ost'));
     assert.ok((await saveAs('Ost (Version 1.1).dat')).equals(expected.after['Bahnhof/Ost.dat']));
     await plain.setViewport({ width: 390, height: 844 });
     await shot(plain, 'speichern-phone');
