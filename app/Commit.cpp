@@ -133,6 +133,13 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface&
   try {
     ui.Reached(Step::Backup, staged.path);
     files.RenameNoReplace(copy, staged.backup);
+  } catch (const FileError&) {
+    RemoveQuietly(files, copy);
+    // Another program took the name meanwhile: said as if it had been there.
+    if (files.IdentityOf(staged.backup)) {
+      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
+    }
+    throw;
   } catch (...) {
     RemoveQuietly(files, copy);
     throw;

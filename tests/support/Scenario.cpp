@@ -372,6 +372,9 @@ bool DoToFiles(const Scenario::Event& e, const std::string& folder) {
     fs::remove(FromUtf8(target));
   } else if (e.action == "rename") {
     fs::rename(FromUtf8(at(e.args.at(0))), FromUtf8(at(e.args.at(1))));
+  } else if (e.action == "put") {
+    // Another program's new file under a name the run is about to take.
+    Write(FromUtf8(at(e.args.at(0))), Contents(e.args.at(1)));
   } else {
     return false;
   }
