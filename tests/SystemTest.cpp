@@ -153,25 +153,37 @@ TEST(SystemLimits, AFileSizeLimitFailsOneFileAndTheBatchGoesOn) {
   }
 }
 
-// A file system that keeps no owners at all (FAT through FUSE answers
-// "not implemented" or "not supported") is one that refuses to change them:
-// the file converts.
-TEST(SystemErrors, AFileSystemWithoutOwnersConverts) {
+// A file system that keeps no owners or modes at all (FAT through FUSE
+// answers "not implemented" or "not supported") is one that refuses to
+// change them: the file converts. Any other failure of those calls (a disk
+// error) is one: the original stays, and the line says why.
+TEST(SystemErrors, AFileSystemWithoutOwnersConvertsAndADiskErrorThereIsNoSuccess) {
   KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
-  for (const char* error : {"ENOSYS", "EOPNOTSUPP"}) {
-    SCOPED_TRACE(error);
-    test::TempDir dir;
-    const auto v10 = File(8, 100'000);
-    dir.Put("a.dat", v10);
-    const auto r =
-        Cli(dir, "a.dat",
-            std::string(
-                "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e inject=fchown:error=") +
-                error + " ");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
-    EXPECT_EQ(dir.Get("a.old"), v10);
+  for (const char* call : {"fchown", "fchmod"}) {
+    for (const char* error : {"ENOSYS", "EOPNOTSUPP", "EIO"}) {
+      SCOPED_TRACE(testing::Message() << call << " " << error);
+      test::TempDir dir;
+      const auto v10 = File(8, 100'000);
+      dir.Put("a.dat", v10);
+      const auto r = Cli(dir, "a.dat",
+                         std::string("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e "
+                                     "inject=") +
+                             call + ":error=" + error + " ");
+      if (std::string_view(error) != "EIO") {
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out,
+                  "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
+        EXPECT_EQ(dir.Get("a.old"), v10);
+        continue;
+      }
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err,
+                "a.dat: Kann neue Datei nicht erzeugen (Der Datenträger meldet einen Lese- oder "
+                "Schreibfehler. Die Datei ist unverändert)\n");
+      EXPECT_EQ(dir.Names(), (Names{"a.dat"}));
+      EXPECT_EQ(dir.Get("a.dat"), v10);
+    }
   }
 }
 
