@@ -162,9 +162,13 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface&
 // Throws FileError when nothing has changed. Throws KvoError(kChangedText)
 // when the swap was undone; if even that failed, the names stay swapped,
 // stuck says so and the detail says where the changed file now is.
-void Replace(Files& files, const std::string& replacement, const std::string& path,
-             const platform::FileIdentity& expected, std::unique_ptr<platform::InputFile>& held,
-             bool& stuck, UserInterface& ui) {
+// Returns the lock taken on the replacement where it was renamed, which
+// now holds path for the caller.
+std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& replacement,
+                                             const std::string& path,
+                                             const platform::FileIdentity& expected,
+                                             std::unique_ptr<platform::InputFile>& held,
+                                             bool& stuck, UserInterface& ui) {
   stuck = false;
   ui.Reached(Step::Last, path);
   if (files.Exchange(replacement, path)) {
@@ -180,7 +184,7 @@ void Replace(Files& files, const std::string& replacement, const std::string& pa
       throw KvoError(kChangedText);
     }
     RemoveQuietly(files, replacement);  // a leftover is cleared by the next run
-    return;
+    return nullptr;
   }
   // The replacement stays held while the file goes, so that another run
   // that opens the file meanwhile takes it for work in progress, not for a
@@ -198,6 +202,7 @@ void Replace(Files& files, const std::string& replacement, const std::string& pa
     held.reset();
   }
   files.RenameReplace(replacement, path);
+  return keep;
 }
 
 }  // namespace
@@ -386,10 +391,12 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     staged.restoring.reset();  // only read: its close cannot lose anything
   }
   std::string twin;
+  bool linked = false;
   try {
     if (!windows) {
       if (const auto link = LinkBeside(files, staged.backup, staged.path)) {
         twin = *link;
+        linked = true;
         // The second name changed the backup's change time, and only that.
         const auto now = files.IdentityOf(twin);
         if (!now || !now->SameBytes(backup)) {
@@ -413,7 +420,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     } else {
       bool stuck = false;
       try {
-        Replace(files, twin, staged.path, file, staged.input, stuck, ui);
+        staged.holding = Replace(files, twin, staged.path, file, staged.input, stuck, ui);
       } catch (const KvoError&) {
         if (stuck) twin.clear();  // holds the changed file now
         throw;
@@ -431,7 +438,10 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     }
     throw;
   }
-  staged.restoring.reset();  // only read, and now under the name again
+  // Only read. Where its second name took the file's name, its lock is the
+  // name's, kept until the backup is gone (as the copy's is in holding): a
+  // conversion starting sooner would take the backup for its own.
+  if (!linked) staged.restoring.reset();
 }
 
 void DropBackup(Files& files, Staged& staged) {

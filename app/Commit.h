@@ -53,6 +53,9 @@ struct Staged {
   // Undo: the backup as it was compared, removed once the original is back
   // under the file's name and that is on the disk.
   std::optional<platform::FileIdentity> backupToDrop;
+  // Undo: the lock on the copy that took the file's name, held (as
+  // restoring is where a second name took it) until the backup is gone.
+  std::unique_ptr<platform::InputFile> holding;
 };
 
 // Whether path is its own backup name, as the folder compares names: the
@@ -107,7 +110,8 @@ void RollBack(platform::Files& files, Staged& staged);
 void PutBack(platform::Files& files, Staged& staged, UserInterface& ui);
 
 // Undo's second step, once the folder is flushed: the backup goes, if it is
-// still what was compared. Quiet: a backup left is the original's twin.
+// still what was compared. Quiet: a backup left is the original's twin. The
+// file's name stays locked until the caller lets go of staged's files.
 void DropBackup(platform::Files& files, Staged& staged);
 
 // A backup whose file is missing (a run ended on a disk where a rename over

@@ -137,8 +137,12 @@ void RestoreGroup(Files& files, std::vector<Member>& group, std::vector<FileResu
     }
     if (dropped) ConfirmFolder(files, folder, members, results, kUndoNotSyncedText);
   }
+  // Only now, the backups gone and that on the disk, may another run open
+  // the files.
   for (Member& m : group) {
-    if (m.staged.input) releaser.Add(std::move(m.staged.input));
+    for (auto* held : {&m.staged.input, &m.staged.restoring, &m.staged.holding}) {
+      if (*held) releaser.Add(std::move(*held));
+    }
   }
 }
 

@@ -637,6 +637,40 @@ TEST(Standing, LookingNeverMakesAConversionFail) {
 }
 #endif
 
+// A conversion started at any call of an undo of the same file finds the
+// file held until the undo is through, backup removal and flush included:
+// it never takes the backup the undo is removing for an interrupted run's,
+// and the original is never lost.
+TEST(Run, AConversionDuringAnUndoOfTheSameFileWaitsItsTurn) {
+  const auto v10 = SampleFile(12);
+  const auto v11 = Expected(v10);
+  for (const bool copies : {false, true}) {
+    for (long at = 1;; ++at) {
+      SCOPED_TRACE(testing::Message() << (copies ? "no second names, " : "") << "call " << at);
+      test::TempDir dir;
+      dir.Put("a.dat", v11);
+      dir.Put("a.old", v10);
+      test::FaultyFiles files, beside;
+      files.noHardLinks = beside.noHardLinks = copies;
+      std::vector<FileResult> during;
+      files.before = [&](long n, const std::string&) {
+        if (n != at) return;
+        test::FakeUi ui;
+        during = ConvertFiles(ui, beside, {{dir.Path("a.dat")}});
+      };
+      test::FakeUi ui;
+      RunOptions options;
+      options.operation = Operation::Undo;
+      const auto undo = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options);
+      if (during.empty()) break;  // past the undo's last call
+      EXPECT_NE(during.front().outcome, Outcome::Converted) << Explained(during.front());
+      ASSERT_EQ(undo.front().outcome, Outcome::Undone) << Explained(undo.front());
+      EXPECT_EQ(dir.Names(), (Names{"a.dat"}));
+      EXPECT_TRUE(dir.Get("a.dat") == v10) << "a.dat does not hold the original";
+    }
+  }
+}
+
 // A file with a second name (a hard link) in the folder: each name's line
 // says what that name holds afterwards, and undo works whichever name the
 // walk meets first, never blaming its own lock.
