@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -82,6 +84,21 @@ bool OwnerRefused(int error) {
 // every file, as the original has.
 bool ModeRefused(int error) {
   return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// A run's lock on a file: refused at once while another run holds it. A
+// look (status, verify) holds it shared for a moment only: that is waited
+// for, so that no look ever makes a run fail. (Bounded, should another
+// program keep a shared lock for good.)
+void LockForRun(int fd, const std::string& path) {
+  for (int tries = 0;; ++tries) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return;
+    if (errno != EWOULDBLOCK || tries == 10'000) Fail("lock", path);
+    // A shared lock of our own fails only where a run holds the file.
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) Fail("lock", path);
+    if (::flock(fd, LOCK_UN) != 0) Fail("lock", path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 class Fd {
@@ -344,7 +361,7 @@ class PosixFiles final : public Files {
     Fd fd = OpenRegular(path);
     // Like a share mode of 0: a second run, or another program taking the
     // same lock, cannot open the file meanwhile.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) Fail("lock", path);
+    LockForRun(fd.get(), path);
     // chattr +i or +a: not even root may rename or replace it.
     int flags = 0;
     if (::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 &&

@@ -187,6 +187,43 @@ TEST(SystemErrors, AFileSystemWithoutOwnersConvertsAndADiskErrorThereIsNoSuccess
   }
 }
 
+// A look (status, verify) holds a file for a moment only, and a conversion
+// that meets it then waits for it instead of failing: here the look is held
+// up at that moment for two seconds.
+TEST(SystemErrors, AConversionWaitsForALookAtTheSameFile) {
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
+  for (const char* look : {"--status", "--verify"}) {
+    SCOPED_TRACE(look);
+    test::TempDir dir;
+    dir.Put("a.dat", File(12, 100'000));
+    FILE* const looking = ::popen(("cd " + test::Quote(dir.Path("")) +
+                                   " && ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null "
+                                   "-e inject=flock:delay_exit=2000000:when=1 " +
+                                   KVO_CLI + " " + look + " a.dat")
+                                      .c_str(),
+                                  "r");
+    ASSERT_NE(looking, nullptr);
+    // Until the look holds the file, as the kernel lists its locks (a lock
+    // of the test's own would make the look fail); bounded, should it never.
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.Path("a.dat").c_str(), &st), 0);
+    const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+    bool held = false;
+    for (int tries = 0; !held && tries < 1'000'000; ++tries) {
+      std::ifstream locks("/proc/locks");
+      for (std::string line; !held && std::getline(locks, line);) {
+        held = line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos;
+      }
+    }
+    ASSERT_TRUE(held) << "the look never held the file";
+    const auto r = Cli(dir, "a.dat");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n");
+    EXPECT_EQ(::pclose(looking), 0);
+  }
+}
+
 // A folder flush that fails after the new files took their names: they are
 // converted, but the user is told that it may not be on the disk, and the
 // exit status is no success, whichever flush it was.
