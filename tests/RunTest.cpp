@@ -663,8 +663,17 @@ TEST(Run, AConversionDuringAnUndoOfTheSameFileWaitsItsTurn) {
       options.operation = Operation::Undo;
       const auto undo = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options);
       if (during.empty()) break;  // past the undo's last call
-      EXPECT_NE(during.front().outcome, Outcome::Converted) << Explained(during.front());
       ASSERT_EQ(undo.front().outcome, Outcome::Undone) << Explained(undo.front());
+      if (during.front().outcome == Outcome::Converted) {
+#ifndef _WIN32
+        ADD_FAILURE() << "converted while the undo held the file";
+#endif
+        // Windows lets go of the file at its rename, the undo's last: a
+        // conversion after it makes a backup of its own.
+        EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
+        EXPECT_TRUE(dir.Get("a.old") == v10) << "a.old does not hold the original";
+        continue;
+      }
       EXPECT_EQ(dir.Names(), (Names{"a.dat"}));
       EXPECT_TRUE(dir.Get("a.dat") == v10) << "a.dat does not hold the original";
     }
