@@ -33,14 +33,46 @@ const work = fs.mkdtempSync(path.join(os.tmpdir(), 'kvo-page-'));
 const step = (what) => console.log(`- ${what}`);
 
 // Every wait has a limit that names what it waited for: a hang is told as
-// one, at its place, long before the runner's own limit ends the test.
+// one, at its place, long before the runner's own limit ends the test, with
+// the browser's file calls that had not answered by then.
+const watched = new Set();  // pages whose file calls are watched
 const within = (what, promise, minutes = 4) => {
   let timer;
   const limit = new Promise((_, fail) => {
-    timer = setTimeout(() => fail(new Error(`no end in ${minutes} minutes: ${what}`)), minutes * 60000);
+    timer = setTimeout(async () => {
+      const pending = [];
+      for (const page of watched) pending.push(...await page.evaluate(() => window.kvoPending()).catch(() => []));
+      fail(new Error(`no end in ${minutes} minutes: ${what}; unanswered: ${pending.join(', ') || 'none'}`));
+    }, minutes * 60000);
   });
   return Promise.race([promise, limit]).finally(() => clearTimeout(timer));
 };
+// Notes each file call of the browser's that a page makes until it answers.
+async function watchCalls(page) {
+  watched.add(page);
+  page.on('close', () => watched.delete(page));
+  await page.evaluateOnNewDocument(() => {
+    const pending = new Map();
+    let next = 0;
+    const watch = (type, names) => {
+      for (const name of names) {
+        const call = type.prototype[name];
+        type.prototype[name] = function (...args) {
+          const id = next++;
+          pending.set(id, `${type.name}.${name}(${this.name || ''})`);
+          const result = call.apply(this, args);
+          return result instanceof Promise ? result.finally(() => pending.delete(id)) : (pending.delete(id), result);
+        };
+      }
+    };
+    watch(FileSystemFileHandle, ['getFile', 'createWritable', 'move']);
+    watch(FileSystemDirectoryHandle, ['getFileHandle', 'getDirectoryHandle', 'removeEntry']);
+    watch(FileSystemWritableFileStream, ['write', 'close', 'abort', 'seek']);
+    watch(Blob, ['arrayBuffer']);
+    watch(ReadableStreamBYOBReader, ['read']);
+    window.kvoPending = () => [...pending.values()];
+  });
+}
 
 // Until the condition holds in the page: checked at each change of the page,
 // in its own world (puppeteer's waits did not always come back here).
@@ -131,13 +163,16 @@ async function main() {
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
+  const browsers = [];  // each closed at the end, however the test ends
   const browser = await launch();
+  browsers.push(browser);
   const requests = [];  // every request a page makes after it loaded, but the tests' own
   const open = async (setup) => {
     const page = await browser.newPage();
     page.on('pageerror', (e) => console.log(`  the page: ${e.message}`));
     page.on('console', (m) => console.log(`  the page says: ${m.text()}`));
     await page.setViewport({ width: 1280, height: 720 });
+    await watchCalls(page);
     if (setup) await setup(page);
     await page.goto(url, { waitUntil: 'load' });
     await page.evaluate(() => navigator.serviceWorker.ready);
@@ -508,7 +543,9 @@ async function main() {
       served['large/gross.dat'] = large;
       const profile = path.join(work, 'profile-large');
       const filler = await launch(profile);
+      browsers.push(filler);
       const helping = await filler.newPage();
+      await watchCalls(helping);
       await helping.goto(`${url}helper.html`);
       await within(`the large file filled (${largeMb} MB)`, helping.evaluate(async () => {
         const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Gross', { create: true });
@@ -518,7 +555,9 @@ async function main() {
       await filler.close();
       step('  filled; converting');
       const own = await launch(profile);
+      browsers.push(own);
       const converting = await own.newPage();
+      await watchCalls(converting);
       await converting.goto(url, { waitUntil: 'load' });
       const said = await within(`the large file converted (${largeMb} MB)`, converting.evaluate(async () => {
         const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Gross');
@@ -596,7 +635,7 @@ async function main() {
     assert.deepEqual(requests, [], 'requests after the page loaded');
     console.log(`the table, in place, undo, a cut run, Abbrechen and saving: as the desktop tool; ${requests.length} requests after loading`);
   } finally {
-    await browser.close();
+    for (const b of browsers) await b.close().catch(() => {});
     server.close();
     fs.rmSync(work, { recursive: true, force: true });
   }
