@@ -43,8 +43,9 @@ std::string BoxText(const FileResult& result);
 std::string Sentence(std::string text);
 // A name or line as one line of text, on the command line and in the
 // browser: control characters (a newline in a file name would start a line
-// of its own, perhaps a forged one) and the backslash that marks them are
-// written as escapes.
+// of its own, perhaps a forged one; C1 ones a terminal acts on too), bytes
+// that are no UTF-8 and the backslash that marks them are written as
+// escapes.
 std::string Printable(const std::string& text);
 
 }  // namespace kvo

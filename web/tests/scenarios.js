@@ -3,17 +3,22 @@
 'use strict';
 const fs = require('node:fs');
 
-// Words split at spaces; "quoted words" may hold spaces and \xNN escapes.
+// Words split at spaces; "quoted words" may hold spaces and \xNN escapes,
+// bytes of UTF-8.
 function words(text) {
   const out = [];
-  let word = '', quoted = false, any = false;
+  let word = '', quoted = false, any = false, bytes = [];
   for (let i = 0; i < text.length; ++i) {
     const c = text[i];
+    if (bytes.length > 0 && !(quoted && c === '\\' && text[i + 1] === 'x')) {
+      word += Buffer.from(bytes).toString('utf8');
+      bytes = [];
+    }
     if (c === '"') {
       quoted = !quoted;
       any = true;
     } else if (quoted && c === '\\' && text[i + 1] === 'x') {
-      word += String.fromCharCode(parseInt(text.substr(i + 2, 2), 16));
+      bytes.push(parseInt(text.substr(i + 2, 2), 16));
       i += 3;
     } else if (!quoted && c === ' ') {
       if (any || word) out.push(word);
@@ -23,6 +28,7 @@ function words(text) {
       word += c;
     }
   }
+  if (bytes.length > 0) word += Buffer.from(bytes).toString('utf8');
   if (any || word) out.push(word);
   return out;
 }
