@@ -238,6 +238,12 @@ bool Preparation::HoldsOriginal(Staged& staged) {
     Header header{};
     ReadFully(*staged.input, header);
   } catch (const FileError& e) {
+    // The backup's name is taken by something that cannot be read (a link
+    // to nothing, a device): said of that name, not of the file.
+    if (e.problem() == platform::Problem::Missing || e.problem() == platform::Problem::NotRegular ||
+        e.problem() == platform::Problem::Folder) {
+      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
+    }
     throw KvoError(kBackupFailedText, platform::Reason(e));
   }
   return same;

@@ -207,7 +207,16 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
       f.file = std::move(file);
       return f;
     }
-    auto old = toChange ? files.OpenRead(backup) : files.OpenToLook(backup);
+    std::unique_ptr<InputFile> old;
+    try {
+      old = toChange ? files.OpenRead(backup) : files.OpenToLook(backup);
+    } catch (const FileError& e) {
+      // Something of the backup's name that cannot be read (a link to
+      // nothing, a device): the file is fine, its backup name is taken.
+      if (e.problem() == platform::Problem::TooManyOpen) throw;
+      if (e.problem() == platform::Problem::Locked) return Found(Standing::Busy, backupName);
+      return keeping(Found(Standing::ToConvert, BackupExistsDetail(backupName)));
+    }
     if (SameBytes(*file, *old)) {
       // Made by hand, or by a run on a disk without hard links: either way
       // the next run takes it as the backup.
