@@ -266,12 +266,16 @@ class PosixOutput final : public OutputFile {
   // On the lane's thread.
   void WriteNow(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-      const ssize_t n =
-          ::write(fd_.get(), bytes.data(), std::min<std::size_t>(bytes.size(), kChunk));
+      const std::size_t asked = std::min<std::size_t>(bytes.size(), kChunk);
+      const ssize_t n = ::write(fd_.get(), bytes.data(), asked);
       if (n < 0) {
         if (errno == EINTR) continue;
+        // A write cut short, then a failure: the disk is full, whatever the
+        // driver calls it (fusefat says "not permitted").
+        if (cutShort_ && errno != EFBIG && errno != EDQUOT) errno = ENOSPC;
         Fail("write", path_);  // EFBIG past a file-size limit, ENOSPC, EIO, ...
       }
+      cutShort_ = static_cast<std::size_t>(n) < asked;
       bytes = bytes.subspan(static_cast<std::size_t>(n));
       written_ += static_cast<std::uint64_t>(n);
     }
@@ -305,6 +309,7 @@ class PosixOutput final : public OutputFile {
   std::string path_;
   std::uint64_t device_;
   std::uint64_t written_ = 0, kicked_ = 0;  // the lane's
+  bool cutShort_ = false;                   // the lane's: the last write took less than asked
   Lane lane_;                               // gone before fd_: nothing is written to a closed file
 };
 

@@ -266,11 +266,13 @@ TEST(Contract, EveryRowWhereSecondNamesAndSwapsAreRefused) {
 // a loop device, where the driver wants a device).
 class FuseDisk {
  public:
-  FuseDisk(const std::string& make, const std::string& mount, bool device) {
+  FuseDisk(const std::string& make, const std::string& mount, bool device,
+           const std::string& size = "256M") {
     mountPoint_ = dir_.Path("m");
     fs::create_directory(mountPoint_);
     const std::string disk = device ? "$(losetup -f --show disk.img | tee loop)" : "disk.img";
-    ok_ = test::RunCommand(dir_.Path(""), "truncate -s 256M disk.img && " + make + " disk.img")
+    ok_ = test::RunCommand(dir_.Path(""),
+                           "truncate -s " + size + " disk.img && " + make + " disk.img")
                   .status == 0 &&
           test::RunCommand(dir_.Path(""), mount + " " + disk + " m").status == 0 &&
           test::RunCommand(dir_.Path(""), "mountpoint -q m").status == 0;
@@ -307,6 +309,31 @@ TEST(Contract, EveryRowOnFatThroughFuse) {
   FuseDisk disk("mkfs.vfat", "fusefat -o rw+", false);
   KVO_NEEDS(disk.ok(), "a FAT image mounted through FUSE");
   CheckAll({"fat", true, false}, disk.root() + "/w");
+}
+
+// A FAT disk that really fills up: fusefat cuts the last write short and
+// then says "not permitted"; the line says the disk is full, as --check does.
+TEST(Contract, AFullFatDiskThroughFuseIsNamedAsFull) {
+  KVO_NEEDS(::geteuid() == 0 && fs::exists("/dev/fuse") && Have("fusefat mkfs.vfat"),
+            "root, /dev/fuse and fusefat");
+  FuseDisk disk("mkfs.vfat", "fusefat -o rw+", false, "12M");
+  KVO_NEEDS(disk.ok(), "a FAT image mounted through FUSE");
+  const std::string path = disk.root() + "/a.dat";
+  const auto original = test::Contents("big/1");
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(original.data()),
+             static_cast<std::streamsize>(original.size()));
+  for (const char* option : {"--check", ""}) {
+    std::ostringstream out, err;
+    std::vector<std::string> args{path};
+    if (*option) args.insert(args.begin(), option);
+    test::FaultyFiles files;
+    EXPECT_EQ(RunCommandLine(args, files, out, err, nullptr), 1);
+    EXPECT_NE(err.str().find("Platz"), std::string::npos) << err.str();
+  }
+  EXPECT_EQ(test::Differences(Settled(disk.root()),
+                              {{test::Entry::File, "a.dat", "big/1", std::nullopt}}, false),
+            std::vector<std::string>{});
 }
 
 #endif
