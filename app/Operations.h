@@ -152,7 +152,8 @@ class Preparation {
   // Undo.cpp
   void StageUndo(FileResult& result, Staged& staged, const std::string& path,
                  std::unique_ptr<platform::FolderHold> folder, Finding& found);
-  void PrepareAlone(FileResult& result, Staged& staged, const std::string& backup);
+  void PrepareAlone(FileResult& result, Staged& staged, const std::string& backup,
+                    std::string path = {});
   bool DropTwin(const Finding& found, const std::string& backup);
 
   UserInterface& ui_;

@@ -35,7 +35,7 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
       }
       return;
     case Standing::BackupAlone:
-      PrepareAlone(result, staged, backup);
+      PrepareAlone(result, staged, backup, path);
       return;
     case Standing::NotData:  // a note named *.dat: not ours to undo
       Settle(result, Outcome::Examined, kNotDataText);
@@ -56,10 +56,12 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
   }
 }
 
-// A backup whose data file is missing: undo puts it back under the data
-// file's name; everything else says so, with that way out.
-void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::string& backup) {
-  const std::string path = backup.substr(0, backup.size() - 4) + ".dat";
+// A backup whose data file is missing: undo puts it back under the name
+// the file was asked for by (a backup found or named itself, as NAME.dat);
+// everything else says so, with that way out.
+void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::string& backup,
+                               std::string path) {
+  if (path.empty()) path = backup.substr(0, backup.size() - 4) + ".dat";
   const std::string detail = BackupAloneDetail(path, platform::NameOf(backup));
   result.standing = Standing::BackupAlone;
   if (options_.operation != Operation::Undo || options_.checkOnly) {
