@@ -132,8 +132,10 @@ class CommandLineUi final : public UserInterface {
 bool NameHere(platform::Files& files, const std::string& name) {
   try {
     return files.IdentityOf(name).has_value();
-  } catch (const platform::FileError&) {
-    return true;  // there, but not to be looked at
+  } catch (const platform::FileError& e) {
+    // A name the system calls invalid ("-?" on Windows) is no file; any
+    // other refusal means it is there, but not to be looked at.
+    return e.problem() != platform::Problem::Missing;
   }
 }
 

@@ -252,6 +252,9 @@ TEST(Cli, UsageErrorsAndHelp) {
        ""},
       {"-h", 0, "Aufruf: kvo-umsetzer-cli [--check|--status|--verify|--undo] DATEI|ORDNER...\n",
        ""},
+      // A name Windows calls invalid is no file of this folder.
+      {"-?", 0, "Aufruf: kvo-umsetzer-cli [--check|--status|--verify|--undo] DATEI|ORDNER...\n",
+       ""},
       {"--version", 0, "kvo-umsetzer-cli ", ""},
       // An empty folder says what the window says.
       {"leer", 0, "Keine Datei mit der Endung .dat gefunden\n", ""},
