@@ -483,6 +483,14 @@ void SyncFolder(Files& files, const std::string& folder) {
   }
 }
 
+void CheckReplaceable(Files& files, const Staged& staged) {
+  try {
+    files.CheckReplaceable(staged.path);
+  } catch (const FileError& e) {
+    throw KvoError(kOutputFailedText, platform::Reason(e));
+  }
+}
+
 void CheckCommittable(Files& files, const Staged& staged, std::uint64_t newSize) {
   try {
     if (!staged.resumed) files.CheckCreatable(staged.backup);
@@ -490,6 +498,7 @@ void CheckCommittable(Files& files, const Staged& staged, std::uint64_t newSize)
   } catch (const FileError& e) {
     throw KvoError(kBackupFailedText, CreateReason(e));
   }
+  CheckReplaceable(files, staged);
   const auto free = files.FreeBytes(platform::FolderOf(staged.path));
   if (free && *free < newSize) {
     throw KvoError(kOutputFailedText, NoRoomDetail(newSize, *free));

@@ -123,6 +123,10 @@ void RestoreAlone(platform::Files& files, Staged& staged);
 // all the files of a group in it. Throws KvoError.
 void SyncFolder(platform::Files& files, const std::string& folder);
 
+// Whether the new file will be let take the original's name: asked before
+// anything is made. Throws KvoError.
+void CheckReplaceable(platform::Files& files, const Staged& staged);
+
 // Whether the commit would be allowed to go ahead, without changing
 // anything: the backup name free (or holding the original already), the
 // folder able to take both new names, and room for a new file of newSize

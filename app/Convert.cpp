@@ -197,6 +197,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     return;
   }
 
+  CheckReplaceable(files_, staged);
   try {
     CreateTemporary(files_, staged);
   } catch (const FileError& e) {

@@ -176,6 +176,10 @@ class Files {
   // Throws FileError when a file of this name could not be made in its
   // folder (no write access, a name too long), without making one.
   virtual void CheckCreatable(const std::string& path) = 0;
+  // Throws FileError where the system would refuse to rename over path or
+  // remove it (another user's file in a shared folder, one with the sticky
+  // bit), without changing anything.
+  virtual void CheckReplaceable(const std::string& path) = 0;
   // How many bytes the folder's file system can still take; nothing when
   // the system does not say.
   virtual std::optional<std::uint64_t> FreeBytes(const std::string& folder) = 0;

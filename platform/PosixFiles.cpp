@@ -548,6 +548,22 @@ class PosixFiles final : public Files {
     }
   }
 
+  void CheckReplaceable(const std::string& path) override {
+    // With the sticky bit, only the file's owner, the folder's or root may
+    // rename over a name or remove it: a run would make a backup's second
+    // name it could neither use nor take back.
+    struct stat folder {
+    }, file{};
+    if (::geteuid() == 0 || ::stat(FolderOf(path).c_str(), &folder) != 0 ||
+        (folder.st_mode & S_ISVTX) == 0 || ::stat(path.c_str(), &file) != 0) {
+      return;  // what cannot be looked at is left to the rename to say
+    }
+    if (file.st_uid != ::geteuid() && folder.st_uid != ::geteuid()) {
+      errno = EPERM;
+      Fail("replace", path);
+    }
+  }
+
   std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
     struct statvfs fs {};
     if (::statvfs(folder.c_str(), &fs) != 0) return std::nullopt;

@@ -332,7 +332,7 @@ TEST(Contract, AFullFatDiskThroughFuseIsNamedAsFull) {
     EXPECT_NE(err.str().find("Platz"), std::string::npos) << err.str();
   }
   EXPECT_EQ(test::Differences(Settled(disk.root()),
-                              {{test::Entry::File, "a.dat", "big/1", std::nullopt}}, false),
+                              {{test::Entry::File, "a.dat", "big/1", std::nullopt, false}}, false),
             std::vector<std::string>{});
 }
 

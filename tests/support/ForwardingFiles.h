@@ -48,6 +48,7 @@ class ForwardingFiles : public platform::Files {
     return real_.List(folder);
   }
   void CheckCreatable(const std::string& path) override { real_.CheckCreatable(path); }
+  void CheckReplaceable(const std::string& path) override { real_.CheckReplaceable(path); }
   std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
     return real_.FreeBytes(folder);
   }

@@ -62,15 +62,16 @@ std::vector<std::string> Words(const std::string& text, int line) {
 Entry ParseEntry(const std::string& word, int line) {
   Entry e;
   if (const auto at = word.find("=>"); at != std::string::npos) {
-    e = {Entry::HardLink, word.substr(0, at), word.substr(at + 2), {}};
+    e = {Entry::HardLink, word.substr(0, at), word.substr(at + 2), {}, false};
   } else if (const auto arrow = word.find("->"); arrow != std::string::npos) {
-    e = {Entry::Link, word.substr(0, arrow), word.substr(arrow + 2), {}};
+    e = {Entry::Link, word.substr(0, arrow), word.substr(arrow + 2), {}, false};
   } else if (const auto eq = word.find('='); eq != std::string::npos) {
-    e = {Entry::File, word.substr(0, eq), word.substr(eq + 1), {}};
+    e = {Entry::File, word.substr(0, eq), word.substr(eq + 1), {}, false};
   } else if (word.find('/') != std::string::npos) {
-    e = {Entry::Folder, word.substr(0, word.find_last_of('/')), "", {}};
+    e = {Entry::Folder, word.substr(0, word.find_last_of('/')), "", {}, false};
     if (const auto mode = word.find('@', e.name.size()); mode != std::string::npos) {
       e.mode = static_cast<unsigned>(std::stoul(word.substr(mode + 1), nullptr, 8));
+      e.roots = word.ends_with(":root");
     }
     return e;
   } else {
@@ -79,6 +80,7 @@ Entry ParseEntry(const std::string& word, int line) {
   if (e.kind == Entry::File) {
     if (const auto mode = e.contents.find('@'); mode != std::string::npos) {
       e.mode = static_cast<unsigned>(std::stoul(e.contents.substr(mode + 1), nullptr, 8));
+      e.roots = e.contents.ends_with(":root");
       e.contents.resize(mode);
     }
     Contents(e.contents);  // a fault in the table shows here, with its line
@@ -302,6 +304,9 @@ void Build(const std::string& folder, const std::vector<Entry>& entries,
     if (::chown(folder.c_str(), *owner, *owner) != 0) throw std::runtime_error("cannot give away");
   }
   for (const Entry& e : entries) {
+    if (e.roots && ::lchown(ToUtf8(root / FromUtf8(e.name)).c_str(), 0, 0) != 0) {
+      throw std::runtime_error("cannot give to root: " + e.name);
+    }
     if (e.mode) ::chmod(ToUtf8(root / FromUtf8(e.name)).c_str(), *e.mode);
   }
 #else

@@ -32,6 +32,7 @@ struct Entry {
   std::string name;              // relative, '/' between folders
   std::string contents;          // File: its expression; HardLink, Link: the other name
   std::optional<unsigned> mode;  // as given after '@'
+  bool roots = false;            // "@MODE:root": root's, among a plain user's files
 };
 
 struct Line {
