@@ -119,6 +119,24 @@ std::string DetailOf(const std::exception_ptr& error) {
   }
 }
 
+// What a second name of a file converted or undone holds, read once the
+// group is through: a second name in the folder keeps the file it had, but
+// a path through a link to the folder or another mount of it shows what the
+// first now holds. The line says "weiterhin" only where that is so.
+void SayWhatASecondNameHolds(Files& files, FileResult& r) {
+  if (r.outcome != Outcome::SameFile || r.detail.empty()) return;
+  try {
+    const auto in = files.OpenToLook(r.path);
+    Header header{};
+    const char* version = ReadFully(*in, header) == header.size() ? VersionName(header) : nullptr;
+    in->Close();
+    if (version != nullptr && r.detail == SameFileDetail(version)) return;
+  } catch (const FileError&) {
+    // Not to be read now: nothing said of it rather than something untrue.
+  }
+  r.detail.clear();
+}
+
 // A group's commit, as its operation makes it.
 void CommitGroup(Files& files, std::vector<Member>& group, std::vector<FileResult>& results,
                  Releaser& releaser, UserInterface& ui) {
@@ -237,7 +255,15 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     // Cancelled: the files begun are finished, the rest is not begun. A
     // signal rolls back what has not changed names yet.
     CommitGroup(files, group, results, releaser, ui);
-    for (std::size_t i = first; i < next; ++i) ui.FileDone(results[i]);
+    bool released = false;  // this run's own locks, which a look would meet
+    for (std::size_t i = first; i < next; ++i) {
+      if (results[i].outcome == Outcome::SameFile && !results[i].detail.empty() && !released) {
+        releaser.WaitUntilHolding(0);
+        released = true;
+      }
+      SayWhatASecondNameHolds(files, results[i]);
+      ui.FileDone(results[i]);
+    }
   }
   ui.Progress(next, total, "");
   return results;
