@@ -146,18 +146,23 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     return line;
   }
   if (operation == Operation::Undo) {
-    std::size_t undone = 0, original = 0, backups = 0, notes = 0, failed = 0;
+    std::size_t undone = 0, unconfirmed = 0, original = 0, backups = 0, same = 0, notes = 0,
+                failed = 0;
     for (const FileResult& r : results) {
       const bool examined = r.outcome == Outcome::Examined;  // nothing to undo
       undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
+      unconfirmed += r.outcome == Outcome::Unconfirmed;
+      same += r.outcome == Outcome::SameFile;
       backups += examined && r.standing == Standing::Backup;
       notes += examined && r.standing == Standing::NotData;
       original += examined && r.standing != Standing::Backup && r.standing != Standing::NotData;
       failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
     }
     add(undone, "rückgängig gemacht", true);
+    add(unconfirmed, "davon vielleicht nicht sicher auf der Platte");
     add(original, "schon auf Version 1.0");
     add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
+    add(same, "doppelt genannt");
     add(notes, "nicht im Datenformat");
     add(notBegun, "nicht begonnen");
     add(failed, "nicht rückgängig gemacht", true);
@@ -176,23 +181,38 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
                 : what,
         standing == Standing::Damaged);
   }
+  std::size_t same = 0;
+  for (const FileResult& r : results) same += r.outcome == Outcome::SameFile;
+  add(same, "doppelt genannt");
   add(notBegun, "nicht begonnen");
   return line;
 }
 
 std::string SummaryText(const std::vector<FileResult>& results) {
   if (!results.empty() && results.front().operation == Operation::Undo) {
-    std::size_t undone = 0, failed = 0, notBegun = 0;
+    // As the command line counts: a file undone whose flush failed is
+    // undone, and among those that may not be on the disk.
+    std::size_t undone = 0, unconfirmed = 0, same = 0, failed = 0, notBegun = 0;
     for (const FileResult& r : results) {
       undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
-      failed += IsProblem(r);
+      unconfirmed += r.outcome == Outcome::Unconfirmed;
+      same += r.outcome == Outcome::SameFile;
+      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
       notBegun += r.outcome == Outcome::NotReached;
     }
     std::string text = Files(undone) + " rückgängig gemacht" +
                        (undone == 0   ? "."
                         : undone == 1 ? ", sie hat wieder Version 1.0."
                                       : ", sie haben wieder Version 1.0.");
+    if (same > 0) {
+      text += "\n" + Files(same) + (same == 1 ? " war" : " waren") +
+              " nur ein weiterer Name einer dieser Dateien.";
+    }
     if (notBegun > 0) text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
+    if (unconfirmed > 0) {
+      text += "\n" + Files(unconfirmed) + " davon " + (unconfirmed == 1 ? "ist" : "sind") +
+              " vielleicht nicht sicher auf der Platte:";
+    }
     if (failed > 0) text += "\n" + Files(failed) + " nicht rückgängig gemacht:";
     return text;
   }

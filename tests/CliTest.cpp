@@ -90,8 +90,8 @@ TEST(Cli, AnUndoClearsWhatACutRunLeftBesideASecondName) {
   EXPECT_EQ(undo.out,
             "a.dat: Schon auf Version 1.0, nichts rückgängig zu machen\n"
             "b.dat: Dieselbe Datei wie a.dat (dieser Name hat weiterhin Version 1.0)\n"
-            "Zusammenfassung: 0 rückgängig gemacht, 1 schon auf Version 1.0, 0 nicht rückgängig "
-            "gemacht\n");
+            "Zusammenfassung: 0 rückgängig gemacht, 1 schon auf Version 1.0, 1 doppelt genannt, 0 "
+            "nicht rückgängig gemacht\n");
   EXPECT_EQ(undo.status, 0);
   EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "b.dat"}));
 }

@@ -774,6 +774,29 @@ TEST(Standing, VerifySaysWhereTheFileFirstDiffers) {
   }
 }
 
+// One tally for undo in the command line's line and the windows' box: a
+// file whose flush failed is undone and among those that may not be on the
+// disk, never also not undone; a second name is counted as the conversion
+// counts it.
+TEST(Messages, UndoIsCountedAsTheCommandLineCountsIt) {
+  std::vector<FileResult> results(4);
+  for (FileResult& r : results) r.operation = Operation::Undo;
+  results[0].outcome = Outcome::Undone;
+  results[1].outcome = Outcome::Unconfirmed;
+  results[1].message = kUndoNotSyncedText;
+  results[2].outcome = Outcome::SameFile;
+  results[3].outcome = Outcome::Failed;
+  results[3].message = ErrorBoxText(kNotUndoneText);
+  EXPECT_EQ(CountsLine(results, Operation::Undo, false),
+            "2 rückgängig gemacht, 1 davon vielleicht nicht sicher auf der Platte, 1 doppelt "
+            "genannt, 1 nicht rückgängig gemacht");
+  EXPECT_EQ(SummaryText(results),
+            "2 Dateien rückgängig gemacht, sie haben wieder Version 1.0.\n"
+            "1 Datei war nur ein weiterer Name einer dieser Dateien.\n"
+            "1 Datei davon ist vielleicht nicht sicher auf der Platte:\n"
+            "1 Datei nicht rückgängig gemacht:");
+}
+
 TEST(Messages, ShapeWhatTheUserReads) {
   EXPECT_EQ(ErrorBoxText("Kann Backup Datei nicht erzeugen"), "Kann Backup Datei nicht erzeugen.");
   EXPECT_EQ(ErrorBoxText("Schon da."), "Schon da.");
