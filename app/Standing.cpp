@@ -145,7 +145,7 @@ bool SameBytes(InputFile& a, InputFile& b) {
 }
 
 Finding Examine(Files& files, const std::string& path, const std::string& backup, TableSets& tables,
-                std::unique_ptr<InputFile> file, bool toChange) {
+                std::unique_ptr<InputFile> file, bool toChange, int again) {
   const std::string backupName = platform::NameOf(backup);
   try {
     try {
@@ -202,6 +202,13 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     // The original under both names: what a conversion leaves when it ends
     // between its backup and its rename.
     if (kept->SameFile(file->Identity())) {
+      // A look beside a conversion that took the name meanwhile saw the
+      // original under both names for a moment: looked at again, as it is.
+      const auto now = files.IdentityOf(path);
+      if (!toChange && (!now || !now->SameFile(file->Identity())) && again > 0) {
+        file.reset();
+        return Examine(files, path, backup, tables, nullptr, toChange, again - 1);
+      }
       Finding f = Found(Standing::Interrupted);
       f.backupIsTwin = true;
       f.file = std::move(file);

@@ -27,10 +27,11 @@ struct Finding {
 // where file is given) and its backup. Changes nothing; KvoError and
 // FileError do not escape, but for a FileError of Problem::TooManyOpen,
 // which is no fault of the file. With toChange both files are opened and
-// locked as for undo; otherwise they are only looked at, kept from no one.
+// locked as for undo; otherwise they are only looked at, kept from no one,
+// and looked at again (up to again times) where a run changed them meanwhile.
 Finding Examine(platform::Files& files, const std::string& path, const std::string& backup,
                 TableSets& tables, std::unique_ptr<platform::InputFile> file = nullptr,
-                bool toChange = false);
+                bool toChange = false, int again = 2);
 
 // Whether a and b hold the same bytes, each read from its start.
 bool SameBytes(platform::InputFile& a, platform::InputFile& b);
