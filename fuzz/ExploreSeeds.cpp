@@ -4,8 +4,11 @@
 // current folder, to be kept in fuzz/explore-found. With --write, writes
 // COUNT seeded inputs into a folder instead: a start for the guided search,
 // which from nothing spends its first minutes on inputs of a few bytes.
+// With --replay, runs the inputs in the files named, as ctest does with the
+// kept ones: a promise broken again ends it.
 //   explore-seeds FIRST-SEED SECONDS
 //   explore-seeds --write FOLDER FIRST-SEED COUNT
+//   explore-seeds --replay FILE...
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -59,6 +62,22 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
+    return 0;
+  }
+  if (argc > 1 && std::string(argv[1]) == "--replay") {
+    for (int i = 2; i < argc; ++i) {
+      std::FILE* f = std::fopen(argv[i], "rb");
+      if (f == nullptr) {
+        std::perror(argv[i]);
+        return 1;
+      }
+      std::vector<std::uint8_t> kept;
+      for (int c; (c = std::fgetc(f)) != EOF;) kept.push_back(static_cast<std::uint8_t>(c));
+      std::fclose(f);
+      std::fprintf(stderr, "%s\n", argv[i]);
+      LLVMFuzzerTestOneInput(kept.data(), kept.size());
+    }
+    std::printf("%d kept inputs replayed, every promise kept\n", argc - 2);
     return 0;
   }
   std::uint64_t seed = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
