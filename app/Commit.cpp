@@ -133,13 +133,6 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface&
   try {
     ui.Reached(Step::Backup, staged.path);
     files.RenameNoReplace(copy, staged.backup);
-  } catch (const FileError&) {
-    RemoveQuietly(files, copy);
-    // Another program took the name meanwhile: said as if it had been there.
-    if (files.IdentityOf(staged.backup)) {
-      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
-    }
-    throw;
   } catch (...) {
     RemoveQuietly(files, copy);
     throw;
@@ -343,6 +336,14 @@ void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
     }
   } catch (const FileError& e) {
     Abandon(files, staged);
+    // Another program took the name meanwhile: said as if it had been there.
+    bool taken = false;
+    try {
+      taken = !staged.backupMade && files.IdentityOf(staged.backup);
+    } catch (const FileError&) {
+    }
+    if (taken)
+      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
     throw KvoError(kBackupFailedText, platform::Reason(e));
   } catch (const KvoError&) {
     Abandon(files, staged);

@@ -142,6 +142,13 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
     throw KvoError(kBackupFailedText, kBusyDetail);
   }
+  // Another file of this run takes this backup name already: refused before
+  // anything is made, naming both.
+  const auto [taken, fresh] = backupsTaken_.emplace(staged.backup, path);
+  if (!fresh && taken->second != path) {
+    throw KvoError(kBackupFailedText, BackupTakenDetail(platform::NameOf(staged.backup),
+                                                        platform::NameOf(taken->second)));
+  }
   // The backup name is checked first, to spare the work, and again by the
   // link or rename, which never replaces a file.
   if (const auto backup = IdentityOf(staged.backup)) {

@@ -112,6 +112,10 @@ std::string BackupExistsDetail(const std::string& backup) {
   return backup + " gibt es schon";
 }
 
+std::string BackupTakenDetail(const std::string& backup, const std::string& other) {
+  return backup + " wird schon die Sicherung von " + other;
+}
+
 std::string ErrorBoxText(std::string_view text) {
   std::string out(text);
   if (out.empty() || static_cast<unsigned char>(out.back()) > '.') out += '.';

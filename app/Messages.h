@@ -95,6 +95,9 @@ std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t reco
                              const std::string& backup);
 // "NAME.old gibt es schon".
 std::string BackupExistsDetail(const std::string& backup);
+// "NAME.old wird schon die Sicherung von OTHER": two files of this run would
+// share one backup name.
+std::string BackupTakenDetail(const std::string& backup, const std::string& other);
 
 // What status (or verify) says of a file that stands so.
 const char* StandingText(Standing standing, Operation operation);

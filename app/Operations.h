@@ -167,6 +167,9 @@ class Preparation {
   std::map<std::size_t, std::pair<std::string, const char*>> planned_;
   // A file read whole.
   Scratch whole_;
+  // The backup names this run's conversions take, and whose each is: two
+  // files of one name but its case (x.dat, x.DAT) would share one.
+  std::map<std::string, std::string> backupsTaken_;
 };
 
 // Lets go of the files that undo replaced, on a thread of its own: freeing a

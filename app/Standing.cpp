@@ -220,8 +220,8 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     } catch (const FileError& e) {
       // Something of the backup's name that cannot be read (a link to
       // nothing, a device): the file is fine, its backup name is taken.
+      // (Held, too, it is no backup of this file's: another's, at work.)
       if (e.problem() == platform::Problem::TooManyOpen) throw;
-      if (e.problem() == platform::Problem::Locked) return Found(Standing::Busy, backupName);
       return keeping(Found(Standing::ToConvert, BackupExistsDetail(backupName)));
     }
     if (SameBytes(*file, *old)) {
