@@ -222,6 +222,12 @@
     return new Uint8Array(await blob.slice(offset, offset + length).arrayBuffer());
   }
 
+  // How long a read of the browser's may go unanswered before it is given
+  // up (seen, rarely, on a busy machine: a stream's read that never came
+  // back) and its window read in one call instead.
+  let stallMs = 10000;
+  const STALLED = Symbol('stalled');
+
   // A large file's windows, read one after the other into one buffer that
   // goes round: a new buffer for each window would pile up faster than the
   // browser frees them, and memory would grow with the file. A read
@@ -243,7 +249,19 @@
       if (!this.buffer || this.buffer.byteLength < length) this.buffer = new ArrayBuffer(length);
       let filled = 0;
       while (filled < length) {
-        const { value, done } = await this.reader.read(new Uint8Array(this.buffer, filled, length - filled));
+        let timer;
+        const answer = await Promise.race([
+          this.reader.read(new Uint8Array(this.buffer, filled, length - filled)),
+          new Promise((ok) => { timer = setTimeout(() => ok(STALLED), stallMs); }),
+        ]).finally(() => clearTimeout(timer));
+        if (answer === STALLED) {
+          // The buffer is the stream's now; the next read starts afresh.
+          this.close();
+          this.buffer = null;
+          this.at = -1;
+          return slice(this.blob, offset, length);
+        }
+        const { value, done } = answer;
         if (done) break;
         this.buffer = value.buffer;  // handed back, moved
         filled += value.byteLength;

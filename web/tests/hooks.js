@@ -1,6 +1,7 @@
   // The test build's own, never in the page users get: its tests act at each
-  // step of a file (window.kvoReached), undo files they name, and grow the
-  // core's memory as another file's job would.
+  // step of a file (window.kvoReached), undo files they name, grow the
+  // core's memory as another file's job would, and wait less for a read
+  // that never answers.
   reached = async (step, item) => {
     if (window.kvoReached) await window.kvoReached(step, item.path);
   };
@@ -14,3 +15,4 @@
     return window.kvoLastRun;
   };
   window.kvoGrowMemory = () => core._free(core._malloc(core.HEAPU8.length));
+  window.kvoStallAfter = (ms) => { stallMs = ms; };

@@ -530,6 +530,31 @@ async function main() {
       sameTree(await take('Wachsen'), desktop(large, 'wachsen').after, 'the memory grown');
     }
 
+    step('a large file whose read never answers once');
+    {
+      // A read of the browser's that never comes back is given up, and the
+      // file still converts whole.
+      const large = { 'gross.dat': generated('big/61') };
+      await put('Stockt', serve(large, 'stockt'));
+      const said = await within('the large file whose read stalled', page.evaluate(async () => {
+        const read = ReadableStreamBYOBReader.prototype.read;
+        let calls = 0;
+        ReadableStreamBYOBReader.prototype.read = function (...args) {
+          return ++calls === 2 ? new Promise(() => {}) : read.apply(this, args);
+        };
+        window.kvoStallAfter(500);
+        try {
+          const dir = await (await navigator.storage.getDirectory()).getDirectoryHandle('Stockt');
+          return await window.kvoConvertFiles(dir, ['gross.dat']);
+        } finally {
+          ReadableStreamBYOBReader.prototype.read = read;
+          window.kvoStallAfter(10000);
+        }
+      }));
+      assert.deepEqual(said.lines, [{ problem: false, text: 'gross.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old' }]);
+      sameTree(await take('Stockt'), desktop(large, 'stockt').after, 'a read that never answered');
+    }
+
     // ---- a large file in bounded memory -----------------------------------------
     step('a large file in bounded memory');
     {
