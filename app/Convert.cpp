@@ -8,8 +8,8 @@
 
 namespace kvo::run {
 
-// Whether the original still holds the bytes and the place it had when it
-// was opened: a file cut short meanwhile reads as incomplete.
+// Whether the original changed since it was opened (its bytes, or which
+// file its name holds): a file cut short meanwhile reads as incomplete.
 bool ChangedSince(Files& files, const std::string& path, const platform::InputFile& in) {
   try {
     const auto now = files.IdentityOf(path);
