@@ -100,6 +100,26 @@ bool IsProblem(const FileResult& r) {
   }
 }
 
+namespace {
+
+// What every operation counts alike, once for the command line's line and
+// the windows' sentences: a file whose flush failed is done, and among those
+// that may not be on the disk, never also a failure.
+struct Tally {
+  std::size_t done = 0, unconfirmed = 0, same = 0, notBegun = 0, failed = 0;
+  explicit Tally(const std::vector<FileResult>& results) {
+    for (const FileResult& r : results) {
+      done += Good(r);
+      unconfirmed += r.outcome == Outcome::Unconfirmed;
+      same += r.outcome == Outcome::SameFile;
+      notBegun += r.outcome == Outcome::NotReached;
+      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
+    }
+  }
+};
+
+}  // namespace
+
 std::string CountsLine(const std::vector<FileResult>& results, Operation operation,
                        bool checkOnly) {
   // In the order a user reads a folder's story: to do, done, changed since,
@@ -122,50 +142,40 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     if (n == 0 && !always) return;
     line += (line.empty() ? "" : ", ") + std::to_string(n) + " " + what;
   };
-  // Files a cancel kept the run from: said, so that nobody takes the counts
-  // for the whole.
-  std::size_t notBegun = 0;
-  for (const FileResult& r : results) notBegun += r.outcome == Outcome::NotReached;
+  // (Files a cancel kept the run from are said, so that nobody takes the
+  // counts for the whole.)
+  const Tally tally(results);
   if (operation == Operation::Convert) {
-    std::size_t good = 0, unconfirmed = 0, already = 0, same = 0, alone = 0, failed = 0;
+    std::size_t already = 0, alone = 0;
     for (const FileResult& r : results) {
-      good += Good(r);
-      unconfirmed += r.outcome == Outcome::Unconfirmed;
       already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
-      same += r.outcome == Outcome::SameFile;
       alone += r.outcome == Outcome::Examined;  // a backup without its file
-      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
     }
-    add(good, checkOnly ? "umsetzbar" : "umgesetzt", true);
-    add(unconfirmed, "davon vielleicht nicht sicher auf der Platte");
+    add(tally.done, checkOnly ? "umsetzbar" : "umgesetzt", true);
+    add(tally.unconfirmed, "davon vielleicht nicht sicher auf der Platte");
     add(already, "schon auf Version 1.1");
-    add(same, "doppelt genannt");
+    add(tally.same, "doppelt genannt");
     add(alone, alone == 1 ? "Sicherung ohne Datei" : "Sicherungen ohne Datei");
-    add(notBegun, "nicht begonnen");
-    add(failed, checkOnly ? "nicht umsetzbar" : "nicht umgesetzt", true);
+    add(tally.notBegun, "nicht begonnen");
+    add(tally.failed, checkOnly ? "nicht umsetzbar" : "nicht umgesetzt", true);
     return line;
   }
   if (operation == Operation::Undo) {
-    std::size_t undone = 0, unconfirmed = 0, original = 0, backups = 0, same = 0, notes = 0,
-                failed = 0;
+    std::size_t original = 0, backups = 0, notes = 0;
     for (const FileResult& r : results) {
       const bool examined = r.outcome == Outcome::Examined;  // nothing to undo
-      undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
-      unconfirmed += r.outcome == Outcome::Unconfirmed;
-      same += r.outcome == Outcome::SameFile;
       backups += examined && r.standing == Standing::Backup;
       notes += examined && r.standing == Standing::NotData;
       original += examined && r.standing != Standing::Backup && r.standing != Standing::NotData;
-      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
     }
-    add(undone, "rückgängig gemacht", true);
-    add(unconfirmed, "davon vielleicht nicht sicher auf der Platte");
+    add(tally.done, "rückgängig gemacht", true);
+    add(tally.unconfirmed, "davon vielleicht nicht sicher auf der Platte");
     add(original, "schon auf Version 1.0");
     add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
-    add(same, "doppelt genannt");
+    add(tally.same, "doppelt genannt");
     add(notes, "nicht im Datenformat");
-    add(notBegun, "nicht begonnen");
-    add(failed, "nicht rückgängig gemacht", true);
+    add(tally.notBegun, "nicht begonnen");
+    add(tally.failed, "nicht rückgängig gemacht", true);
     return line;
   }
   for (const auto& [standing, what] : standings) {
@@ -181,25 +191,14 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
                 : what,
         standing == Standing::Damaged);
   }
-  std::size_t same = 0;
-  for (const FileResult& r : results) same += r.outcome == Outcome::SameFile;
-  add(same, "doppelt genannt");
-  add(notBegun, "nicht begonnen");
+  add(tally.same, "doppelt genannt");
+  add(tally.notBegun, "nicht begonnen");
   return line;
 }
 
 std::string SummaryText(const std::vector<FileResult>& results) {
   if (!results.empty() && results.front().operation == Operation::Undo) {
-    // As the command line counts: a file undone whose flush failed is
-    // undone, and among those that may not be on the disk.
-    std::size_t undone = 0, unconfirmed = 0, same = 0, failed = 0, notBegun = 0;
-    for (const FileResult& r : results) {
-      undone += r.outcome == Outcome::Undone || r.outcome == Outcome::Unconfirmed;
-      unconfirmed += r.outcome == Outcome::Unconfirmed;
-      same += r.outcome == Outcome::SameFile;
-      failed += r.outcome != Outcome::Unconfirmed && IsProblem(r);
-      notBegun += r.outcome == Outcome::NotReached;
-    }
+    const auto [undone, unconfirmed, same, notBegun, failed] = Tally(results);
     std::string text = Files(undone) + " rückgängig gemacht" +
                        (undone == 0   ? "."
                         : undone == 1 ? ", sie hat wieder Version 1.0."
