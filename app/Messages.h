@@ -44,6 +44,8 @@ inline constexpr const char* kInterruptedRunText =
 inline constexpr const char* kDamagedText = "Beschädigt oder nicht lesbar";
 inline constexpr const char* kNotDataText = "Keine Datendatei";
 inline constexpr const char* kBusyText = "Wird gerade bearbeitet";
+// A file another program (or another run) holds open, so it cannot be opened.
+inline constexpr const char* kHeldText = "Die Datei wird gerade von einem anderen Programm benutzt";
 inline constexpr const char* kVerifiedText = "stimmt";
 inline constexpr const char* kNotVerifiedText = "stimmt nicht";
 inline constexpr const char* kUndoneText = "Rückgängig gemacht, die Datei hat wieder Version 1.0";

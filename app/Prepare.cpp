@@ -117,9 +117,11 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
       Look(result, staged, path.empty() ? chosen : path, std::move(folder));
       return;
     }
-    Settle(result, Outcome::WrongVersion, kWrongVersionText);
+    // A file another program holds is no wrong version: say it is in use.
+    const bool held = e.problem() == platform::Problem::Locked;
+    Settle(result, Outcome::NotOpened, held ? kHeldText : kWrongVersionText);
     result.openProblem = e.problem();
-    if (e.problem() == platform::Problem::Locked && Leftovers::AnyFor(files_, path)) {
+    if (held && Leftovers::AnyFor(files_, path)) {
       result.detail = kBusyDetail;  // held by another run of this tool
     } else if (e.problem() == platform::Problem::Missing && !path.empty() &&
                IdentityOf(BackupPath(path))) {

@@ -36,7 +36,11 @@ namespace {
 // a failed conversion adds where the original is, which is under its name
 // unless another program changed it meanwhile.
 std::string Why(const FileResult& r) {
-  std::string why = !r.detail.empty() ? r.detail : r.openProblem ? ProblemText(*r.openProblem) : "";
+  // A held file's message says it already.
+  const bool held = r.openProblem == platform::Problem::Locked;
+  std::string why = !r.detail.empty()          ? r.detail
+                    : r.openProblem && !held ? ProblemText(*r.openProblem)
+                                             : "";
   if (r.operation == Operation::Convert && r.outcome == Outcome::Failed &&
       !r.message.starts_with(kChangedText)) {
     why = why.empty() ? kUnchangedFileText : Sentence(why) + " " + kUnchangedFileText;

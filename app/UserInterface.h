@@ -13,7 +13,7 @@ namespace kvo {
 
 enum class Outcome {
   Cancelled,         // nothing chosen, nothing touched
-  WrongVersion,      // not a version 1.0 file (or not to be opened); untouched
+  WrongVersion,      // not a version 1.0 file; untouched
   AlreadyConverted,  // a version 1.1 file; untouched
   Converted,         // version 1.1 under the chosen name, the original as .old
   Convertible,       // checked only: a conversion would succeed; nothing touched
@@ -26,6 +26,7 @@ enum class Outcome {
                      // folder's new names are on the disk
   Examined,          // status or verify: looked at, nothing changed
   Undone,            // the original is back under its name
+  NotOpened,         // not to be opened (missing, held, not a file); untouched
 };
 
 // What a run does to each file.

@@ -131,7 +131,7 @@ TEST(Cli, AFileHeldOpenByAnotherProcessIsNotTouched) {
     status = Cli(dir, "--status a.dat");
   }
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "a.dat: Falsche Dateiversion (von einem anderen Programm gesperrt)\n");
+  EXPECT_EQ(r.err, "a.dat: Die Datei wird gerade von einem anderen Programm benutzt\n");
   // Busy is a fact, not damage.
   EXPECT_EQ(status.status, 0);
   EXPECT_EQ(status.out, "a.dat: Wird gerade bearbeitet (von einem anderen Programm gesperrt)\n");

@@ -90,7 +90,7 @@ TEST(Hostile, RefusesWhatIsNotARegularFileWithoutWaiting) {
     c.make(dir.Path("a.dat"));
     const Names before = dir.Names();
     const FileResult r = ConvertOne(dir.Path("a.dat"));
-    EXPECT_EQ(r.outcome, Outcome::WrongVersion);
+    EXPECT_EQ(r.outcome, Outcome::NotOpened);
     EXPECT_EQ(r.message, kWrongVersionText);
     EXPECT_EQ(r.openProblem, c.problem);
     EXPECT_EQ(dir.Names(), before);
