@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "Digest.h"
 #include "Errors.h"
 #include "Messages.h"
 #include "Names.h"
@@ -52,6 +53,26 @@ void CheckUnchanged(Files& files, Staged& staged) {
     throw KvoError(kReadFailedText, platform::Reason(e));
   }
   if (!now || *now != Expected(staged)) {
+    RollBack(files, staged);
+    throw KvoError(kChangedText);
+  }
+}
+
+// The file's bytes still those the conversion read, where its identity
+// cannot show an edit that put the time back: read once more, through the
+// run's own lock.
+void CheckSameBytes(Files& files, Staged& staged) {
+  if (!staged.readDigest) return;
+  Digest now;
+  try {
+    staged.input->Rewind();
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    while (const std::size_t n = staged.input->Read(buffer)) now.Add(std::span(buffer).first(n));
+  } catch (const FileError& e) {
+    RollBack(files, staged);
+    throw KvoError(kReadFailedText, platform::Reason(e));
+  }
+  if (now.Value() != *staged.readDigest) {
     RollBack(files, staged);
     throw KvoError(kChangedText);
   }
@@ -355,6 +376,7 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   ui.Reached(Step::Replace, staged.path);
   // A program may have written to the file while its backup was made.
   CheckUnchanged(files, staged);
+  CheckSameBytes(files, staged);
   const platform::FileIdentity original = Expected(staged);
   // Windows replaces no open file: there the lock goes just before the file
   // changes names, and a rollback takes the lock again before it removes

@@ -41,6 +41,9 @@ struct Staged {
   // The original as its name must still show it, where that is no longer
   // input's identity: the backup's second name changed its change time.
   std::optional<platform::FileIdentity> expected;
+  // The fingerprint of the bytes the conversion read, where the disk keeps
+  // no change time: the last check reads the file again and compares.
+  std::optional<std::uint64_t> readDigest;
   std::unique_ptr<platform::OutputFile> output;  // open until flushed
   // The backup holds the original already: an earlier run was interrupted
   // after making it.

@@ -1,6 +1,7 @@
 // Convert (and check): a version 1.0 file read, converted and written beside
 // it; then the group's commit: its new files flushed together, the backups
 // made and flushed, the new files put in place.
+#include "Digest.h"
 #include "Interrupts.h"
 #include "Names.h"
 #include "Operations.h"
@@ -75,6 +76,7 @@ class MeteredSource final : public ByteSource {
     } catch (const FileError& e) {
       throw ReadFailed{platform::Reason(e)};
     }
+    if (digest) digest->Add(out.first(n));
     meter_.Add(n);
     return n;
   }
@@ -86,6 +88,9 @@ class MeteredSource final : public ByteSource {
       throw ReadFailed{platform::Reason(e)};
     }
   }
+
+  // Where set, takes every byte read.
+  Digest* digest = nullptr;
 
  private:
   ByteSource& in_;
@@ -211,11 +216,23 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     Rethrow(e);
   }
   try {
+    // Where the disk keeps no change time, the bytes read are fingerprinted
+    // for the last check: those of the pass the new file is made from.
+    std::optional<Digest> digest;
+    if (!staged.output->KeepsChangeTime()) digest.emplace().Add(header);
     ByteSource& in = fromTheStart();
+    if (whole && digest) digest->Add(*whole);
+    if (!whole && digest) metered.digest = &*digest;
     MeteredSink out(*staged.output, meter);
     // Counts other than the survey's: the file was written to meanwhile.
     if (ConvertDataFile0(in, &out, tables) != counts) throw KvoError(kChangedText);
     extra = in.Remaining();
+    if (!whole && digest) {
+      std::vector<std::uint8_t> rest(64 << 10);
+      while (in.Read(rest) != 0) {
+      }
+    }
+    if (digest) staged.readDigest = digest->Value();
     staged.output->Complete(*staged.input);
   } catch (const FileError& e) {
     Abandon(files_, staged);

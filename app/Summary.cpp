@@ -38,7 +38,7 @@ namespace {
 std::string Why(const FileResult& r) {
   // A held file's message says it already.
   const bool held = r.openProblem == platform::Problem::Locked;
-  std::string why = !r.detail.empty()          ? r.detail
+  std::string why = !r.detail.empty()        ? r.detail
                     : r.openProblem && !held ? ProblemText(*r.openProblem)
                                              : "";
   if (r.operation == Operation::Convert && r.outcome == Outcome::Failed &&

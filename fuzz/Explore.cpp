@@ -630,8 +630,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::create_directories(folder);
 
   // Inputs of 128 bytes or more also draw, from their front, what the
-  // explorer learnt later: owners, and names that ignore case. (The kept inputs are shorter and
-  // decode as they always did.)
+  // explorer learnt later: owners, names that ignore case, a disk without
+  // change time. (The kept inputs are shorter and decode as they always did.)
   const bool later = size >= 128;
   const auto front = [&](std::size_t choices) -> std::size_t {
     const auto b = later ? in.ConsumeBytes<std::uint8_t>(1) : std::vector<std::uint8_t>{};
@@ -643,9 +643,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool swaps = links && in.ConsumeBool();
   const bool twoDisks = in.ConsumeBool();
   const bool caseBlind = front(2) == 1;
+  // FAT and exFAT through FUSE: no second names, and no change time either.
+  const bool noChangeTime = !links && front(2) == 1;
   Say(std::string("disk: ") + (links ? "second names" : "no second names") +
       (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : "") +
-      (caseBlind ? ", names ignore case" : ""));
+      (caseBlind ? ", names ignore case" : "") + (noChangeTime ? ", no change time" : ""));
 
   // The folder.
   const int count = in.ConsumeIntegralInRange(1, 6);
@@ -818,6 +820,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kvo::test::FaultyFiles files(e.kind == Event::Fail ? e.call : 0);
     files.noHardLinks = !links;
     files.noExchange = !swaps;
+    files.noChangeTime = noChangeTime;
     if (e.kind == Event::Fail) {
       files.only = e.callKind;
       files.error = e.error;
@@ -1004,6 +1007,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kvo::test::FaultyFiles faultless;
     faultless.noHardLinks = !links;
     faultless.noExchange = !swaps;
+    faultless.noChangeTime = noChangeTime;
     CaseBlindFiles blindAgain(faultless);
     kvo::platform::Files& plain =
         caseBlind ? static_cast<kvo::platform::Files&>(blindAgain) : faultless;

@@ -111,6 +111,12 @@ class OutputFile : public ByteSink {
   virtual void SyncFileSystem() = 0;
   // Which file system holds the file; 0 where that cannot be told.
   virtual std::uint64_t Device() const = 0;
+  // Whether its file system keeps a change time of its own, found out on
+  // this file while it is new: its times are set back and then to now. Where
+  // the change time follows the modification time (FAT and exFAT through
+  // FUSE), a program that writes in place and puts the time back leaves the
+  // file's identity as it was.
+  virtual bool KeepsChangeTime() = 0;
   virtual void Close() = 0;
 };
 

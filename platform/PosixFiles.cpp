@@ -255,6 +255,18 @@ class PosixOutput final : public OutputFile {
     struct stat st {};
     return ::fstat(fd_.get(), &st) == 0 ? static_cast<std::uint64_t>(st.st_dev) : 0;
   }
+  bool KeepsChangeTime() override {
+    lane_.Wait();
+    // 2000-01-01, a moment FAT can hold and no run happens at; both times,
+    // as exfat-fuse sets none where one is left out.
+    const timespec past[2] = {{946684800, 0}, {946684800, 0}};
+    struct stat st {};
+    const bool set = ::futimens(fd_.get(), past) == 0 && ::fstat(fd_.get(), &st) == 0 &&
+                     st.st_mtim.tv_sec == past[1].tv_sec;
+    ::futimens(fd_.get(), nullptr);  // now again; a write sets it anyway
+    // Where the time could not be set back, nothing is known: not kept.
+    return set && st.st_ctim.tv_sec != st.st_mtim.tv_sec;
+  }
   void Close() override {
     lane_.Wait();
     fd_.Close(path_);

@@ -278,6 +278,19 @@ class Win32Output final : public OutputFile {
   // Windows flushes one file at a time.
   void SyncFileSystem() override { Sync(); }
   std::uint64_t Device() const override { return 0; }
+  bool KeepsChangeTime() override {
+    lane_.Wait();
+    // 2000-01-01 as FILETIME; FAT keeps no change time, NTFS does.
+    const ULARGE_INTEGER ticks{.QuadPart = 125911584000000000ULL};
+    const FILETIME past{ticks.LowPart, ticks.HighPart};
+    FILE_BASIC_INFO basic{};
+    const bool set = ::SetFileTime(h_.get(), nullptr, &past, &past) &&
+                     ::GetFileInformationByHandleEx(h_.get(), FileBasicInfo, &basic, sizeof basic);
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    ::SetFileTime(h_.get(), nullptr, &now, &now);
+    return set && basic.ChangeTime.QuadPart != basic.LastWriteTime.QuadPart;
+  }
   void Close() override {
     lane_.Wait();
     h_.Close(path_);

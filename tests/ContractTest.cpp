@@ -40,7 +40,7 @@ using test::Scenario;
 
 struct Surface {
   std::string name;
-  bool copies;  // no second names, no swaps: the backup is a copy
+  bool copies;  // as FAT: no second names, no swaps, no change time; the backup is a copy
   bool modes;   // keeps permission bits
 };
 
@@ -129,7 +129,7 @@ std::vector<std::string> LinesOf(const std::string& text) {
 Ran Run(const Scenario& row, const std::string& folder, const Surface& surface, bool event) {
   const auto once = [&](std::ostream& out, std::ostream& err, bool& fired) {
     test::FaultyFiles files;
-    files.noHardLinks = files.noExchange = surface.copies;
+    files.noHardLinks = files.noExchange = files.noChangeTime = surface.copies;
     Beside beside(row, folder, files);
     if (event && row.at && row.at->step == "start") beside.Do();
     const int status = RunCommandLine(row.run, files, out, err, event ? &beside : nullptr);
@@ -252,8 +252,18 @@ TEST(Contract, EveryRowUnderWine) {
 
 #else
 
+// What the file layer finds out about a disk's change time, on a new file.
+bool KeepsChangeTime(const std::string& folder) {
+  auto probe = platform::SystemFiles().CreateNew(folder + "/probe");
+  const bool kept = probe->KeepsChangeTime();
+  probe->Close();
+  fs::remove(folder + "/probe");
+  return kept;
+}
+
 TEST(Contract, EveryRowOnTheLocalDisk) {
   const test::TempDir dir;
+  EXPECT_TRUE(KeepsChangeTime(dir.Path("")));
   CheckAll({"local", false, true}, dir.Path("w"));
 }
 
@@ -300,6 +310,7 @@ TEST(Contract, EveryRowOnExfatThroughFuse) {
       "root, /dev/fuse and exfat-fuse");
   FuseDisk disk("mkfs.exfat", "mount.exfat-fuse", true);
   KVO_NEEDS(disk.ok(), "an exFAT image mounted through FUSE");
+  EXPECT_FALSE(KeepsChangeTime(disk.root()));
   CheckAll({"exfat", true, false}, disk.root() + "/w");
 }
 
@@ -308,6 +319,7 @@ TEST(Contract, EveryRowOnFatThroughFuse) {
             "root, /dev/fuse and fusefat");
   FuseDisk disk("mkfs.vfat", "fusefat -o rw+", false);
   KVO_NEEDS(disk.ok(), "a FAT image mounted through FUSE");
+  EXPECT_FALSE(KeepsChangeTime(disk.root()));
   CheckAll({"fat", true, false}, disk.root() + "/w");
 }
 

@@ -7,7 +7,9 @@ namespace {
 class FaultyInput final : public platform::InputFile {
  public:
   FaultyInput(std::unique_ptr<platform::InputFile> real, FaultyFiles& files)
-      : real_(std::move(real)), files_(files) {}
+      : real_(std::move(real)), files_(files), identity_(real_->Identity()) {
+    if (files.noChangeTime) identity_.changed = 0;
+  }
   std::size_t Read(std::span<std::uint8_t> out) override {
     files_.Call("read");
     return real_->Read(out);
@@ -21,12 +23,13 @@ class FaultyInput final : public platform::InputFile {
     files_.Call("rewind");
     real_->Rewind();
   }
-  const platform::FileIdentity& Identity() const override { return real_->Identity(); }
+  const platform::FileIdentity& Identity() const override { return identity_; }
   const platform::InputFile& real() const { return *real_; }
 
  private:
   std::unique_ptr<platform::InputFile> real_;
   FaultyFiles& files_;
+  platform::FileIdentity identity_;
 };
 
 class FaultyOutput final : public platform::OutputFile {
@@ -46,6 +49,7 @@ class FaultyOutput final : public platform::OutputFile {
     real_->KeepTimes(static_cast<const FaultyInput&>(from).real());
   }
   void Finish() override { real_->Finish(); }
+  bool KeepsChangeTime() override { return !files_.noChangeTime && real_->KeepsChangeTime(); }
   // Counted where the layer's SyncFiles is called.
   void Sync() override { real_->Sync(); }
   void SyncFileSystem() override { real_->SyncFileSystem(); }

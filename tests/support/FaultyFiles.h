@@ -37,6 +37,11 @@ class FaultyFiles : public ForwardingFiles {
   bool Exchange(const std::string& a, const std::string& b) override;
   void Remove(const std::string& path) override;
   bool RemoveUnlessHeld(const std::string& path) override;
+  std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
+    auto id = real_.IdentityOf(path);
+    if (id && noChangeTime) id->changed = 0;
+    return id;
+  }
   void SyncFolder(const std::string& folder) override;
   std::size_t OpenFilesAllowed() override {
     return openFilesAllowed != 0 ? openFilesAllowed : real_.OpenFilesAllowed();
@@ -67,6 +72,9 @@ class FaultyFiles : public ForwardingFiles {
   // Which file system a new file is on, by its path: a folder whose files
   // lie on several (0: the real one).
   std::function<std::uint64_t(const std::string&)> device;
+  // As a disk that keeps no change time (FAT, exFAT through FUSE): a file's
+  // identity shows none, and a new file says so.
+  bool noChangeTime = false;
 
  private:
   long failAt_;

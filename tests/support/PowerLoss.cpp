@@ -31,6 +31,7 @@ class RecordingOutput final : public platform::OutputFile {
     files_.Add({DiskOp::SyncAll, 0, {}, {}, {}, 0, real_->Device()});
   }
   std::uint64_t Device() const override { return real_->Device(); }
+  bool KeepsChangeTime() override { return real_->KeepsChangeTime(); }
   void Close() override { real_->Close(); }
   int inode() const { return inode_; }
 

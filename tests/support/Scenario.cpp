@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -444,6 +445,9 @@ void RewriteKeepingTime(const std::string& path) {
 #ifndef _WIN32
   struct stat before {};
   ::stat(path.c_str(), &before);
+  // FAT and exFAT through FUSE keep no change time: one rewrite is all.
+  struct statfs disk {};
+  const bool fuse = ::statfs(path.c_str(), &disk) == 0 && disk.f_type == 0x65735546;
 #endif
   auto bytes = Read(file);
   bytes[100] ^= 1;
@@ -459,7 +463,7 @@ void RewriteKeepingTime(const std::string& path) {
 #ifndef _WIN32
     struct stat now {};
     ::stat(path.c_str(), &now);
-    if (now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+    if (fuse || now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
         now.st_ctim.tv_nsec != before.st_ctim.tv_nsec) {
       return;
     }
