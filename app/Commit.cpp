@@ -50,11 +50,11 @@ void CheckUnchanged(Files& files, Staged& staged) {
     now = files.IdentityOf(staged.path);
   } catch (const FileError& e) {
     RollBack(files, staged);
-    throw KvoError(kReadFailedText, platform::Reason(e));
+    throw Failed(Failure::Read, platform::Reason(e));
   }
   if (!now || *now != Expected(staged)) {
     RollBack(files, staged);
-    throw KvoError(kChangedText);
+    throw Failed(Failure::Changed);
   }
 }
 
@@ -70,11 +70,11 @@ void CheckSameBytes(Files& files, Staged& staged) {
     while (const std::size_t n = staged.input->Read(buffer)) now.Add(std::span(buffer).first(n));
   } catch (const FileError& e) {
     RollBack(files, staged);
-    throw KvoError(kReadFailedText, platform::Reason(e));
+    throw Failed(Failure::Read, platform::Reason(e));
   }
   if (now.Value() != *staged.readDigest) {
     RollBack(files, staged);
-    throw KvoError(kChangedText);
+    throw Failed(Failure::Changed);
   }
 }
 
@@ -98,7 +98,7 @@ std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::stri
       // Otherwise nothing new can be named in this folder, and so neither
       // can a backup.
       const bool taken = files.IdentityOf(chosen).has_value();
-      if (!taken || attempt + 1 == kAttempts) throw KvoError(kBackupFailedText, CreateReason(e));
+      if (!taken || attempt + 1 == kAttempts) throw Failed(Failure::Backup, CreateReason(e));
     }
   }
 }
@@ -117,7 +117,7 @@ std::string CopyBeside(Files& files, platform::InputFile& from, const std::strin
       out->Write(std::span(buffer).first(n));
       copied += n;
     }
-    if (copied != from.Identity().size) throw KvoError(kChangedText);
+    if (copied != from.Identity().size) throw Failed(Failure::Changed);
     out->Complete(from);
     out->KeepTimes(from);
     platform::OutputFile* const flushed[] = {out.get()};
@@ -159,7 +159,7 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface&
     throw;
   }
   const auto made = files.IdentityOf(staged.backup);
-  if (!made) throw KvoError(kBackupFailedText, staged.backup);
+  if (!made) throw Failed(Failure::Backup, staged.backup);
   return *made;
 }
 
@@ -173,7 +173,7 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface&
 // before a rename: FUSE hides an open file under another name instead of
 // letting it go.
 //
-// Throws FileError when nothing has changed. Throws KvoError(kChangedText)
+// Throws FileError when nothing has changed. Throws Failed(Failure::Changed)
 // when the swap was undone; if even that failed, the names stay swapped,
 // stuck says so and the detail says where the changed file now is.
 // Returns the lock taken on the replacement where it was renamed, which
@@ -192,10 +192,10 @@ std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& re
         files.Exchange(replacement, path);
       } catch (const FileError&) {
         stuck = true;
-        throw KvoError(kChangedText,
-                       "die veränderte Datei steht nun unter " + platform::NameOf(replacement));
+        throw Failed(Failure::Changed,
+                     "die veränderte Datei steht nun unter " + platform::NameOf(replacement));
       }
-      throw KvoError(kChangedText);
+      throw Failed(Failure::Changed);
     }
     RemoveQuietly(files, replacement);  // a leftover is cleared by the next run
     return nullptr;
@@ -349,7 +349,7 @@ void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
       const auto now = files.IdentityOf(staged.backup);
       if (!now || !now->SameBytes(staged.input->Identity())) {
         RollBack(files, staged);
-        throw KvoError(kChangedText);
+        throw Failed(Failure::Changed);
       }
       staged.backupMade = staged.expected = *now;
     } else {
@@ -364,8 +364,8 @@ void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
     } catch (const FileError&) {
     }
     if (taken)
-      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
-    throw KvoError(kBackupFailedText, platform::Reason(e));
+      throw Failed(Failure::BackupTaken, BackupExistsDetail(platform::NameOf(staged.backup)));
+    throw Failed(Failure::Backup, platform::Reason(e));
   } catch (const KvoError&) {
     Abandon(files, staged);
     throw;
@@ -387,7 +387,7 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
     Replace(files, staged.temporary, staged.path, original, staged.input, stuck, ui);
   } catch (const FileError& e) {
     RollBack(files, staged);
-    throw KvoError(kOutputFailedText, platform::Reason(e));
+    throw Failed(Failure::Output, platform::Reason(e));
   } catch (const KvoError&) {
     if (stuck) {
       // Every name holds something to keep: the new file, the original's
@@ -423,7 +423,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
         // The second name changed the backup's change time, and only that.
         const auto now = files.IdentityOf(twin);
         if (!now || !now->SameBytes(backup)) {
-          throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
+          throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
         }
         backup = *now;
       } else {
@@ -435,7 +435,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     const auto fileNow = files.IdentityOf(staged.path);
     const auto backupNow = files.IdentityOf(staged.backup);
     if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
-      throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
+      throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
     }
     if (windows) {
       ui.Reached(Step::Last, staged.path);
@@ -453,11 +453,12 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     }
   } catch (const FileError& e) {
     if (!twin.empty()) RemoveQuietly(files, twin);
-    throw KvoError(kNotUndoneText, platform::Reason(e));
+    throw Failed(Failure::NotUndone, platform::Reason(e));
   } catch (const KvoError& e) {
     if (!twin.empty()) RemoveQuietly(files, twin);
-    if (std::string_view(e.what()) == kChangedText) {
-      throw KvoError(kNotUndoneText, e.detail().empty() ? kChangedWhileUndoneDetail : e.detail());
+    if (e.kind() == Failure::Changed) {
+      throw Failed(Failure::ChangedWhileUndone,
+                   e.detail().empty() ? kChangedWhileUndoneDetail : e.detail());
     }
     throw;
   }
@@ -490,10 +491,11 @@ void RestoreAlone(Files& files, Staged& staged) {
   if (!files.RenamesOpenFiles()) staged.restoring.reset();
   try {
     const auto now = files.IdentityOf(staged.backup);
-    if (!now || *now != backup) throw KvoError(kNotUndoneText, kChangedWhileUndoneDetail);
+    if (!now || *now != backup)
+      throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
     files.RenameNoReplace(staged.backup, staged.path);
   } catch (const FileError& e) {
-    throw KvoError(kNotUndoneText, platform::Reason(e));
+    throw Failed(Failure::NotUndone, platform::Reason(e));
   }
   staged.restoring.reset();
 }
@@ -510,7 +512,7 @@ void CheckReplaceable(Files& files, const Staged& staged) {
   try {
     files.CheckReplaceable(staged.path);
   } catch (const FileError& e) {
-    throw KvoError(kOutputFailedText, platform::Reason(e));
+    throw Failed(Failure::Output, platform::Reason(e));
   }
 }
 
@@ -519,12 +521,12 @@ void CheckCommittable(Files& files, const Staged& staged, std::uint64_t newSize)
     if (!staged.resumed) files.CheckCreatable(staged.backup);
     files.CheckCreatable(TemporaryPath(staged.path, 0));
   } catch (const FileError& e) {
-    throw KvoError(kBackupFailedText, CreateReason(e));
+    throw Failed(Failure::Backup, CreateReason(e));
   }
   CheckReplaceable(files, staged);
   const auto free = files.FreeBytes(platform::FolderOf(staged.path));
   if (free && *free < newSize) {
-    throw KvoError(kOutputFailedText, NoRoomDetail(newSize, *free));
+    throw Failed(Failure::Output, NoRoomDetail(newSize, *free));
   }
 }
 

@@ -36,9 +36,9 @@ struct WriteFailed {
   try {
     throw;
   } catch (const ReadFailed& e) {
-    throw KvoError(kReadFailedText, e.reason);
+    throw Failed(Failure::Read, e.reason);
   } catch (const KvoError&) {
-    if (ChangedSince(files, path, in)) throw KvoError(kChangedText);
+    if (ChangedSince(files, path, in)) throw Failed(Failure::Changed);
     throw;
   }
 }
@@ -124,7 +124,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   try {
     got = ReadFully(*in, header);
   } catch (const FileError& e) {
-    Settle(result, Outcome::Failed, ErrorBoxText(kReadFailedText), platform::Reason(e));
+    Fail(result, Failure::Read, platform::Reason(e));
     return;
   }
   if (got == header.size()) seen.version = VersionName(header);
@@ -145,14 +145,14 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   // Only temporary files that no run holds are cleared away; one that is
   // held means another run is converting this file right now.
   if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
-    throw KvoError(kBackupFailedText, kBusyDetail);
+    throw Failed(Failure::Backup, kBusyDetail);
   }
   // Another file of this run takes this backup name already: refused before
   // anything is made, naming both.
   const auto [taken, fresh] = backupsTaken_.emplace(staged.backup, path);
   if (!fresh && taken->second != path) {
-    throw KvoError(kBackupFailedText, BackupTakenDetail(platform::NameOf(staged.backup),
-                                                        platform::NameOf(taken->second)));
+    throw Failed(Failure::Backup, BackupTakenDetail(platform::NameOf(staged.backup),
+                                                    platform::NameOf(taken->second)));
   }
   // The backup name is checked first, to spare the work, and again by the
   // link or rename, which never replaces a file.
@@ -162,7 +162,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     // its job.
     staged.resumed = backup->SameFile(staged.input->Identity()) || HoldsOriginal(staged);
     if (!staged.resumed)
-      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
+      throw Failed(Failure::BackupTaken, BackupExistsDetail(platform::NameOf(staged.backup)));
   }
 
   TableSets& tables = Tables();
@@ -225,7 +225,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     if (!whole && digest) metered.digest = &*digest;
     MeteredSink out(*staged.output, meter);
     // Counts other than the survey's: the file was written to meanwhile.
-    if (ConvertDataFile0(in, &out, tables) != counts) throw KvoError(kChangedText);
+    if (ConvertDataFile0(in, &out, tables) != counts) throw Failed(Failure::Changed);
     extra = in.Remaining();
     if (!whole && digest) {
       std::vector<std::uint8_t> rest(64 << 10);
@@ -236,10 +236,10 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     staged.output->Complete(*staged.input);
   } catch (const FileError& e) {
     Abandon(files_, staged);
-    throw KvoError(kOutputFailedText, platform::Reason(e));
+    throw Failed(Failure::Output, platform::Reason(e));
   } catch (const WriteFailed& e) {
     Abandon(files_, staged);
-    throw KvoError(kOutputFailedText, e.reason);
+    throw Failed(Failure::Output, e.reason);
   } catch (...) {
     Abandon(files_, staged);
     Unreadable(files_, path, *staged.input);
@@ -267,9 +267,9 @@ bool Preparation::HoldsOriginal(Staged& staged) {
     // to nothing, a device): said of that name, not of the file.
     if (e.problem() == platform::Problem::Missing || e.problem() == platform::Problem::NotRegular ||
         e.problem() == platform::Problem::Folder) {
-      throw KvoError(kBackupFailedText, BackupExistsDetail(platform::NameOf(staged.backup)));
+      throw Failed(Failure::BackupTaken, BackupExistsDetail(platform::NameOf(staged.backup)));
     }
-    throw KvoError(kBackupFailedText, platform::Reason(e));
+    throw Failed(Failure::Backup, platform::Reason(e));
   }
   return same;
 }
@@ -288,7 +288,7 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
       return false;
     } catch (const FileError& e) {
       Abandon(files, m.staged);
-      Fail(results[m.index], kOutputFailedText, platform::Reason(e));
+      Fail(results[m.index], Failure::Output, platform::Reason(e));
       return true;
     }
   });
@@ -300,7 +300,7 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
   } catch (const FileError& e) {
     for (Member& m : group) {
       Abandon(files, m.staged);
-      Fail(results[m.index], kOutputFailedText, platform::Reason(e));
+      Fail(results[m.index], Failure::Output, platform::Reason(e));
     }
     return;
   }
@@ -325,7 +325,7 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
     } catch (const KvoError& e) {
       for (Member* m : it->second) {
         RollBack(files, m->staged);
-        Fail(results[m->index], kBackupFailedText, e.detail());
+        Fail(results[m->index], Failure::Backup, e.detail());
       }
       it = folders.erase(it);
     }

@@ -17,7 +17,7 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
   // the file and before it opens the backup, a second name of which may
   // be among them; one that another run holds means that run is at work.
   if (undo && opened && !leftovers_.RemoveFor(files_, path)) {
-    Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText), kBusyDetail);
+    Fail(result, Failure::NotUndone, kBusyDetail);
     return;
   }
   Finding found;

@@ -55,6 +55,54 @@ std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t reco
   return "anders als die Umsetzung von " + backup + " ab " + byte + ", " + where;
 }
 
+const char* FailureText(Failure kind) {
+  switch (kind) {
+    case Failure::BackupTaken:
+    case Failure::Backup:
+      return kBackupFailedText;
+    case Failure::Output:
+      return kOutputFailedText;
+    case Failure::Changed:
+      return kChangedText;
+    case Failure::Read:
+      return kReadFailedText;
+    case Failure::Interrupted:
+      return kInterruptedText;
+    case Failure::NotUndone:
+    case Failure::ChangedWhileUndone:
+    case Failure::NoBackup:
+      return kNotUndoneText;
+    case Failure::None:
+    case Failure::NotBegun:
+    case Failure::Content:
+      break;
+  }
+  return "";
+}
+
+KvoError Failed(Failure kind, std::string detail) {
+  return KvoError(FailureText(kind), std::move(detail), kind);
+}
+
+void Settle(FileResult& r, Outcome outcome, std::string message, std::string detail) {
+  r.outcome = outcome;
+  r.message = std::move(message);
+  r.detail = std::move(detail);
+  r.openProblem.reset();
+  r.failure = Failure::None;
+}
+
+void Fail(FileResult& r, Failure kind, std::string detail) {
+  Fail(r, Failed(kind, std::move(detail)));
+}
+
+void Fail(FileResult& r, const KvoError& e) {
+  const bool interrupted = e.kind() == Failure::Interrupted;
+  Settle(r, interrupted ? Outcome::Interrupted : Outcome::Failed,
+         interrupted ? e.what() : ErrorBoxText(e.what()), e.detail());
+  r.failure = e.kind();
+}
+
 const char* StandingText(Standing standing, Operation operation) {
   const bool verify = operation == Operation::Verify;
   switch (standing) {

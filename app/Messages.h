@@ -101,6 +101,17 @@ std::string BackupExistsDetail(const std::string& backup);
 // share one backup name.
 std::string BackupTakenDetail(const std::string& backup, const std::string& other);
 
+// Settles a file's result: how it ended, the message and why.
+void Settle(FileResult& r, Outcome outcome, std::string message, std::string detail = {});
+// A failure: the error box's text chosen from its kind, or the error's own.
+void Fail(FileResult& r, Failure kind, std::string detail = {});
+void Fail(FileResult& r, const KvoError& e);
+
+// The message of a failure of that kind.
+const char* FailureText(Failure kind);
+// An error of that kind, with its message.
+KvoError Failed(Failure kind, std::string detail = {});
+
 // What status (or verify) says of a file that stands so.
 const char* StandingText(Standing standing, Operation operation);
 

@@ -43,10 +43,6 @@ struct OutOfFiles {};
 // "1.0", "1.1", or nothing, as a header says.
 const char* VersionName(const Header& header);
 
-void Settle(FileResult& result, Outcome outcome, std::string message, std::string detail = {});
-void Fail(FileResult& result, const std::string& message, std::string detail = {});
-void Fail(FileResult& result, const KvoError& e);
-
 // A file of the group being committed.
 struct Member {
   std::size_t index;  // in the run's files

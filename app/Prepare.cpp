@@ -189,7 +189,7 @@ void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::strin
     result.standing = Standing::Backup;
     return;
   }
-  Settle(result, Outcome::Failed, ErrorBoxText(kBackupFailedText), kOwnBackupDetail);
+  Fail(result, Failure::Backup, kOwnBackupDetail);
 }
 
 std::optional<std::string> Preparation::PuttingBack(const std::string& path) {
@@ -207,7 +207,7 @@ std::optional<platform::FileIdentity> Preparation::IdentityOf(const std::string&
   try {
     return files_.IdentityOf(path);
   } catch (const FileError& e) {
-    throw KvoError(kBackupFailedText, platform::Reason(e));
+    throw Failed(Failure::Backup, platform::Reason(e));
   }
 }
 

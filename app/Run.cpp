@@ -13,21 +13,6 @@ namespace kvo {
 
 namespace run {
 
-void Settle(FileResult& result, Outcome outcome, std::string message, std::string detail) {
-  result.outcome = outcome;
-  result.message = std::move(message);
-  result.detail = std::move(detail);
-  result.openProblem.reset();
-}
-
-void Fail(FileResult& result, const std::string& message, std::string detail) {
-  Settle(result, Outcome::Failed, ErrorBoxText(message), std::move(detail));
-}
-
-void Fail(FileResult& result, const KvoError& e) {
-  Fail(result, e.what(), e.detail());
-}
-
 void ConfirmFolder(Files& files, const std::string& folder, const std::vector<Member*>& members,
                    std::vector<FileResult>& results, const char* text) {
   try {
@@ -89,33 +74,21 @@ class WaitCursor {
   bool on_ = true;
 };
 
-std::string MessageOf(const std::exception_ptr& error) {
+// Whatever ended a file or a run, as an error of ours: its message, and the
+// reason behind it (the system's words, or which file is in the way).
+KvoError ErrorOf(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
   } catch (const KvoError& e) {
-    return e.what();
+    return e;
   } catch (const std::bad_alloc&) {
-    return kOutOfMemoryText;
-  } catch (const FileError&) {
-    return kOutputFailedText;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return kOutputFailedText;
-  }
-}
-
-// The reason behind the message: the system's words, or which file is in
-// the way.
-std::string DetailOf(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const KvoError& e) {
-    return e.detail();
+    return KvoError(kOutOfMemoryText);
   } catch (const FileError& e) {
-    return platform::Reason(e);
+    return Failed(Failure::Output, platform::Reason(e));
+  } catch (const std::exception& e) {
+    return KvoError(e.what());
   } catch (...) {
-    return {};
+    return Failed(Failure::Output);
   }
 }
 
@@ -240,11 +213,10 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
         results[next].inFolder = list[next].inFolder;
         if (!group.empty()) break;
         if (releaser.WaitUntilHolding(0)) continue;
-        Fail(results[next], kReadFailedText, kTooManyOpenDetail);
+        Fail(results[next], Failure::Read, kTooManyOpenDetail);
         results[next].operation = options.operation;
       } catch (...) {
-        Fail(results[next], MessageOf(std::current_exception()),
-             DetailOf(std::current_exception()));
+        Fail(results[next], ErrorOf(std::current_exception()));
       }
       if (staged.output || staged.restoring) {
         if (staged.input) bytes += staged.input->Identity().size;
@@ -273,7 +245,7 @@ void ReportingErrors(UserInterface& ui, const std::function<void()>& work) {
   try {
     work();
   } catch (...) {
-    ui.ShowError(ErrorBoxText(MessageOf(std::current_exception())));
+    ui.ShowError(ErrorBoxText(ErrorOf(std::current_exception()).what()));
   }
 }
 
@@ -284,7 +256,7 @@ Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options
   try {
     chosen = ui.ChooseFile();
   } catch (...) {
-    ui.ShowError(ErrorBoxText(MessageOf(std::current_exception())));
+    ui.ShowError(ErrorBoxText(ErrorOf(std::current_exception()).what()));
     return Outcome::Failed;
   }
   if (!chosen) return Outcome::Cancelled;

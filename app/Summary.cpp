@@ -42,7 +42,7 @@ std::string Why(const FileResult& r) {
                     : r.openProblem && !held ? ProblemText(*r.openProblem)
                                              : "";
   if (r.operation == Operation::Convert && r.outcome == Outcome::Failed &&
-      !r.message.starts_with(kChangedText)) {
+      r.failure != Failure::Changed) {
     why = why.empty() ? kUnchangedFileText : Sentence(why) + " " + kUnchangedFileText;
   }
   return why;

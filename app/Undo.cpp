@@ -41,12 +41,11 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
       Settle(result, Outcome::Examined, kNotDataText);
       return;
     case Standing::Changed:
-      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
-             std::string(kChangedSinceDetail) + found.detail);
+      Fail(result, Failure::NotUndone, std::string(kChangedSinceDetail) + found.detail);
       return;
     case Standing::NoBackup:
-      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
-             found.detail.empty() ? platform::NameOf(backup) + " fehlt" : found.detail);
+      Fail(result, Failure::NotUndone,
+           found.detail.empty() ? platform::NameOf(backup) + " fehlt" : found.detail);
       return;
     default:
       Settle(
@@ -78,14 +77,13 @@ void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::st
     // unless a run holds it.
     if (!leftovers_.RemoveFor(files_, path)) {
       staged = {};
-      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText), kBusyDetail);
+      Fail(result, Failure::NotUndone, kBusyDetail);
       return;
     }
     Header header{};
     if (ReadFully(*staged.restoring, header) != header.size() || !CheckHeader0(header)) {
       staged = {};
-      Settle(result, Outcome::Failed, ErrorBoxText(kNotUndoneText),
-             platform::NameOf(backup) + " hat nicht Version 1.0");
+      Fail(result, Failure::NotUndone, platform::NameOf(backup) + " hat nicht Version 1.0");
       return;
     }
   } catch (const FileError& e) {

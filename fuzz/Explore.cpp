@@ -15,6 +15,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -341,13 +342,15 @@ std::string ErrorName(int e) {
 }
 
 struct Event {
-  enum Kind { None, Fail, Kill, PowerCut, Edit, Cancel } kind = None;
+  enum Kind { None, Fail, Kill, PowerCut, Edit, Cancel, Second, Put } kind = None;
   long call = 0;  // it comes at the call-th call of callKind
   std::string callKind;
   int error = 0;           // Fail
   int edit = 0;            // Edit: 0 append, 1 save over, 2 rewrite keeping the time
   std::string file;        // Edit
   bool atItsLast = false;  // Edit: of the file past its last check then, if one is
+  std::string second;      // Second: the other run's option ("" converts)
+  bool temporary = false;  // Put: under the temporary name, else the backup's
   kvo::test::Persistence model = kvo::test::Persistence::InOrder;  // PowerCut
   std::uint64_t state = 0;                                         // PowerCut: which of the states
   std::uint64_t cut = 0;  // PowerCut: after which of the calls that change the disk
@@ -429,8 +432,9 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// nested: in a child forked from within another run, whose buffers it counts.
 Ran RunIn(const fs::path& folder, const std::vector<std::string>& args, kvo::platform::Files& files,
-          kvo::UserInterface* beside) {
+          kvo::UserInterface* beside, bool nested = false) {
   const fs::path home = fs::current_path();
   fs::current_path(folder);
   std::ostringstream out, err;
@@ -440,7 +444,7 @@ Ran RunIn(const fs::path& folder, const std::vector<std::string>& args, kvo::pla
   ran.out = Lines(out.str());
   ran.err = Lines(err.str());
   // Every file's writes waited for or dropped: the pool has all its buffers.
-  Check(kvo::platform::BuffersInUse() == 0, "the write pool holds buffers after a run");
+  Check(nested || kvo::platform::BuffersInUse() == 0, "the write pool holds buffers after a run");
   return ran;
 }
 
@@ -782,6 +786,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               : kErrors[pick % std::size(kErrors)];
     }
     e.edit = in.ConsumeIntegralInRange(0, 2);
+    // Later inputs: a second run in the same folder, or another program's
+    // file under a name the run is about to take.
+    if (const std::size_t more = front(10); more >= 6) {
+      e.kind = more < 8 ? Event::Second : Event::Put;
+      static const char* const kSecond[] = {"", "--undo", "--status", "--verify"};
+      e.second = kSecond[more % 4];
+      e.temporary = more == 9;
+    }
     e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
     {
       // One of the data files there: an edit of a file that is not there
@@ -802,6 +814,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (e.kind == Event::Fail) said += "; the call fails: " + at + " with " + ErrorName(e.error);
     if (e.kind == Event::Kill) said += "; killed before " + at;
     if (e.kind == Event::Cancel) said += "; Abbrechen before " + at;
+    if (e.kind == Event::Second) said += "; a second run " + e.second + " . before " + at;
+    if (e.kind == Event::Put) {
+      said += std::string("; another program puts a file under ") +
+              (e.temporary ? "the temporary name" : "the backup name") + " of " + e.file +
+              " before " + at;
+    }
     if (e.kind == Event::PowerCut) {
       static const char* const kModels[] = {" (in order)", " (any subset)", " (all but one)"};
       said += "; the power is cut after disk call #" + std::to_string(e.cut) + " (counted round)" +
@@ -846,6 +864,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool excused = false;
     bool groupOpen = false;         // when the call failed
     std::set<std::string> guarded;  // edited before they took their new file
+    std::optional<Ran> second;      // what the second run said
     const auto event = [&](const std::string& what) {
       if (what != e.callKind || ++calls[what] != e.call) return;
       if (e.kind == Event::Edit && e.atItsLast && !beside.atLast.empty()) {
@@ -855,6 +874,59 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (e.kind == Event::Kill && killed.empty()) {
         killed = kvo::test::FromUtf8(dir.Path("killed" + std::to_string(o)));
         Snapshot(folder, killed);
+      } else if (e.kind == Event::Second && !second) {
+        // Another process's run, all of it now: a child of its own, with its
+        // own locks and memory, as a second program has.
+        int pipe[2];
+        Check(::pipe(pipe) == 0, "no pipe for the second run");
+        const pid_t child = ::fork();
+        if (child == 0) {
+          ::close(pipe[0]);
+          kvo::test::FaultyFiles other;
+          other.noHardLinks = !links;
+          other.noExchange = !swaps;
+          other.noChangeTime = noChangeTime;
+          CaseBlindFiles blindOther(other);
+          std::vector<std::string> secondArgs{"."};
+          if (!e.second.empty()) secondArgs.insert(secondArgs.begin(), e.second);
+          const Ran r =
+              RunIn(folder, secondArgs,
+                    caseBlind ? static_cast<kvo::platform::Files&>(blindOther) : other, nullptr,
+                    true);
+          std::string said;
+          for (const std::string& line : r.out) said += "O" + line + "\n";
+          for (const std::string& line : r.err) said += "E" + line + "\n";
+          (void)!::write(pipe[1], said.data(), said.size());
+          ::_exit(r.exit);
+        }
+        ::close(pipe[1]);
+        std::string said;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+        ::close(pipe[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        Check(WIFEXITED(status), "the second run did not end by itself");
+        second.emplace();
+        second->exit = WEXITSTATUS(status);
+        for (const std::string& line : Lines(said)) {
+          (line[0] == 'O' ? second->out : second->err).push_back(line.substr(1));
+        }
+        Say("  the second run:");
+        SaySaid(*second);
+      } else if (e.kind == Event::Put && !edit) {
+        const std::string name =
+            e.temporary ? kvo::platform::NameOf(kvo::TemporaryPath("x/" + e.file, 0))
+                        : kvo::BackupPath(e.file);
+        if (!fs::exists(folder / name)) {
+          edit = Generated(0, 98);
+          std::ofstream(folder / name, std::ios::binary)
+              .write(reinterpret_cast<const char*>(edit->data()),
+                     static_cast<std::streamsize>(edit->size()));
+          edited.insert(name);
+          // A file named as the tool's own temporary file is the tool's to clear.
+          if (e.temporary) edit.reset();
+        }
       } else if (e.kind == Event::Edit && edited.empty() && fs::exists(folder / e.file)) {
         // The file under all its names, and the backup of each: the run
         // may read the edited bytes under any of them.
@@ -978,6 +1050,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (!killed.empty()) {
       folder = killed;
       Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
+    } else if (second) {
+      // Two runs' lines, each true when it was said, need not be true after
+      // both: what holds is that nothing of the user's is lost, and what
+      // status says now.
+      const bool undone = kind == "--undo" || e.second == "--undo";
+      Promise(here, Read(folder), folder, {}, undone ? "--undo" : kind, edited, keptBefore, false,
+              edit);
     } else {
       Promise(here, Read(folder), folder, ran, kind, edited, keptBefore, true, edit, guarded);
       // A single open file too many is the system's limit, not a file's,

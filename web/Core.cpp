@@ -40,12 +40,6 @@ Run& TheRun() {
   return run;
 }
 
-void Settle(FileResult& r, Outcome outcome, std::string message, std::string detail = {}) {
-  r.outcome = outcome;
-  r.message = std::move(message);
-  r.detail = std::move(detail);
-}
-
 const char* Text(std::string text) {
   TheRun().text = std::move(text);
   return TheRun().text.c_str();
@@ -101,8 +95,7 @@ int Advance(Job& job) {
       const std::size_t got = ReadFully(job.source, header);
       if (job.undo) {
         if (got != header.size() || !CheckHeader0(header)) {
-          Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText),
-                 backup + " hat nicht Version 1.0");
+          Fail(r, Failure::NotUndone, backup + " hat nicht Version 1.0");
           return static_cast<int>(r.outcome);
         }
       } else if (got != header.size() || !CheckHeader0(header)) {
@@ -111,7 +104,7 @@ int Advance(Job& job) {
                converted ? kAlreadyConvertedDetail : "");
         return static_cast<int>(r.outcome);
       } else if (job.backupTaken) {
-        Settle(r, Outcome::Failed, ErrorBoxText(kBackupFailedText), BackupExistsDetail(backup));
+        Fail(r, Failure::Backup, BackupExistsDetail(backup));
         return static_cast<int>(r.outcome);
       }
       job.phase = job.undo ? Job::Convert : Job::Survey;
@@ -130,7 +123,7 @@ int Advance(Job& job) {
       const Counts counts =
           ConvertDataFile0(job.source, &sink, *job.tables, kWindowBytes, &job.convert);
       // Counts other than the survey's: the file was written to meanwhile.
-      if (!job.undo && counts != job.counts) throw KvoError(kChangedText);
+      if (!job.undo && counts != job.counts) throw Failed(Failure::Changed);
       job.counts = counts;
       job.phase = Job::Finished;
     }
@@ -248,49 +241,47 @@ void kvo_differs(int job, double offset, int ended) {
   Job& j = JobOf(job);
   const auto at = static_cast<std::uint64_t>(offset);
   const Place place = PlaceOf(at, j.counts);
-  Settle(j.result(), Outcome::Failed, ErrorBoxText(kNotUndoneText),
-         kChangedSinceDetail + DifferenceDetail(at, place.block, place.record,
-                                                static_cast<char>(ended),
-                                                platform::NameOf(BackupPath(j.result().path))));
+  Fail(j.result(), Failure::NotUndone,
+       kChangedSinceDetail + DifferenceDetail(at, place.block, place.record,
+                                              static_cast<char>(ended),
+                                              platform::NameOf(BackupPath(j.result().path))));
 }
 
 void kvo_end(int job) {
   Jobs().erase(job);
 }
 
-// What befell the file at index on the disk: 0 its backup name is taken,
-// 1 the backup could not be written, 2 the new file could not be written,
-// 3 another program changed it meanwhile, 4 it could not be read,
-// 5 "Abbrechen" came while it was converted, 6 undo could not put it back,
-// 7 undo found it or its backup changed meanwhile, 8 undo found no backup,
-// 9 a cancel came before it changed anything: not begun.
-// reason: the reason in the user's words (kvo_reason), or empty.
+// What befell the file at index on the disk, a Failure by its number
+// (kvo_failures names them); reason: the reason in the user's words
+// (kvo_reason), or empty.
 void kvo_fail(int index, int what, const char* reason) {
   FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
   const std::string backup = platform::NameOf(BackupPath(r.path));
-  switch (what) {
-    case 0:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kBackupFailedText),
-                    BackupExistsDetail(backup));
-    case 1:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kBackupFailedText), reason);
-    case 2:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kOutputFailedText), reason);
-    case 3:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kChangedText));
-    case 4:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kReadFailedText), reason);
-    case 5:
-      return Settle(r, Outcome::Interrupted, kInterruptedText);
-    case 6:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), reason);
-    case 7:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), kChangedWhileUndoneDetail);
-    case 9:
+  switch (const auto kind = static_cast<Failure>(what)) {
+    case Failure::BackupTaken:
+      return Fail(r, kind, BackupExistsDetail(backup));
+    case Failure::ChangedWhileUndone:
+      return Fail(r, kind, kChangedWhileUndoneDetail);
+    case Failure::NoBackup:
+      return Fail(r, kind, backup + " fehlt");
+    case Failure::NotBegun:
       return Settle(r, Outcome::NotReached, "");
     default:
-      return Settle(r, Outcome::Failed, ErrorBoxText(kNotUndoneText), backup + " fehlt");
+      return Fail(r, kind, reason);
   }
+}
+
+// The numbers of the failures and outcomes, by name, for the page: one
+// list, made from the core's own.
+const char* kvo_numbers() {
+  std::string json = "{\"Failure\":{";
+  for (std::size_t i = 0; i < std::size(kFailureNames); ++i) {
+    json += (i ? ",\"" : "\"") + std::string(kFailureNames[i]) + "\":" + std::to_string(i);
+  }
+  json += "},\"Outcome\":{\"Converted\":" + std::to_string(static_cast<int>(Outcome::Converted)) +
+          ",\"Convertible\":" + std::to_string(static_cast<int>(Outcome::Convertible)) +
+          ",\"Undone\":" + std::to_string(static_cast<int>(Outcome::Undone)) + "}}";
+  return Text(json);
 }
 
 // Why the browser refused, by the name of its error, in the desktop tool's

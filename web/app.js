@@ -18,13 +18,10 @@
 (() => {
   const $ = (id) => document.getElementById(id);
 
-  // The core's outcomes, as the desktop tool numbers them.
-  const Outcome = { Converted: 3, Convertible: 4, Undone: 11 };
-  // What befell a file on the disk (kvo_fail).
-  const Fault = {
-    BackupTaken: 0, Backup: 1, Output: 2, Changed: 3, Read: 4, Cancelled: 5,
-    NotUndone: 6, ChangedWhileUndone: 7, NoBackup: 8, NotBegun: 9,
-  };
+  // The core's outcomes, and what befell a file on the disk (kvo_fail), by
+  // name: numbered as the core numbers them, once it is loaded.
+  let Outcome = null;
+  let Fault = null;
   const NEED = -1;  // the core wants more bytes
   // Files up to this size are read in one call, larger ones a window at a
   // time: memory stays the same whatever a file's size.
@@ -63,7 +60,10 @@
   const inPlace = typeof window.showDirectoryPicker === 'function';
 
   let core = null;
-  const ready = KvoCore().then((module) => { core = module; });
+  const ready = KvoCore().then((module) => {
+    core = module;
+    ({ Outcome, Failure: Fault } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
+  });
 
   // What the run does at each step of a file; the test build acts there.
   let reached = async () => {};
@@ -486,7 +486,7 @@
       named = false;  // the backup now holds the only copy of the original
       lastRun.push(item);
     } catch (e) {
-      if (e === Cancelled) return Core.fail(index, Fault.Cancelled);
+      if (e === Cancelled) return Core.fail(index, Fault.Interrupted);
       if (!(e instanceof Failed)) throw e;
       Core.fail(index, e.fault, e.error ? Core.reason(e.error) : '');
     } finally {
@@ -567,7 +567,7 @@
         pieces.push(piece.bytes);
       }, { stoppable: item.file.size > WHOLE, keeps: true })
         .catch((e) => {
-          if (e === Cancelled) return Core.fail(item.index, Fault.Cancelled);
+          if (e === Cancelled) return Core.fail(item.index, Fault.Interrupted);
           if (!(e instanceof Failed)) throw e;
           return Core.fail(item.index, e.fault, Core.reason(e.error));
         });
