@@ -17,6 +17,17 @@ FileKey KeyOf(const platform::FileIdentity& id) {
   throw e;
 }
 
+void ConfirmFolder(Files& files, const std::string& folder, const std::vector<Member*>& members,
+                   std::vector<FileResult>& results, const char* text) {
+  try {
+    files.SyncFolder(folder);
+  } catch (const FileError& e) {
+    for (Member* m : members) {
+      Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(text), platform::Reason(e));
+    }
+  }
+}
+
 const char* VersionName(const Header& header) {
   switch (VersionOf(header)) {
     case Version::V10:

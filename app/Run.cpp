@@ -11,21 +11,6 @@
 
 namespace kvo {
 
-namespace run {
-
-void ConfirmFolder(Files& files, const std::string& folder, const std::vector<Member*>& members,
-                   std::vector<FileResult>& results, const char* text) {
-  try {
-    files.SyncFolder(folder);
-  } catch (const FileError& e) {
-    for (Member* m : members) {
-      Settle(results[m->index], Outcome::Unconfirmed, ErrorBoxText(text), platform::Reason(e));
-    }
-  }
-}
-
-}  // namespace run
-
 namespace {
 
 using namespace run;

@@ -78,6 +78,17 @@ struct FileIdentity {
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// What a new file takes over from its original, in the system's own terms:
+// the open original (its access lists and extended attributes are read from
+// it), its permission bits and owner (on Windows its attributes), its times.
+struct FileAttributes {
+  std::intptr_t handle = -1;  // the descriptor, or the HANDLE
+  std::uint32_t mode = 0;     // permission bits, or FILE_ATTRIBUTE_*
+  std::uint32_t owner = 0, group = 0;
+  // In nanoseconds (POSIX) or FILETIME's ticks.
+  std::int64_t created = 0, accessed = 0, modified = 0;
+};
+
 class InputFile : public ByteSource {
  public:
   // Read() throws FileError when the system reports an error.
@@ -86,6 +97,7 @@ class InputFile : public ByteSource {
   virtual void Rewind() = 0;
   // The file as it was when it was opened.
   virtual const FileIdentity& Identity() const = 0;
+  virtual const FileAttributes& Attributes() const = 0;
 };
 
 class OutputFile : public ByteSink {

@@ -65,12 +65,17 @@ namespace {
   throw FileError("not a regular file: " + path, Problem::NotRegular);
 }
 
+std::int64_t Nanoseconds(const struct timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+struct timespec Timespec(std::int64_t ns) {
+  return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
 FileIdentity IdentityFrom(const struct stat& st) {
-  const auto ns = [](const struct timespec& t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-  };
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+          static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
 }
 
 // A file system that keeps no owners at all (FAT through FUSE says "not
@@ -127,10 +132,13 @@ class PosixInput final : public InputFile {
         path_(std::move(path)),
         identity_(IdentityFrom(st)),
         remaining_(identity_.size),
-        mode_(st.st_mode & 07777),
-        owner_(st.st_uid),
-        group_(st.st_gid),
-        times_{st.st_atim, st.st_mtim} {}
+        attributes_{fd_.get(),
+                    st.st_mode & 07777u,
+                    st.st_uid,
+                    st.st_gid,
+                    0,
+                    Nanoseconds(st.st_atim),
+                    Nanoseconds(st.st_mtim)} {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     for (;;) {
@@ -158,22 +166,14 @@ class PosixInput final : public InputFile {
     remaining_ = identity_.size;
   }
   const FileIdentity& Identity() const override { return identity_; }
-
-  int fd() const { return fd_.get(); }
-  const struct timespec* times() const { return times_; }
-  mode_t mode() const { return mode_; }
-  uid_t owner() const { return owner_; }
-  gid_t group() const { return group_; }
+  const FileAttributes& Attributes() const override { return attributes_; }
 
  private:
   Fd fd_;
   std::string path_;
   FileIdentity identity_;
   std::uint64_t remaining_;
-  mode_t mode_;
-  uid_t owner_;
-  gid_t group_;
-  struct timespec times_[2];  // accessed, modified
+  FileAttributes attributes_;
 };
 
 // The original's extended attributes, its access list among them
@@ -224,12 +224,12 @@ class PosixOutput final : public OutputFile {
   }
 
   void Complete(const InputFile& from) override {
-    const auto& original = static_cast<const PosixInput&>(from);
     // Behind the last byte: a write by anyone but root clears the set-user-ID
     // and set-group-ID bits, so the mode comes once nothing is left to write.
     // Then writeback starts, while the next files are converted, as Git's
-    // batched flush does; the flush later only waits for what is left.
-    lane_.Post([this, &original] {
+    // batched flush does; the flush later only waits for what is left. (The
+    // original stays open until then.)
+    lane_.Post([this, original = from.Attributes()] {
       CopyOwnerAndMode(original);
       ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     });
@@ -237,8 +237,9 @@ class PosixOutput final : public OutputFile {
 
   void KeepTimes(const InputFile& from) override {
     lane_.Wait();
-    const auto& original = static_cast<const PosixInput&>(from);
-    if (::futimens(fd_.get(), original.times()) != 0) Fail("utimens", path_);
+    const timespec times[2] = {Timespec(from.Attributes().accessed),
+                               Timespec(from.Attributes().modified)};
+    if (::futimens(fd_.get(), times) != 0) Fail("utimens", path_);
   }
 
   void Finish() override { lane_.Wait(); }
@@ -304,17 +305,17 @@ class PosixOutput final : public OutputFile {
   // The owner first: a change of owner clears the set-id bits. Only root
   // may give a file away, and only a member may give it a group; anyone
   // else keeps the new file as theirs, as copying it would.
-  void CopyOwnerAndMode(const PosixInput& original) {
-    if (::fchown(fd_.get(), original.owner(), original.group()) != 0) {
+  void CopyOwnerAndMode(const FileAttributes& original) {
+    if (::fchown(fd_.get(), original.owner, original.group) != 0) {
       if (!OwnerRefused(errno)) Fail("chown", path_);
-      if (::fchown(fd_.get(), static_cast<uid_t>(-1), original.group()) != 0 &&
+      if (::fchown(fd_.get(), static_cast<uid_t>(-1), original.group) != 0 &&
           !OwnerRefused(errno)) {
         Fail("chown", path_);
       }
     }
-    if (::fchmod(fd_.get(), original.mode()) != 0 && !ModeRefused(errno)) Fail("chmod", path_);
+    if (::fchmod(fd_.get(), original.mode) != 0 && !ModeRefused(errno)) Fail("chmod", path_);
     // After the mode: an access list sets the group bits to its mask.
-    CopyAttributes(original.fd(), fd_.get(), path_);
+    CopyAttributes(static_cast<int>(original.handle), fd_.get(), path_);
   }
 
   Fd fd_;

@@ -112,6 +112,11 @@ std::int64_t Ticks(const FILETIME& t) {
   return (static_cast<std::int64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) * 100;
 }
 
+FILETIME FileTime(std::int64_t ticks) {
+  const auto t = static_cast<std::uint64_t>(ticks);
+  return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+
 // The file behind an open handle, its change time among it: no program can
 // set that back, as one can the time of its last write.
 FileIdentity IdentityFrom(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
@@ -164,10 +169,13 @@ class Win32Input final : public InputFile {
         path_(std::move(path)),
         identity_(IdentityFrom(h_.get(), info)),
         remaining_(identity_.size),
-        created_(info.ftCreationTime),
-        accessed_(info.ftLastAccessTime),
-        written_(info.ftLastWriteTime),
-        attributes_(info.dwFileAttributes) {}
+        attributes_{reinterpret_cast<std::intptr_t>(h_.get()),
+                    info.dwFileAttributes,
+                    0,
+                    0,
+                    Ticks(info.ftCreationTime) / 100,
+                    Ticks(info.ftLastAccessTime) / 100,
+                    Ticks(info.ftLastWriteTime) / 100} {}
 
   std::size_t Read(std::span<std::uint8_t> out) override {
     DWORD got = 0;
@@ -193,19 +201,14 @@ class Win32Input final : public InputFile {
     remaining_ = identity_.size;
   }
   const FileIdentity& Identity() const override { return identity_; }
-  const FILETIME* created() const { return &created_; }
-  const FILETIME* accessed() const { return &accessed_; }
-  const FILETIME* written() const { return &written_; }
-  HANDLE handle() const { return h_.get(); }
-  DWORD attributes() const { return attributes_; }
+  const FileAttributes& Attributes() const override { return attributes_; }
 
  private:
   Handle h_;
   std::string path_;
   FileIdentity identity_;
   std::uint64_t remaining_;
-  FILETIME created_, accessed_, written_;
-  DWORD attributes_;
+  FileAttributes attributes_;
 };
 
 class Win32Output final : public OutputFile {
@@ -234,11 +237,12 @@ class Win32Output final : public OutputFile {
   // whether it inherits its folder's) and attributes, as ReplaceFileW keeps
   // them.
   void Complete(const InputFile& from) override {
-    const auto& original = static_cast<const Win32Input&>(from);
+    const FileAttributes& original = from.Attributes();
+    const auto handle = reinterpret_cast<HANDLE>(original.handle);
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(original.handle(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                          nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+    if (::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
       SECURITY_DESCRIPTOR_CONTROL control = 0;
       DWORD revision = 0;
       ::GetSecurityDescriptorControl(descriptor, &control, &revision);
@@ -257,7 +261,7 @@ class Win32Output final : public OutputFile {
     constexpr DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = original.attributes() & kept;
+    basic.FileAttributes = original.mode & kept;
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileInformationByHandle(h_.get(), FileBasicInfo, &basic, sizeof basic)) {
       Fail("SetFileInformationByHandle", path_);
@@ -265,8 +269,10 @@ class Win32Output final : public OutputFile {
   }
   void KeepTimes(const InputFile& from) override {
     lane_.Wait();
-    const auto& original = static_cast<const Win32Input&>(from);
-    if (!::SetFileTime(h_.get(), original.created(), original.accessed(), original.written())) {
+    const FileAttributes& original = from.Attributes();
+    const FILETIME created = FileTime(original.created), accessed = FileTime(original.accessed),
+                   written = FileTime(original.modified);
+    if (!::SetFileTime(h_.get(), &created, &accessed, &written)) {
       Fail("SetFileTime", path_);
     }
   }

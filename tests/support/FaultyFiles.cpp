@@ -24,7 +24,7 @@ class FaultyInput final : public platform::InputFile {
     real_->Rewind();
   }
   const platform::FileIdentity& Identity() const override { return identity_; }
-  const platform::InputFile& real() const { return *real_; }
+  const platform::FileAttributes& Attributes() const override { return real_->Attributes(); }
 
  private:
   std::unique_ptr<platform::InputFile> real_;
@@ -42,11 +42,11 @@ class FaultyOutput final : public platform::OutputFile {
   }
   void Complete(const platform::InputFile& from) override {
     files_.Call("complete");
-    real_->Complete(static_cast<const FaultyInput&>(from).real());
+    real_->Complete(from);
   }
   void KeepTimes(const platform::InputFile& from) override {
     files_.Call("times");
-    real_->KeepTimes(static_cast<const FaultyInput&>(from).real());
+    real_->KeepTimes(from);
   }
   void Finish() override { real_->Finish(); }
   bool KeepsChangeTime() override { return !files_.noChangeTime && real_->KeepsChangeTime(); }
