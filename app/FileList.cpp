@@ -14,17 +14,6 @@ namespace kvo {
 
 namespace {
 
-bool EndsWith(const std::string& name, std::string_view ending) {
-  if (name.size() <= ending.size()) return false;
-  return std::equal(
-      ending.begin(), ending.end(), name.end() - static_cast<std::ptrdiff_t>(ending.size()),
-      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
-}
-
-bool IsDataFile(const std::string& name) {
-  return EndsWith(name, ".dat");
-}
-
 // A name as the folder compares it: Windows ignores case.
 std::string Compared(std::string name) {
 #ifdef _WIN32

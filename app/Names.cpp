@@ -40,6 +40,13 @@ bool NumberedName(std::string_view name, std::string_view prefix, std::string_vi
 
 }  // namespace
 
+bool EndsWith(std::string_view name, std::string_view ending) {
+  if (name.size() <= ending.size()) return false;
+  return std::equal(ending.begin(), ending.end(), name.end() - ending.size(), [](char a, char b) {
+    return a == std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
 bool IsTemporaryOf(std::string_view candidate, const std::string& name) {
   const std::string ours = std::string(kTemporaryPrefix) + NameTag(name);
   return NumberedName(candidate, ours, "-", kTemporaryEnding) ||

@@ -30,6 +30,13 @@ std::string BesidePath(const std::string& path, int attempt, std::string_view en
 // while a name is taken by something that cannot be cleared away.
 std::string TemporaryPath(const std::string& path, int attempt);
 
+// Whether name ends in ending (lower case), in any case, and is more than it.
+bool EndsWith(std::string_view name, std::string_view ending);
+// Whether a folder's walk takes the name for a data file.
+inline bool IsDataFile(std::string_view name) {
+  return EndsWith(name, ".dat");
+}
+
 // Whether candidate is a temporary file of the data file named name.
 bool IsTemporaryOf(std::string_view candidate, const std::string& name);
 

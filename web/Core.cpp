@@ -345,5 +345,11 @@ const char* kvo_backup_copy_name(const char* name) {
 int kvo_is_temporary(const char* candidate, const char* name) {
   return IsTemporaryOf(candidate, name) ? 1 : 0;
 }
+int kvo_is_data(const char* name) {
+  return IsDataFile(name) ? 1 : 0;
+}
+const char* kvo_backup_name(const char* name) {
+  return Text(BackupPath(name));
+}
 
 }  // extern "C"

@@ -121,6 +121,9 @@
     summary() { return said(core._kvo_summary()); },
     sortKey(name) { return withString(name, (n) => said(core._kvo_sort_key(n))); },
     backupCopyName(name) { return withString(name, (n) => said(core._kvo_backup_copy_name(n))); },
+    // The desktop tool's rules for names: a data file, its backup's name.
+    isData(name) { return withString(name, (n) => core._kvo_is_data(n)) === 1; },
+    backupName(name) { return withString(name, (n) => said(core._kvo_backup_name(n))); },
     isTemporary(candidate, name) {
       return withString(candidate, (c) => withString(name, (n) => core._kvo_is_temporary(c, n))) === 1;
     },
@@ -128,8 +131,6 @@
 
   // ---- finding the files --------------------------------------------------
 
-  const isData = (name) => /\.dat$/i.test(name);
-  const oldName = (name) => name.replace(/\.[^.]*$/, '') + '.old';
   // As a German reader orders names, the same order as the desktop tool's.
   function naturally(list, nameOf) {
     const keys = new Map(list.map((x) => [x, Core.sortKey(nameOf(x))]));
@@ -138,16 +139,17 @@
 
   // What a run that was cut short left in a folder: the browser's own
   // unfinished copies (NAME.crswap) of a file whole under its name, and the
-  // tool's temporary files of its data files (the desktop's too). One that
-  // a write in progress still holds cannot be removed, and stays.
+  // tool's temporary files of its data files (the desktop's too, its first
+  // release's among them). One that a write in progress still holds cannot
+  // be removed, and stays.
   async function clearLeftovers(dir, entries) {
     const names = new Set(entries.map((e) => e.name));
-    const data = entries.filter((e) => e.kind === 'file' && isData(e.name)).map((e) => e.name);
+    const data = entries.filter((e) => e.kind === 'file' && Core.isData(e.name)).map((e) => e.name);
     for (const entry of entries) {
       if (entry.kind !== 'file') continue;
       const meant = entry.name.replace(/\.crswap$/, '');
       const swap = meant !== entry.name && names.has(meant) && /\.(dat|old|tmp)$/i.test(meant);
-      const ours = entry.name.startsWith('.kvo-') && data.some((d) => Core.isTemporary(entry.name, d));
+      const ours = data.some((d) => Core.isTemporary(entry.name, d));
       if (swap || ours) await dir.removeEntry(entry.name).catch(() => {});
     }
   }
@@ -166,7 +168,7 @@
     for (const entry of entries) {
       if (entry.kind === 'directory') {
         await walkFolder(entry, prefix + entry.name + '/', out);
-      } else if (isData(entry.name) && !entry.name.endsWith('.crswap')) {
+      } else if (Core.isData(entry.name) && !entry.name.endsWith('.crswap')) {
         out.push({ dir, handle: entry, path: prefix + entry.name, inFolder: true, listed });
       }
     }
@@ -400,8 +402,8 @@
   // The copy takes the backup's name, never over a file of that name.
   async function nameBackup(item, copy) {
     try {
-      if (await existing(item.dir, oldName(item.handle.name))) throw new Failed(Fault.BackupTaken);
-      await copy.move(oldName(item.handle.name)).catch(failing(Fault.Backup));
+      if (await existing(item.dir, Core.backupName(item.handle.name))) throw new Failed(Fault.BackupTaken);
+      await copy.move(Core.backupName(item.handle.name)).catch(failing(Fault.Backup));
     } catch (e) {
       await dropCopy(item);
       throw e;
@@ -412,10 +414,10 @@
   // bytes: the original is whole under its name.
   async function takeBack(item, file, whole) {
     try {
-      const backup = await (await item.dir.getFileHandle(oldName(item.handle.name))).getFile();
+      const backup = await (await item.dir.getFileHandle(Core.backupName(item.handle.name))).getFile();
       const same = whole ? backup.size === whole.length && (await slice(backup, 0, backup.size)).every((b, i) => b === whole[i])
         : await sameBytes(backup, file);
-      if (same) await item.dir.removeEntry(oldName(item.handle.name));
+      if (same) await item.dir.removeEntry(Core.backupName(item.handle.name));
     } catch (e) {
       // Left as it is: the original is whole under its name.
     }
@@ -431,7 +433,7 @@
 
   async function convertInPlace(item) {
     const { dir, handle, index } = item;
-    const backupName = oldName(handle.name);
+    const backupName = Core.backupName(handle.name);
     let job = null, stream = null, copied = null, named = false, file = null, whole = null;
     try {
       file = await handle.getFile().catch(failing(Fault.Read));
@@ -504,7 +506,7 @@
   // in one step, and the backup goes.
   async function undoInPlace(item) {
     const { dir, handle, index } = item;
-    const backupName = oldName(handle.name);
+    const backupName = Core.backupName(handle.name);
     let job = null, stream = null;
     try {
       const file = await handle.getFile().catch(failing(Fault.NotUndone));
@@ -591,7 +593,7 @@
           children.push(...batch);
         }
         for (const child of naturally(children, (c) => c.name)) await walk(child, true);
-      } else if (isData(entry.name)) {
+      } else if (Core.isData(entry.name)) {
         const file = await new Promise((ok, bad) => entry.file(ok, bad));
         out.push({ path: entry.fullPath.replace(/^\//, ''), inFolder, file });
       }
@@ -601,7 +603,7 @@
   }
 
   function filesFromInput(fileList) {
-    return Array.from(fileList).filter((f) => isData(f.name)).map((file) => {
+    return Array.from(fileList).filter((f) => Core.isData(f.name)).map((file) => {
       const path = file.webkitRelativePath || file.name;
       return { path, inFolder: path.includes('/'), file };
     });
@@ -774,12 +776,14 @@
     const handles = await window.showOpenFilePicker({
       id: 'kvo', multiple: true, types: [{ description: 'Datendateien', accept: { 'application/octet-stream': ['.dat'] } }],
     });
+    await ready;
     await convertHere(await folderOf(handles));
   }));
 
   $('folder').addEventListener('click', () => guarded(async () => {
     if (!inPlace) return $('pick-folder').click();
     const dir = await window.showDirectoryPicker({ id: 'kvo', mode: 'readwrite' });
+    await ready;
     await convertHere(await walkFolder(dir, dir.name + '/', []));
   }));
 
@@ -822,7 +826,7 @@
       if (!handles) return convertToSave(await filesFromEntries(entries));
       const found = (await Promise.all(handles)).filter(Boolean);
       const folders = found.filter((h) => h.kind === 'directory');
-      const files = found.filter((h) => h.kind === 'file' && isData(h.name));
+      const files = found.filter((h) => h.kind === 'file' && Core.isData(h.name));
       let list = [];
       for (const dir of folders) {
         if (!(await writable(dir))) throw new Error(`Ohne Erlaubnis zum Schreiben in „${dir.name}“ bleibt alles, wie es ist.`);
