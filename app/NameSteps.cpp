@@ -1,0 +1,250 @@
+// The steps on names, and the rules for the names around a data file: its
+// own backup, a cut run's leftovers, the folder's flush.
+#include "NameSteps.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <vector>
+
+#include "Errors.h"
+#include "Messages.h"
+#include "Names.h"
+#include "Paths.h"
+
+namespace kvo {
+
+using platform::FileError;
+using platform::Files;
+
+namespace {
+
+// How many temporary names are tried while others are taken.
+constexpr int kAttempts = 100;
+
+}  // namespace
+
+void RemoveQuietly(Files& files, const std::string& path) {
+  try {
+    files.Remove(path);
+  } catch (const FileError&) {
+  }
+}
+
+void ReleaseInput(Staged& staged) {
+  // Only read: its close cannot lose anything.
+  if (!staged.input) return;
+  try {
+    staged.input->Close();
+  } catch (const FileError&) {
+  }
+  staged.input.reset();
+}
+
+// Why a new name could not be made, in words a user can act on where the
+// system's reason is a plain one.
+std::string CreateReason(const FileError& e) {
+  return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail
+                                                    : platform::Reason(e);
+}
+
+// Creates a file beside path under a temporary name with the given ending,
+// trying the next number while a name is taken by something that is not
+// ours to clear away.
+std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::string& path,
+                                                   std::string_view ending, std::string& chosen) {
+  for (int attempt = 0;; ++attempt) {
+    chosen = BesidePath(path, attempt, ending);
+    try {
+      return files.CreateNew(chosen);
+    } catch (const FileError& e) {
+      // Otherwise nothing new can be named in this folder, and so neither
+      // can a backup.
+      const bool taken = files.IdentityOf(chosen).has_value();
+      if (!taken || attempt + 1 == kAttempts) throw Failed(Failure::Backup, CreateReason(e));
+    }
+  }
+}
+
+// A flushed copy of from beside path under a temporary name, with from's
+// permissions and times; returns that name.
+std::string CopyBeside(Files& files, platform::InputFile& from, const std::string& path,
+                       std::string_view ending) {
+  std::string copy;
+  auto out = CreateBeside(files, path, ending, copy);
+  try {
+    from.Rewind();
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    std::uint64_t copied = 0;
+    while (const std::size_t n = from.Read(buffer)) {
+      out->Write(std::span(buffer).first(n));
+      copied += n;
+    }
+    if (copied != from.Identity().size) throw Failed(Failure::Changed);
+    out->Complete(from);
+    out->KeepTimes(from);
+    platform::OutputFile* const flushed[] = {out.get()};
+    files.SyncFiles(flushed);
+    out->Close();
+  } catch (...) {
+    out.reset();
+    RemoveQuietly(files, copy);
+    throw;
+  }
+  return copy;
+}
+
+// A second name of from beside path under a temporary name, or nothing
+// where the file system has no hard links.
+std::optional<std::string> LinkBeside(Files& files, const std::string& from,
+                                      const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    const std::string name = BesidePath(path, attempt, kTemporaryEnding);
+    try {
+      if (!files.LinkNoReplace(from, name)) return std::nullopt;
+      return name;
+    } catch (const FileError&) {
+      if (!files.IdentityOf(name) || attempt + 1 == kAttempts) throw;
+    }
+  }
+}
+
+// Puts the file at replacement in place of path in one step, where the
+// system can swap two names: then what was displaced must be exactly
+// expected, or the swap is undone and the run reports a change, so that a
+// program's last-moment write or save is never destroyed. (The swap itself
+// changes the displaced file's change time; the caller's recheck just
+// before compared that.) Elsewhere a rename replaces path, and the caller's
+// recheck just before is all there is. The file open as held is closed
+// before a rename: FUSE hides an open file under another name instead of
+// letting it go.
+//
+// Throws FileError when nothing has changed. Throws Failed(Failure::Changed)
+// when the swap was undone; if even that failed, the names stay swapped,
+// stuck says so and the detail says where the changed file now is.
+// Returns the lock taken on the replacement where it was renamed, which
+// now holds path for the caller.
+std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& replacement,
+                                             const std::string& path,
+                                             const platform::FileIdentity& expected,
+                                             std::unique_ptr<platform::InputFile>& held,
+                                             bool& stuck, UserInterface& ui) {
+  stuck = false;
+  ui.Reached(Step::Last, path);
+  if (files.Exchange(replacement, path)) {
+    const auto displaced = files.IdentityOf(replacement);
+    if (!displaced || !displaced->SameBytes(expected)) {
+      try {
+        files.Exchange(replacement, path);
+      } catch (const FileError&) {
+        stuck = true;
+        throw Failed(Failure::Changed,
+                     "die veränderte Datei steht nun unter " + platform::NameOf(replacement));
+      }
+      throw Failed(Failure::Changed);
+    }
+    RemoveQuietly(files, replacement);  // a leftover is cleared by the next run
+    return nullptr;
+  }
+  // The replacement stays held while the file goes, so that another run
+  // that opens the file meanwhile takes it for work in progress, not for a
+  // leftover to clear away. (Undo's second name of a backup is held already.)
+  std::unique_ptr<platform::InputFile> keep;
+  if (held) {
+    try {
+      keep = files.OpenRead(replacement);
+    } catch (const FileError&) {
+    }
+    try {
+      held->Close();
+    } catch (const FileError&) {
+    }
+    held.reset();
+  }
+  files.RenameReplace(replacement, path);
+  return keep;
+}
+
+bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {
+  if (path == backup) return true;
+  // Names that differ in case only ("Sued.OLD"): the same name wherever the
+  // folder finds the file itself under the backup name.
+  const std::string name = platform::NameOf(path), backupName = platform::NameOf(backup);
+  const auto lower = [](unsigned char c) { return std::tolower(c); };
+  if (!std::ranges::equal(name, backupName, {}, lower, lower)) return false;
+  try {
+    const auto file = files.IdentityOf(path);
+    const auto other = files.IdentityOf(backup);
+    if (!file || !other) return false;
+    if (file->SameFile(*other)) return true;
+    // FUSE may number one file differently under each spelling: where the
+    // backup's spelling is no entry of its own, the folder found the file
+    // itself under it.
+    for (const platform::FolderEntry& entry : files.List(platform::FolderOf(path))) {
+      if (entry.name == backupName) return false;
+    }
+    return true;
+  } catch (const FileError&) {
+    return true;  // when in doubt, the original is not touched
+  }
+}
+
+bool Leftovers::RemoveFor(Files& files, const std::string& path) {
+  const std::string folder = platform::FolderOf(path);
+  auto listed = listed_.find(folder);
+  if (listed == listed_.end()) {
+    // Only what may be a temporary file is kept: a folder of a thousand data
+    // files is looked through once, not once for each of them.
+    std::set<std::string> candidates;
+    try {
+      for (const platform::FolderEntry& entry : files.List(folder)) {
+        if (!entry.folder && (entry.name.starts_with(kTemporaryPrefix) ||
+                              entry.name.find(kEarlierEnding) != std::string::npos)) {
+          candidates.insert(entry.name);
+        }
+      }
+    } catch (const FileError&) {
+      // Unlisted, nothing is cleared; a name still taken is skipped later.
+    }
+    listed = listed_.emplace(folder, std::move(candidates)).first;
+  }
+  if (listed->second.empty()) return true;
+  const std::string name = platform::NameOf(path);
+  bool free = true;
+  for (auto it = listed->second.begin(); it != listed->second.end();) {
+    if (!IsTemporaryOf(*it, name)) {
+      ++it;
+      continue;
+    }
+    bool removed = false;
+    try {
+      removed = files.RemoveUnlessHeld(platform::JoinPath(folder, *it));
+    } catch (const FileError&) {
+      // Left as it is; a name still taken is skipped when creating.
+    }
+    free = free && removed;
+    it = removed ? listed->second.erase(it) : std::next(it);
+  }
+  return free;
+}
+
+bool Leftovers::AnyFor(Files& files, const std::string& path) {
+  const std::string name = platform::NameOf(path);
+  try {
+    for (const platform::FolderEntry& entry : files.List(platform::FolderOf(path))) {
+      if (!entry.folder && IsTemporaryOf(entry.name, name)) return true;
+    }
+  } catch (const FileError&) {
+  }
+  return false;
+}
+
+void SyncFolder(Files& files, const std::string& folder) {
+  try {
+    files.SyncFolder(folder);
+  } catch (const FileError& e) {
+    throw KvoError(kFolderNotSyncedText, platform::Reason(e));
+  }
+}
+
+}  // namespace kvo

@@ -1,0 +1,113 @@
+// Undo's restore: the original back under the file's name in one step, then
+// its backup gone; or a backup alone given back its file's name.
+#include "Commit.h"
+
+#include "Errors.h"
+#include "Messages.h"
+#include "NameSteps.h"
+#include "Names.h"
+#include "Paths.h"
+
+namespace kvo {
+
+using platform::FileError;
+using platform::Files;
+
+void PutBack(Files& files, Staged& staged, UserInterface& ui) {
+  const platform::FileIdentity file = staged.input->Identity();
+  platform::FileIdentity backup = staged.restoring->Identity();
+  // Windows renames no open file: there the locks go first, and the backup
+  // itself takes the name, as NTFS renames in one step.
+  const bool windows = !files.RenamesOpenFiles();
+  if (windows) {
+    ReleaseInput(staged);
+    staged.restoring.reset();  // only read: its close cannot lose anything
+  }
+  std::string twin;
+  bool linked = false;
+  try {
+    if (!windows) {
+      if (const auto link = LinkBeside(files, staged.backup, staged.path)) {
+        twin = *link;
+        linked = true;
+        // The second name changed the backup's change time, and only that.
+        const auto now = files.IdentityOf(twin);
+        if (!now || !now->SameBytes(backup)) {
+          throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
+        }
+        backup = *now;
+      } else {
+        twin = CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding);
+      }
+    }
+    ui.Reached(Step::PutBack, staged.path);
+    // Both still the very files that were compared.
+    const auto fileNow = files.IdentityOf(staged.path);
+    const auto backupNow = files.IdentityOf(staged.backup);
+    if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
+      throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
+    }
+    if (windows) {
+      ui.Reached(Step::Last, staged.path);
+      files.RenameReplace(staged.backup, staged.path);
+    } else {
+      bool stuck = false;
+      try {
+        staged.holding = Replace(files, twin, staged.path, file, staged.input, stuck, ui);
+      } catch (const KvoError&) {
+        if (stuck) twin.clear();  // holds the changed file now
+        throw;
+      }
+      twin.clear();
+      staged.backupToDrop = backup;
+    }
+  } catch (const FileError& e) {
+    if (!twin.empty()) RemoveQuietly(files, twin);
+    throw Failed(Failure::NotUndone, platform::Reason(e));
+  } catch (const KvoError& e) {
+    if (!twin.empty()) RemoveQuietly(files, twin);
+    if (e.kind() == Failure::Changed) {
+      throw Failed(Failure::ChangedWhileUndone,
+                   e.detail().empty() ? kChangedWhileUndoneDetail : e.detail());
+    }
+    throw;
+  }
+  // Only read. Where its second name took the file's name, its lock is the
+  // name's, kept until the backup is gone (as the copy's is in holding): a
+  // conversion starting sooner would take the backup for its own.
+  if (!linked) staged.restoring.reset();
+}
+
+void DropBackup(Files& files, Staged& staged) {
+  if (!staged.backupToDrop) return;
+  try {
+    const auto now = files.IdentityOf(staged.backup);
+    bool ours = now == staged.backupToDrop;
+    if (!ours && now && now->SameBytes(*staged.backupToDrop)) {
+      // Its second name took the file's name, which changed its change
+      // time: both names are one file, and this one goes without a loss.
+      const auto file = files.IdentityOf(staged.path);
+      ours = file && file->SameFile(*now);
+    }
+    if (ours) files.Remove(staged.backup);
+  } catch (const FileError&) {
+    // Left as the original's twin: status names it, the next undo removes it.
+  }
+  staged.backupToDrop.reset();
+}
+
+void RestoreAlone(Files& files, Staged& staged) {
+  const platform::FileIdentity backup = staged.restoring->Identity();
+  if (!files.RenamesOpenFiles()) staged.restoring.reset();
+  try {
+    const auto now = files.IdentityOf(staged.backup);
+    if (!now || *now != backup)
+      throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
+    files.RenameNoReplace(staged.backup, staged.path);
+  } catch (const FileError& e) {
+    throw Failed(Failure::NotUndone, platform::Reason(e));
+  }
+  staged.restoring.reset();
+}
+
+}  // namespace kvo
