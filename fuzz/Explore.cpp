@@ -788,10 +788,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     e.edit = in.ConsumeIntegralInRange(0, 2);
     // Later inputs: a second run in the same folder, or another program's
     // file under a name the run is about to take.
-    if (const std::size_t more = front(10); more >= 6) {
+    if (const std::size_t more = front(10); more >= 5) {
       e.kind = more < 8 ? Event::Second : Event::Put;
-      static const char* const kSecond[] = {"", "--undo", "--status", "--verify"};
-      e.second = kSecond[more % 4];
+      // A conversion most often: the one that can take what another leaves.
+      static const char* const kSecond[] = {"", "", "", "--undo", "--status", "--verify"};
+      e.second = kSecond[front(std::size(kSecond))];
       e.temporary = more == 9;
     }
     e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
@@ -889,10 +890,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           CaseBlindFiles blindOther(other);
           std::vector<std::string> secondArgs{"."};
           if (!e.second.empty()) secondArgs.insert(secondArgs.begin(), e.second);
-          const Ran r =
-              RunIn(folder, secondArgs,
-                    caseBlind ? static_cast<kvo::platform::Files&>(blindOther) : other, nullptr,
-                    true);
+          const Ran r = RunIn(folder, secondArgs,
+                              caseBlind ? static_cast<kvo::platform::Files&>(blindOther) : other,
+                              nullptr, true);
           std::string said;
           for (const std::string& line : r.out) said += "O" + line + "\n";
           for (const std::string& line : r.err) said += "E" + line + "\n";
@@ -915,9 +915,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Say("  the second run:");
         SaySaid(*second);
       } else if (e.kind == Event::Put && !edit) {
-        const std::string name =
-            e.temporary ? kvo::platform::NameOf(kvo::TemporaryPath("x/" + e.file, 0))
-                        : kvo::BackupPath(e.file);
+        const std::string name = e.temporary
+                                     ? kvo::platform::NameOf(kvo::TemporaryPath("x/" + e.file, 0))
+                                     : kvo::BackupPath(e.file);
         if (!fs::exists(folder / name)) {
           edit = Generated(0, 98);
           std::ofstream(folder / name, std::ios::binary)
