@@ -201,60 +201,33 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
 }
 
 std::string SummaryText(const std::vector<FileResult>& results) {
-  if (!results.empty() && results.front().operation == Operation::Undo) {
-    const auto [undone, unconfirmed, same, notBegun, failed] = Tally(results);
-    std::string text = Files(undone) + " rückgängig gemacht" +
-                       (undone == 0   ? "."
-                        : undone == 1 ? ", sie hat wieder Version 1.0."
-                                      : ", sie haben wieder Version 1.0.");
-    if (same > 0) {
-      text += "\n" + Files(same) + (same == 1 ? " war" : " waren") +
-              " nur ein weiterer Name einer dieser Dateien.";
-    }
-    if (notBegun > 0) text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
-    if (unconfirmed > 0) {
-      text += "\n" + Files(unconfirmed) + " davon " + (unconfirmed == 1 ? "ist" : "sind") +
-              " vielleicht nicht sicher auf der Platte:";
-    }
-    if (failed > 0) text += "\n" + Files(failed) + " nicht rückgängig gemacht:";
-    return text;
-  }
-  std::size_t converted = 0, unconfirmed = 0, already = 0, same = 0, notBegun = 0, failed = 0;
+  const bool undo = !results.empty() && results.front().operation == Operation::Undo;
+  const auto [done, unconfirmed, same, notBegun, failed] = Tally(results);
+  std::size_t already = 0;  // in a folder, as the command line counts them
   for (const FileResult& r : results) {
-    if (Good(r)) {
-      ++converted;
-      if (r.outcome == Outcome::Unconfirmed) ++unconfirmed;
-    } else if (r.outcome == Outcome::AlreadyConverted) {
-      ++already;
-    } else if (r.outcome == Outcome::SameFile) {
-      ++same;
-    } else if (r.outcome == Outcome::NotReached) {
-      ++notBegun;
-    } else {
-      ++failed;
-    }
+    already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
   }
-  std::string text = Files(converted) + " umgesetzt";
-  if (converted > 0) {
-    text += converted == 1 ? ", die alte hat nun die Endung .old"
-                           : ", die alten haben nun die Endung .old";
+  const auto was = [](std::size_t n) { return n == 1 ? " war" : " waren"; };
+  std::string text = Files(done) + (undo ? " rückgängig gemacht" : " umgesetzt");
+  if (done > 0) {
+    text += undo ? (done == 1 ? ", sie hat wieder Version 1.0" : ", sie haben wieder Version 1.0")
+                 : (done == 1 ? ", die alte hat nun die Endung .old"
+                              : ", die alten haben nun die Endung .old");
   }
   text += ".";
-  if (already > 0) {
-    text += "\n" + Files(already) + (already == 1 ? " war" : " waren") + " schon auf Version 1.1.";
-  }
+  if (already > 0) text += "\n" + Files(already) + was(already) + " schon auf Version 1.1.";
   if (same > 0) {
-    text += "\n" + Files(same) + (same == 1 ? " war" : " waren") +
-            " nur ein weiterer Name einer schon umgesetzten Datei.";
+    text += "\n" + Files(same) + was(same) + " nur ein weiterer Name einer " +
+            (undo ? "dieser Dateien." : "schon umgesetzten Datei.");
   }
-  if (notBegun > 0) {
-    text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
-  }
+  if (notBegun > 0) text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
   if (unconfirmed > 0) {
     text += "\n" + Files(unconfirmed) + " davon " + (unconfirmed == 1 ? "ist" : "sind") +
             " vielleicht nicht sicher auf der Platte:";
   }
-  if (failed > 0) text += "\n" + Files(failed) + " nicht umgesetzt:";
+  if (failed > 0) {
+    text += "\n" + Files(failed) + (undo ? " nicht rückgängig gemacht:" : " nicht umgesetzt:");
+  }
   return text;
 }
 
