@@ -55,6 +55,11 @@ std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t reco
   return "anders als die Umsetzung von " + backup + " ab " + byte + ", " + where;
 }
 
+std::string ProgressLine(std::size_t done, std::size_t total, const std::string& name) {
+  return "Datei " + std::to_string(done + 1) + " von " + std::to_string(total) +
+         (name.empty() ? "" : ": " + name);
+}
+
 const char* FailureText(Failure kind) {
   switch (kind) {
     case Failure::BackupTaken:

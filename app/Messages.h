@@ -54,6 +54,9 @@ inline constexpr const char* kNothingToUndoText =
     "Schon auf Version 1.0, nichts rückgängig zu machen";
 inline constexpr const char* kUndoButtonText = "Rückgängig machen";
 inline constexpr const char* kConvertButtonText = "Daten umsetzen";
+// The window's two lines under its button.
+inline constexpr const char* kFromVersionText = "Von Version 1.0 vom 30.12.2007";
+inline constexpr const char* kToVersionText = "Auf Version 1.1 vom 20.10.2009 und später";
 inline constexpr const char* kUndoNotSyncedText =
     "Rückgängig gemacht, doch der Ordner konnte nicht sicher gespeichert werden";
 inline constexpr const char* kChangedSinceDetail = "seit dem Umsetzen verändert: ";
@@ -106,6 +109,10 @@ void Settle(FileResult& r, Outcome outcome, std::string message, std::string det
 // A failure: the error box's text chosen from its kind, or the error's own.
 void Fail(FileResult& r, Failure kind, std::string detail = {});
 void Fail(FileResult& r, const KvoError& e);
+
+// What a run of several files shows while it works: "Datei 3 von 10: NAME"
+// (the name left out where it is empty).
+std::string ProgressLine(std::size_t done, std::size_t total, const std::string& name);
 
 // The message of a failure of that kind.
 const char* FailureText(Failure kind);

@@ -10,6 +10,7 @@
 #include "Run.h"
 #include "Summary.h"
 #include "Utf8.h"
+#include "Window.h"
 
 namespace kvo {
 
@@ -64,18 +65,16 @@ class CommandLineUi final : public UserInterface {
   bool CancelRequested() override { return beside_ != nullptr && beside_->CancelRequested(); }
 
   void Progress(std::size_t done, std::size_t total, const std::string& current) override {
-    line_ = current.empty() ? ""
-                            : "Datei " + std::to_string(done + 1) + " von " +
-                                  std::to_string(total) + ": " + current;
+    line_ = current.empty() ? "" : ProgressLine(done, total, current);
     if (!terminal_) return;
-    if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
+    if (std::chrono::steady_clock::now() - start_ < design::kProgressAfter) return;
     ShowProgress(line_);
   }
 
   // A large file: how far into it, in percent.
   void FileProgress(std::uint64_t done, std::uint64_t total) override {
     if (!terminal_ || line_.empty()) return;
-    if (std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
+    if (std::chrono::steady_clock::now() - start_ < design::kProgressAfter) return;
     ShowProgress(line_ + " (" + std::to_string(total == 0 ? 0 : done * 100 / total) + " %)");
   }
 

@@ -345,6 +345,9 @@ const char* kvo_backup_copy_name(const char* name) {
 int kvo_is_temporary(const char* candidate, const char* name) {
   return IsTemporaryOf(candidate, name) ? 1 : 0;
 }
+const char* kvo_progress_line(int done, int total, const char* name) {
+  return Text(ProgressLine(static_cast<std::size_t>(done), static_cast<std::size_t>(total), name));
+}
 int kvo_is_data(const char* name) {
   return IsDataFile(name) ? 1 : 0;
 }

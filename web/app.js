@@ -124,6 +124,7 @@
     // The desktop tool's rules for names: a data file, its backup's name.
     isData(name) { return withString(name, (n) => core._kvo_is_data(n)) === 1; },
     backupName(name) { return withString(name, (n) => said(core._kvo_backup_name(n))); },
+    progressLine(done, total) { return withString('', (n) => said(core._kvo_progress_line(done, total, n))); },
     isTemporary(candidate, name) {
       return withString(candidate, (c) => withString(name, (n) => core._kvo_is_temporary(c, n))) === 1;
     },
@@ -713,7 +714,7 @@
     const settled = new Array(items.length).fill(false);
     const showSettled = () => {
       while (shown < items.length && settled[shown]) show(items[shown++].index);
-      $('now').textContent = `Datei ${Math.min(done + 1, items.length)} von ${items.length}`;
+      $('now').textContent = Core.progressLine(Math.min(done, items.length - 1), items.length);
       $('bar').value = items.length === 0 ? 1 : done / items.length;
     };
     const worker = async () => {

@@ -103,21 +103,14 @@ bool UseGermanQtTexts(QCoreApplication& app) {
 }
 
 void TForm1::FitFont() {
-  // "MS Sans Serif", 11 pixels high, as designed. Where it is missing its
-  // stand-in is a little wider, so it shrinks until every text shows whole in
-  // its control: a cut label ("... und späte") would read wrong.
-  QFont::insertSubstitutions("MS Sans Serif", {"Liberation Sans", "Arial"});
-  QFont font("MS Sans Serif");
-  font.setPixelSize(11);
-  auto fits = [&] {
+  // Where the designed font is missing, its stand-in.
+  QFont::insertSubstitutions(design::kFontFace, {"Liberation Sans", "Arial"});
+  QFont font(design::kFontFace);
+  font.setPixelSize(design::FittingFontPixels([&](const char* text, int pixels) {
+    font.setPixelSize(pixels);
     const QFontMetrics metrics(font);
-    const int buttonFrame = 12;
-    return metrics.horizontalAdvance(BitBtn1->text()) + buttonFrame <= BitBtn1->width() &&
-           metrics.horizontalAdvance(Label1->text()) <= Label1->width() &&
-           metrics.horizontalAdvance(Label2->text()) <= Label2->width() &&
-           metrics.height() <= Label1->height();
-  };
-  while (!fits() && font.pixelSize() > 6) font.setPixelSize(font.pixelSize() - 1);
+    return std::pair{metrics.horizontalAdvance(QString::fromUtf8(text)), metrics.height()};
+  }));
   setFont(font);
 }
 
@@ -137,14 +130,17 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
   setPalette(face);
   setAutoFillBackground(true);
 
-  BitBtn1 = new QPushButton("Daten umsetzen", this);
-  BitBtn1->setGeometry(48, 16, 185, 25);
+  const auto place = [](QWidget* widget, const Rect& r) {
+    widget->setGeometry(r.left, r.top, r.width, r.height);
+  };
+  BitBtn1 = new QPushButton(design::kButtonText, this);
+  place(BitBtn1, design::kButton);
   BitBtn1->setFocusPolicy(Qt::StrongFocus);
   BitBtn1->setAutoDefault(true);  // Enter presses it, as Space does
-  Label1 = new QLabel("Von Version 1.0 vom 30.12.2007", this);
-  Label1->setGeometry(61, 54, 155, 13);
-  Label2 = new QLabel("Auf Version 1.1 vom 20.10.2009 und später", this);
-  Label2->setGeometry(36, 72, 205, 13);
+  Label1 = new QLabel(design::kLabel1Text, this);
+  place(Label1, design::kLabel1);
+  Label2 = new QLabel(design::kLabel2Text, this);
+  place(Label2, design::kLabel2);
   for (QLabel* label : {Label1, Label2}) label->setFocusPolicy(Qt::NoFocus);
 
   FitFont();
@@ -171,14 +167,15 @@ TForm1::TForm1(UserInterface* ui, platform::Files& files, TableSets* tables)
 
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   setAcceptDrops(true);
-  resize(268, 97);
+  resize(design::kWindow.width, design::kWindow.height);
   // Moved just enough to fit where the screen's work area is smaller. move()
   // places the frame, whose title bar counts to the window's height.
   const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight);
   const QRect work = screen()->availableGeometry();
-  const Rect place =
-      FitInto({379, 601, 268, 97 + titleBar}, {work.x(), work.y(), work.width(), work.height()});
-  move(place.left, place.top);
+  Rect frame = design::kWindow;
+  frame.height += titleBar;
+  const Rect fitted = FitInto(frame, {work.x(), work.y(), work.width(), work.height()});
+  move(fitted.left, fitted.top);
   BitBtn1->setFocus();
   FormCreate();
 }
@@ -319,7 +316,7 @@ void QtUserInterface::ShowProgress() {
     progress_->setRange(0, static_cast<int>(total_ * 1000));
     progress_->setValue(static_cast<int>(done_ * 1000) + permille_);
     progress_->setLabelText(
-        QString("Datei %1 von %2: %3").arg(done_ + 1).arg(total_).arg(current_));
+        QString::fromStdString(ProgressLine(done_, total_, current_.toStdString())));
   }
   // The window repaints, and the cancel button must be heard; before it
   // shows, the window takes no input.

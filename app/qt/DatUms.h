@@ -17,6 +17,7 @@
 #include "Files.h"
 #include "TableSets.h"
 #include "UserInterface.h"
+#include "Window.h"
 
 namespace kvo {
 
@@ -82,7 +83,7 @@ class QtUserInterface final : public UserInterface {
   bool ConfirmStart(const std::string& question) override;
 
   // Work that lasts longer than this shows its progress.
-  int progressAfterMs = 1000;
+  int progressAfterMs = static_cast<int>(design::kProgressAfter.count());
 
  private:
   QWidget* window_;

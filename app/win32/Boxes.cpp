@@ -311,8 +311,7 @@ void Win32UserInterface::ShowProgress() {
     ::SetFocus(::GetDlgItem(progress_, IDCANCEL));
   }
   if (progress_ != nullptr) {
-    const std::wstring line = L"Datei " + std::to_wstring(done_ + 1) + L" von " +
-                              std::to_wstring(total_) + L": " + current_;
+    const std::wstring line = platform::Wide(ProgressLine(done_, total_, platform::Utf8(current_)));
     ::SetDlgItemTextW(progress_, kProgressText, line.c_str());
     ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETRANGE32, 0,
                           static_cast<LPARAM>(total_ * 1000));

@@ -13,6 +13,7 @@
 #include "Placement.h"
 #include "Run.h"
 #include "Utf8.h"
+#include "Window.h"
 
 namespace kvo::win32 {
 namespace {
@@ -22,22 +23,9 @@ namespace {
 constexpr int kBitBtn1 = 100;
 constexpr UINT kConvertNamed = WM_APP + 1;
 
-constexpr const wchar_t* kButtonText = L"Daten umsetzen";
-constexpr const wchar_t* kLabel1Text = L"Von Version 1.0 vom 30.12.2007";
-constexpr const wchar_t* kLabel2Text = L"Auf Version 1.1 vom 20.10.2009 und später";
 // One line, never wrapped: a cut text would read wrong, a wrapped one vanishes.
 constexpr DWORD kLabelStyle = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
 constexpr DWORD kFrameStyle = WS_OVERLAPPEDWINDOW;
-
-struct Place {
-  int left, top, width, height;
-};
-constexpr SIZE kClient{268, 97};
-constexpr POINT kPosition{379, 601};
-constexpr Place kButtonPlace{48, 16, 185, 25};
-constexpr Place kLabel1Place{61, 54, 155, 13};
-constexpr Place kLabel2Place{36, 72, 205, 13};
-constexpr int kButtonFrame = 12;  // what the button's border and focus frame take
 
 std::wstring ExecutablePath() {
   std::wstring path(32768, L'\0');
@@ -121,25 +109,27 @@ TForm1::TForm1(HINSTANCE instance) {
   windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
   ::RegisterClassExW(&windowClass);
 
-  window_ = ::CreateWindowExW(0, L"TForm1", L"Kvo-Umsetzer", kFrameStyle, kPosition.x, kPosition.y,
-                              kClient.cx, kClient.cy, nullptr, nullptr, instance, this);
+  using design::kWindow;
+  window_ = ::CreateWindowExW(0, L"TForm1", L"Kvo-Umsetzer", kFrameStyle, kWindow.left, kWindow.top,
+                              kWindow.width, kWindow.height, nullptr, nullptr, instance, this);
   ui_ = std::make_unique<Win32UserInterface>(window_);
-  auto control = [&](const wchar_t* kind, const wchar_t* text, DWORD style, int id) {
-    return ::CreateWindowExW(0, kind, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  auto control = [&](const wchar_t* kind, const char* text, DWORD style, int id) {
+    return ::CreateWindowExW(0, kind, platform::Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
+                             0, 0, 0, 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             instance, nullptr);
   };
-  BitBtn1 = control(L"BUTTON", kButtonText, WS_TABSTOP | BS_PUSHBUTTON, kBitBtn1);
-  Label1 = control(L"STATIC", kLabel1Text, kLabelStyle, 0);
-  Label2 = control(L"STATIC", kLabel2Text, kLabelStyle, 0);
+  BitBtn1 = control(L"BUTTON", design::kButtonText, WS_TABSTOP | BS_PUSHBUTTON, kBitBtn1);
+  Label1 = control(L"STATIC", design::kLabel1Text, kLabelStyle, 0);
+  Label2 = control(L"STATIC", design::kLabel2Text, kLabelStyle, 0);
 
   // Where it was designed, at the display's scale.
   const UINT dpi = DpiOf(window_);
   const Scale scale{dpi};
-  const SIZE frame = FrameFor({scale(kClient.cx), scale(kClient.cy)}, dpi);
+  const SIZE frame = FrameFor({scale(kWindow.width), scale(kWindow.height)}, dpi);
   // Moved just enough to fit where the screen's work area is smaller.
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
-  Rect place{scale(kPosition.x), scale(kPosition.y), frame.cx, frame.cy};
+  Rect place{scale(kWindow.left), scale(kWindow.top), frame.cx, frame.cy};
   const POINT corner{place.left, place.top};
   if (::GetMonitorInfoW(::MonitorFromPoint(corner, MONITOR_DEFAULTTONEAREST), &monitor)) {
     const RECT& work = monitor.rcWork;
@@ -179,8 +169,8 @@ void TForm1::ApplyDpi(UINT dpi) {
   ui_->SetScale(scale_);
   const HFONT old = font_;
   FitFont();
-  const std::pair<HWND, Place> places[] = {
-      {BitBtn1, kButtonPlace}, {Label1, kLabel1Place}, {Label2, kLabel2Place}};
+  const std::pair<HWND, Rect> places[] = {
+      {BitBtn1, design::kButton}, {Label1, design::kLabel1}, {Label2, design::kLabel2}};
   for (const auto& [control, p] : places) {
     ::SetWindowPos(control, nullptr, scale_(p.left), scale_(p.top), scale_(p.width),
                    scale_(p.height), SWP_NOZORDER | SWP_NOACTIVATE);
@@ -189,34 +179,29 @@ void TForm1::ApplyDpi(UINT dpi) {
   if (old != nullptr) ::DeleteObject(old);
 }
 
-// "MS Sans Serif", 11 pixels high at 96 dots per inch, as designed. Where
-// the system stands in a wider font for it (Wine does), the font shrinks
-// until every text shows whole in its control.
+// The designed font, at the size the design's rule finds for this system's
+// stand-in (Wine's is wider).
 void TForm1::FitFont() {
-  struct Text {
-    const wchar_t* text;
-    int room;
-  };
-  const Text texts[] = {{kButtonText, kButtonPlace.width - kButtonFrame},
-                        {kLabel1Text, kLabel1Place.width},
-                        {kLabel2Text, kLabel2Place.width}};
   const HDC dc = ::GetDC(window_);
-  for (int height = 11; height >= 6; --height) {
-    font_ = ::CreateFontW(-scale_(height), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
-    const HGDIOBJ previous = ::SelectObject(dc, font_);
-    bool fits = true;
-    for (const Text& t : texts) {
-      SIZE size{};
-      ::GetTextExtentPoint32W(dc, t.text, static_cast<int>(std::wcslen(t.text)), &size);
-      fits = fits && size.cx <= scale_(t.room) && size.cy <= scale_(kLabel1Place.height);
-    }
+  const auto make = [&](int pixels) {
+    return ::CreateFontW(-scale_(pixels), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                         DEFAULT_PITCH | FF_DONTCARE, platform::Wide(design::kFontFace).c_str());
+  };
+  const int dpi = static_cast<int>(scale_.dpi);
+  const int pixels = design::FittingFontPixels([&](const char* text, int size) {
+    const HFONT font = make(size);
+    const HGDIOBJ previous = ::SelectObject(dc, font);
+    const std::wstring wide = platform::Wide(text);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
     ::SelectObject(dc, previous);
-    if (fits || height == 6) break;
-    ::DeleteObject(font_);
-  }
+    ::DeleteObject(font);
+    // In the design's units, at 96 dots per inch.
+    return std::pair{::MulDiv(extent.cx, 96, dpi), ::MulDiv(extent.cy, 96, dpi)};
+  });
   ::ReleaseDC(window_, dc);
+  font_ = make(pixels);
   ui_->SetFont(font_);
 }
 

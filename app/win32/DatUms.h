@@ -13,6 +13,7 @@
 
 #include "Summary.h"
 #include "UserInterface.h"
+#include "Window.h"
 
 namespace kvo::win32 {
 
@@ -46,7 +47,7 @@ class Win32UserInterface final : public UserInterface {
 
   bool waiting() const { return waiting_; }
   // Work that lasts longer than this shows its progress.
-  std::chrono::milliseconds progressAfter{1000};
+  std::chrono::milliseconds progressAfter = design::kProgressAfter;
 
  private:
   struct Button {
