@@ -102,6 +102,7 @@ bool IsV10(const Bytes& b) {
 Folder Read(const fs::path& folder) {
   Folder out;
   for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.is_symlink()) continue;  // another name of a file, no file of its own
     // In one read: byte by byte, the explorer spent most of its time here.
     std::ifstream in(entry.path(), std::ios::binary | std::ios::ate);
     Bytes& bytes = out[entry.path().filename().string()];
@@ -734,6 +735,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       default:
         break;
     }
+    // A symbolic link to it beside it, which a folder's walk meets too.
+    if (const std::string link = "verweis-" + name; front(5) == 1 && !fs::exists(folder / link)) {
+      fs::create_symlink(name, folder / link);
+      extra += ", link " + link;
+    }
     char octal[8];
     std::snprintf(octal, sizeof octal, "%o", mode);
     const std::string owned =
@@ -757,11 +763,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (op == "backup" && Lowered(name).ends_with(".old"))) {
           if (!in.ConsumeBool()) continue;
           const std::size_t spelling = caseBlind ? front(3) : 0;
-          args.push_back(spelling == 0 ? name
-                                       : InCase(name, spelling == 1 ? ::tolower : ::toupper));
+          // Now and then through a second path to the folder: a link to it.
+          const std::string via = front(4) == 1 ? "../spiegel/" : "";
+          args.push_back(via + (spelling == 0 ? name
+                                              : InCase(name, spelling == 1 ? ::tolower : ::toupper)));
         }
       }
       if (in.ConsumeIntegralInRange(0, 7) == 0) args.push_back("fehlt.dat");
+      fs::remove(folder.parent_path() / "spiegel");
+      fs::create_directory_symlink(folder, folder.parent_path() / "spiegel");
       if (args.empty()) args.push_back("a.dat");
       args.insert(args.begin(), "--");
     } else {
