@@ -18,6 +18,7 @@
 #include "Errors.h"
 #include "FileList.h"
 #include "Messages.h"
+#include "Metered.h"
 #include "Names.h"
 #include "Paths.h"
 #include "Run.h"
@@ -28,9 +29,6 @@ namespace kvo::run {
 
 using platform::FileError;
 using platform::Files;
-
-// The user cancelled while a file was read or written: it rolls back.
-struct Cancelled {};
 
 // The process may open no more files: the file at hand waits for the next
 // group, which starts with the files of this one let go of.
