@@ -316,6 +316,7 @@ std::vector<int> ErrorsAt(const std::string& kind) {
   if (kind == "fsync" || kind == "close") return {EIO, ENOSPC, EDQUOT};
   if (kind == "link") return {ENOSPC, EDQUOT, EXDEV, EIO};
   if (kind == "exchange" || kind == "remove") return {EACCES, EPERM, EIO};
+  if (kind == "stat" || kind == "list" || kind == "statfs") return {EIO, EACCES, EMFILE};
   return {EACCES, ENOSPC, EXDEV, EIO};  // rename, replace
 }
 
@@ -347,6 +348,7 @@ struct Event {
   long call = 0;  // it comes at the call-th call of callKind
   std::string callKind;
   int error = 0;           // Fail
+  bool lasting = false;    // Fail: every call of its kind from then on
   int edit = 0;            // Edit: 0 append, 1 save over, 2 rewrite keeping the time
   std::string file;        // Edit
   bool atItsLast = false;  // Edit: of the file past its last check then, if one is
@@ -473,7 +475,7 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
              const std::string& op, const std::set<std::string>& editedNames,
              const std::map<std::string, Kept>& kept, bool keptChecked,
              const std::optional<Bytes>& edit = std::nullopt,
-             const std::set<std::string>& guarded = {}) {
+             const std::set<std::string>& guarded = {}, const std::string& excused = {}) {
   {
     std::string listing = "  on the disk:";
     for (const auto& [name, bytes] : after) {
@@ -482,22 +484,42 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
     }
     Say(listing);
   }
-  // (A leftover of the tool's own is no place a user looks for a file.)
-  std::multiset<Bytes> present;
-  for (const auto& [name, bytes] : after) {
-    if (!IsLeftover(name)) present.insert(bytes);
-  }
-  // What another program wrote is the user's too.
-  Check(!edit || present.contains(*edit),
+  // Whether name holds bytes (spelled in any case, where names ignore it).
+  const auto holds = [&](const std::string& name, const Bytes& bytes) {
+    return std::ranges::any_of(after, [&](const auto& entry) {
+      return Lowered(entry.first) == Lowered(name) && entry.second == bytes;
+    });
+  };
+  // As the README promises: a file's bytes under its own name or its
+  // backup's; a backup's under its name or under the file's it went back to.
+  const auto home = [&](const std::string& name, const Bytes& bytes) {
+    if (holds(name, bytes) || holds(kvo::BackupPath(name), bytes)) return true;
+    return std::ranges::any_of(after, [&](const auto& entry) {
+      return Lowered(kvo::BackupPath(entry.first)) == Lowered(name) && entry.second == bytes;
+    });
+  };
+  // What another program wrote is the user's too: under the name it wrote
+  // to, or that name's backup; lost only at the one moment no check sees,
+  // where the file is then the conversion of the bytes read, and its backup
+  // holds them.
+  const bool lost = !excused.empty() && before.contains(excused) && after.contains(excused) &&
+                    after.at(excused) == Converted(before.at(excused)) &&
+                    holds(kvo::BackupPath(excused), before.at(excused));
+  Check(!edit || lost ||
+            std::ranges::any_of(editedNames, [&](const auto& n) { return holds(n, *edit); }),
         "the other program's edit (" + std::to_string(edit ? edit->size() : 0) + " bytes) is gone");
   // Nothing of the user's lost: every data file's bytes (and backup's) are
-  // still there, under some name; a file another program edited is the
-  // user's as that program left it.
+  // under their names; a file another program edited is the user's as that
+  // program left it.
   for (const auto& [name, bytes] : before) {
     if (IsLeftover(name) || editedNames.contains(name)) continue;
     // The conversion of a backup that went back.
-    if (op == "--undo" && kvo::VersionOf(bytes) == kvo::Version::V11) continue;
-    Check(present.contains(bytes), "the bytes of " + name + " are gone");
+    const std::string backup = kvo::BackupPath(name);
+    if (op == "--undo" && kvo::VersionOf(bytes) == kvo::Version::V11 && before.contains(backup) &&
+        holds(name, before.at(backup))) {
+      continue;
+    }
+    Check(home(name, bytes), "the bytes of " + name + " are not under its name or its backup's");
   }
   // Every name holds something true: bytes that were there, or the exact
   // conversion of bytes that are.
@@ -556,6 +578,9 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
     } else if (line.find(kvo::kUnchangedFileText) != std::string::npos ||
                line.find(kvo::kInterruptedText) != std::string::npos) {
       Check(after.contains(name) && after.at(name) == was, line + ": but it changed");
+    } else if (line.find(kvo::kUndoneText) != std::string::npos && backup == name) {
+      // A backup alone, back under its file's name.
+      Check(!after.contains(name) && home(name, was), line + ": but the original is not back");
     } else if (line.find(kvo::kUndoneText) != std::string::npos && before.contains(backup)) {
       Check(after.contains(name) && after.at(name) == before.at(backup),
             line + ": but the original is not back");
@@ -601,11 +626,17 @@ void StatusIsTrue(const fs::path& folder, kvo::platform::Files& files) {
   lines.insert(lines.end(), ran.err.begin(), ran.err.end());
   for (const std::string& line : lines) {
     const std::string name = NameOfLine(line);
-    // A backup said to be alone: nothing under the name undo would give it.
+    // A backup said to be alone: no file there whose backup it is, whatever
+    // its ending.
     Check(line.find(kvo::kBackupAloneText) == std::string::npos ||
-              !files.IdentityOf(name.substr(0, name.size() - 4) + ".dat"),
+              std::ranges::none_of(now,
+                                   [&](const auto& entry) {
+                                     return entry.first != name &&
+                                            kvo::BackupPath(entry.first) == name &&
+                                            files.IdentityOf(entry.first);
+                                   }),
           "status: " + line);
-    if (!now.contains(name) || !name.ends_with(".dat")) continue;
+    if (!now.contains(name) || !Lowered(name).ends_with(".dat")) continue;
     if (line.find(kvo::kSameFileText) != std::string::npos) continue;  // a second name
     const Bytes& bytes = now.at(name);
     const std::string backup = kvo::BackupPath(name);
@@ -650,9 +681,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool caseBlind = front(2) == 1;
   // FAT and exFAT through FUSE: no second names, and no change time either.
   const bool noChangeTime = !links && front(2) == 1;
+  // As Windows, through the file layer's seam: no open file renamed.
+  const bool openRenamesRefused = front(4) == 1;
   Say(std::string("disk: ") + (links ? "second names" : "no second names") +
       (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : "") +
-      (caseBlind ? ", names ignore case" : "") + (noChangeTime ? ", no change time" : ""));
+      (caseBlind ? ", names ignore case" : "") + (noChangeTime ? ", no change time" : "") +
+      (openRenamesRefused ? ", no rename of open files" : ""));
 
   // The folder.
   const int count = in.ConsumeIntegralInRange(1, 6);
@@ -735,6 +769,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       default:
         break;
     }
+    // Only its backup, the file gone: what a run cut short on a disk without
+    // a one-step rename may leave, and undo gives back.
+    if (front(6) == 1 && !fs::exists(folder / kvo::BackupPath(name))) {
+      fs::rename(folder / name, folder / kvo::BackupPath(name));
+      extra += ", only as its backup";
+    }
     // A symbolic link to it beside it, which a folder's walk meets too.
     if (const std::string link = "verweis-" + name; front(5) == 1 && !fs::exists(folder / link)) {
       fs::create_symlink(name, folder / link);
@@ -765,8 +805,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           const std::size_t spelling = caseBlind ? front(3) : 0;
           // Now and then through a second path to the folder: a link to it.
           const std::string via = front(4) == 1 ? "../spiegel/" : "";
-          args.push_back(via + (spelling == 0 ? name
-                                              : InCase(name, spelling == 1 ? ::tolower : ::toupper)));
+          args.push_back(
+              via + (spelling == 0 ? name : InCase(name, spelling == 1 ? ::tolower : ::toupper)));
         }
       }
       if (in.ConsumeIntegralInRange(0, 7) == 0) args.push_back("fehlt.dat");
@@ -795,6 +835,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       e.error = pick < 2 * std::size(kErrors) ? there[pick % there.size()]
                                               : kErrors[pick % std::size(kErrors)];
     }
+    // Later inputs: a call that only looks (stat, list, statfs) failing, and
+    // a failure that lasts: every call of its kind from then on fails.
+    if (const std::size_t look = front(8); look >= 5) {
+      static const char* const kLooks[] = {"stat", "list", "statfs"};
+      e.callKind = kLooks[look - 5];
+      e.error = ErrorsAt(e.callKind)[look % 3];
+    }
+    e.lasting = e.kind == Event::Fail && front(4) == 1;
     e.edit = in.ConsumeIntegralInRange(0, 2);
     // Later inputs: a second run in the same folder, or another program's
     // file under a name the run is about to take.
@@ -822,7 +870,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string said = "run";
     for (const std::string& a : args) said += " " + a;
     const std::string at = e.callKind + " #" + std::to_string(e.call);
-    if (e.kind == Event::Fail) said += "; the call fails: " + at + " with " + ErrorName(e.error);
+    if (e.kind == Event::Fail) {
+      said += std::string("; the call fails") + (e.lasting ? " from then on" : "") + ": " + at +
+              " with " + ErrorName(e.error);
+    }
     if (e.kind == Event::Kill) said += "; killed before " + at;
     if (e.kind == Event::Cancel) said += "; Abbrechen before " + at;
     if (e.kind == Event::Second) said += "; a second run " + e.second + " . before " + at;
@@ -850,9 +901,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     files.noHardLinks = !links;
     files.noExchange = !swaps;
     files.noChangeTime = noChangeTime;
+    files.noOpenRenames = openRenamesRefused;
+    files.looks = true;
     if (e.kind == Event::Fail) {
       files.only = e.callKind;
       files.error = e.error;
+      files.failFrom = e.lasting;
     }
     if (twoDisks) {
       files.device = [](const std::string& path) -> std::uint64_t {
@@ -870,9 +924,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::path killed;
     // The folder as the run began, for the power's model.
     const Folder start = Read(folder);
-    kvo::test::RecordingFiles recording(start, files);
+    std::map<std::string, std::string> sameAs;  // second names, as the power's model keeps them
+    {
+      std::map<ino_t, std::string> first;
+      for (const auto& [name, bytes] : start) {
+        struct stat st {};
+        if (::stat((folder / name).c_str(), &st) != 0) continue;
+        if (const auto [it, fresh] = first.emplace(st.st_ino, name); !fresh)
+          sameAs[name] = it->second;
+      }
+    }
+    kvo::test::RecordingFiles recording(start, files, sameAs);
     std::map<std::string, long> calls;  // of each kind
     bool excused = false;
+    std::string excusedName;        // the file that took its new name at that moment
     bool groupOpen = false;         // when the call failed
     std::set<std::string> guarded;  // edited before they took their new file
     std::optional<Ran> second;      // what the second run said
@@ -897,6 +962,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           other.noHardLinks = !links;
           other.noExchange = !swaps;
           other.noChangeTime = noChangeTime;
+          other.noOpenRenames = openRenamesRefused;
           CaseBlindFiles blindOther(other);
           std::vector<std::string> secondArgs{"."};
           if (!e.second.empty()) secondArgs.insert(secondArgs.begin(), e.second);
@@ -970,7 +1036,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         excused = (!swaps && names.contains(beside.atLast)) ||
                   (e.edit == 2 &&
                    (what == "link" || (what == "exchange" && edited.contains(beside.atLast))));
-        if (excused) Say("  (that edit comes at the one moment the tool cannot guard)");
+        if (excused) {
+          // There, and only for that file (under any of its names), the edit
+          // may be lost, or land in a backup that is a second name of it.
+          Say("  (that edit comes at the one moment the tool cannot guard)");
+          for (const std::string& name : names) guarded.erase(name);
+          excusedName = beside.atLast;
+        }
       } else if (e.kind == Event::Cancel) {
         beside.cancel = true;
       } else if (e.kind == Event::Fail) {
@@ -997,12 +1069,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(e.kind == Event::PowerCut || heap.peak <= std::int64_t{writes ? 32 : 16} << 20,
           "the run held " + std::to_string(heap.peak >> 20) + " MB at once");
     SaySaid(ran);
-    if (excused) {
-      // What the user wrote may be lost then, as the guide says; the rest holds.
-      edited.insert(e.file);
-      edit.reset();
-      guarded.clear();
-    }
 
     if (e.kind == Event::PowerCut) {
       // After one of the calls that changed the disk: every state its names
@@ -1058,6 +1124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else if (!killed.empty()) {
+      // The run that went on past the kill point, then what the kill left.
+      Promise(here, Read(folder), folder, ran, kind, edited, keptBefore, true, edit, guarded,
+              excusedName);
       folder = killed;
       Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else if (second) {
@@ -1068,7 +1137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Promise(here, Read(folder), folder, {}, undone ? "--undo" : kind, edited, keptBefore, false,
               edit);
     } else {
-      Promise(here, Read(folder), folder, ran, kind, edited, keptBefore, true, edit, guarded);
+      Promise(here, Read(folder), folder, ran, kind, edited, keptBefore, true, edit, guarded,
+              excusedName);
       // A single open file too many is the system's limit, not a file's,
       // while the group holds others: the file waits for the next group.
       // (Alone, or where status looks at one file at a time, it is the
@@ -1097,6 +1167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     faultless.noHardLinks = !links;
     faultless.noExchange = !swaps;
     faultless.noChangeTime = noChangeTime;
+    faultless.noOpenRenames = openRenamesRefused;
     CaseBlindFiles blindAgain(faultless);
     kvo::platform::Files& plain =
         caseBlind ? static_cast<kvo::platform::Files&>(blindAgain) : faultless;

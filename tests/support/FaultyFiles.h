@@ -37,7 +37,17 @@ class FaultyFiles : public ForwardingFiles {
   bool Exchange(const std::string& a, const std::string& b) override;
   void Remove(const std::string& path) override;
   bool RemoveUnlessHeld(const std::string& path) override;
+  bool RenamesOpenFiles() const override { return !noOpenRenames && real_.RenamesOpenFiles(); }
+  std::vector<platform::FolderEntry> List(const std::string& folder) override {
+    if (looks) Call("list");
+    return real_.List(folder);
+  }
+  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
+    if (looks) Call("statfs");
+    return real_.FreeBytes(folder);
+  }
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override {
+    if (looks) Call("stat");
     auto id = real_.IdentityOf(path);
     if (id && noChangeTime) id->changed = 0;
     return id;
@@ -75,6 +85,10 @@ class FaultyFiles : public ForwardingFiles {
   // As a disk that keeps no change time (FAT, exFAT through FUSE): a file's
   // identity shows none, and a new file says so.
   bool noChangeTime = false;
+  // As Windows: no open file is renamed or replaced.
+  bool noOpenRenames = false;
+  // Counts the calls that only look, too: stat, list and statfs.
+  bool looks = false;
 
  private:
   long failAt_;

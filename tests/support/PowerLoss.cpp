@@ -74,9 +74,14 @@ void Apply(const DiskOp& op, std::map<std::string, int>& names) {
 }  // namespace
 
 RecordingFiles::RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start,
-                               platform::Files& real)
+                               platform::Files& real,
+                               const std::map<std::string, std::string>& sameAs)
     : ForwardingFiles(real), start_(std::move(start)) {
-  for (const auto& [name, bytes] : start_) names_[name] = NewInode();
+  for (const auto& [name, bytes] : start_) {
+    const auto first = sameAs.find(name);
+    names_[name] = first != sameAs.end() && names_.contains(first->second) ? names_[first->second]
+                                                                           : NewInode();
+  }
 }
 
 int RecordingFiles::InodeOf(const std::string& path) const {

@@ -36,11 +36,13 @@ struct DiskOp {
 
 // Passes every call on to real and records those that change the disk.
 // Handles one folder, which holds the files start (name -> bytes) when the
-// run begins. Flushes are recorded as the layer below makes them: a file's
+// run begins, second names among them (sameAs: name -> an earlier name of
+// its file). Flushes are recorded as the layer below makes them: a file's
 // own, or its file system's.
 class RecordingFiles final : public ForwardingFiles {
  public:
-  RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start, platform::Files& real);
+  RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start, platform::Files& real,
+                 const std::map<std::string, std::string>& sameAs = {});
 
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
   void SyncFiles(std::span<platform::OutputFile* const> files) override;
