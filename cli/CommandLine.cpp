@@ -132,9 +132,10 @@ bool NameHere(platform::Files& files, const std::string& name) {
   try {
     return files.IdentityOf(name).has_value();
   } catch (const platform::FileError& e) {
-    // A name the system calls invalid ("-?" on Windows) is no file; any
-    // other refusal means it is there, but not to be looked at.
-    return e.problem() != platform::Problem::Missing;
+    // Refused a look, it may well be there. A name the system calls invalid
+    // ("-?" on Windows), or a look that failed (a disk error, no file handle
+    // left), shows no file: the argument is read as the option it spells.
+    return e.problem() == platform::Problem::NoAccess;
   }
 }
 

@@ -323,6 +323,21 @@ TEST(Contract, EveryRowOnFatThroughFuse) {
   CheckAll({"fat", true, false}, disk.root() + "/w");
 }
 
+// A look at an option-like argument that fails (a disk error, no handle
+// left) shows no file of that name: the option is read as the option, not
+// refused as a file's name.
+TEST(Contract, AnOptionWhoseLookFailsIsReadAsTheOption) {
+  const test::TempDir dir;
+  dir.Put("a.dat", test::Contents("v10/1"));
+  test::FaultyFiles files;
+  files.looks = true;
+  files.failing = "stat";
+  std::ostringstream out, err;
+  const std::vector<std::string> args{"--status", dir.Path("a.dat")};
+  EXPECT_NE(RunCommandLine(args, files, out, err, nullptr), 2) << err.str();
+  EXPECT_EQ(err.str().find("auch der Name einer Datei"), std::string::npos) << err.str();
+}
+
 // A FAT disk that really fills up: fusefat cuts the last write short and
 // then says "not permitted"; the line says the disk is full, as --check does.
 TEST(Contract, AFullFatDiskThroughFuseIsNamedAsFull) {
