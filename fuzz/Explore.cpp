@@ -771,7 +771,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Only its backup, the file gone: what a run cut short on a disk without
     // a one-step rename may leave, and undo gives back.
-    if (front(6) == 1 && !fs::exists(folder / kvo::BackupPath(name))) {
+    const auto taken = [&](const std::string& n) {
+      return std::ranges::any_of(fs::directory_iterator(folder), [&](const auto& entry) {
+        return Lowered(entry.path().filename().string()) == Lowered(n);
+      });
+    };
+    if (front(6) == 1 && !taken(kvo::BackupPath(name))) {
       fs::rename(folder / name, folder / kvo::BackupPath(name));
       extra += ", only as its backup";
     }

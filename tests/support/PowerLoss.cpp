@@ -82,6 +82,7 @@ RecordingFiles::RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> 
     names_[name] = first != sameAs.end() && names_.contains(first->second) ? names_[first->second]
                                                                            : NewInode();
   }
+  startInodes_ = names_;
 }
 
 int RecordingFiles::InodeOf(const std::string& path) const {
@@ -173,9 +174,9 @@ struct Replayed {
 Replayed Replay(const RecordingFiles& run, std::size_t done) {
   Replayed r;
   auto& [data, device, durable, pending] = r;
-  int inode = 0;
   for (const auto& [name, bytes] : run.start()) {
-    durable[name] = ++inode;
+    const int inode = run.startInodes().at(name);
+    durable[name] = inode;
     data[inode] = {bytes, bytes.size()};
   }
   for (std::size_t i = 0; i < done; ++i) {

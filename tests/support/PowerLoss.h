@@ -56,6 +56,8 @@ class RecordingFiles final : public ForwardingFiles {
 
   // The folder as it was at the start: name -> bytes, all durable.
   const std::map<std::string, std::vector<std::uint8_t>>& start() const { return start_; }
+  // Each start name's inode: second names share one.
+  const std::map<std::string, int>& startInodes() const { return startInodes_; }
   const std::vector<DiskOp>& ops() const { return ops_; }
   void Add(DiskOp op) { ops_.push_back(std::move(op)); }
   int InodeOf(const std::string& path) const;
@@ -68,6 +70,7 @@ class RecordingFiles final : public ForwardingFiles {
   std::map<std::string, int> names_;  // as the run sees them now
   std::vector<DiskOp> ops_;
   int inodes_ = 0;
+  std::map<std::string, int> startInodes_;
 };
 
 // A folder a power cut may leave: name -> bytes, and which names are one
