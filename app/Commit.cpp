@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "Container.h"
 #include "Digest.h"
 #include "Errors.h"
 #include "Messages.h"
@@ -40,6 +41,17 @@ class Pending {
 
 const platform::FileIdentity& Expected(const Staged& staged) {
   return staged.expected ? *staged.expected : staged.input->Identity();
+}
+
+// Whether another run converted the file in a moment this run let go of it
+// (Windows lets go just before its rename): the name holds a version 1.1
+// file, and the backup is now that run's, the original's only home.
+bool TakenOver(Files& files, const Staged& staged) {
+  const auto file = files.IdentityOf(staged.path);
+  if (!file || file->SameFile(Expected(staged))) return false;
+  Header header{};
+  const auto in = files.OpenToLook(staged.path);
+  return ReadFully(*in, header) == header.size() && header == kHeader;
 }
 
 // The name must still stand for the very file that was read, unchanged: a
@@ -119,6 +131,7 @@ void RollBack(Files& files, Staged& staged) {
         const auto file = files.IdentityOf(staged.path);
         ours = file && file->SameFile(*now);
       }
+      if (ours && TakenOver(files, staged)) ours = false;
       if (ours) files.Remove(staged.backup);
       if (relocked) relocked->Close();
     } catch (const FileError&) {
@@ -169,6 +182,7 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   CheckUnchanged(files, staged);
   CheckSameBytes(staged);
   const platform::FileIdentity original = Expected(staged);
+  staged.expected = original;  // the lock on it may go before the rename
   // Windows replaces no open file: there the lock goes just before the file
   // changes names, and a rollback takes the lock again before it removes
   // the backup.
