@@ -683,6 +683,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool noChangeTime = !links && front(2) == 1;
   // As Windows, through the file layer's seam: no open file renamed.
   const bool openRenamesRefused = front(4) == 1;
+  // A file layer over this disk, for each run.
+  const auto asDisk = [&](kvo::test::FaultyFiles& layer) {
+    layer.noHardLinks = !links;
+    layer.noExchange = !swaps;
+    layer.noChangeTime = noChangeTime;
+    layer.noOpenRenames = openRenamesRefused;
+  };
   Say(std::string("disk: ") + (links ? "second names" : "no second names") +
       (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : "") +
       (caseBlind ? ", names ignore case" : "") + (noChangeTime ? ", no change time" : "") +
@@ -904,10 +911,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Say(said);
 
     kvo::test::FaultyFiles files(e.kind == Event::Fail ? e.call : 0);
-    files.noHardLinks = !links;
-    files.noExchange = !swaps;
-    files.noChangeTime = noChangeTime;
-    files.noOpenRenames = openRenamesRefused;
+    asDisk(files);
     files.looks = true;
     if (e.kind == Event::Fail) {
       files.only = e.callKind;
@@ -965,10 +969,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (child == 0) {
           ::close(pipe[0]);
           kvo::test::FaultyFiles other;
-          other.noHardLinks = !links;
-          other.noExchange = !swaps;
-          other.noChangeTime = noChangeTime;
-          other.noOpenRenames = openRenamesRefused;
+          asDisk(other);
           CaseBlindFiles blindOther(other);
           std::vector<std::string> secondArgs{"."};
           if (!e.second.empty()) secondArgs.insert(secondArgs.begin(), e.second);
@@ -1170,10 +1171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto keptRerun = KeptIn(folder);
     kvo::test::FaultyFiles faultless;
-    faultless.noHardLinks = !links;
-    faultless.noExchange = !swaps;
-    faultless.noChangeTime = noChangeTime;
-    faultless.noOpenRenames = openRenamesRefused;
+    asDisk(faultless);
     CaseBlindFiles blindAgain(faultless);
     kvo::platform::Files& plain =
         caseBlind ? static_cast<kvo::platform::Files&>(blindAgain) : faultless;
