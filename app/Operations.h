@@ -112,6 +112,11 @@ class Preparation {
   // Forgets the file at index, which waits for the next group.
   void Retry(std::size_t index);
 
+  // A second name of a file this run dealt with: a run cut short may have
+  // worked through it, and what it left goes, while this run holds the
+  // file. Once its group has let go of it.
+  void ClearForSecondName(const std::string& chosen);
+
  private:
   struct Seen {
     std::size_t index;    // in the run's files
@@ -122,11 +127,8 @@ class Preparation {
 
   TableSets& Tables() { return options_.tables != nullptr ? *options_.tables : ProcessTables(); }
   const char* VersionAt(const std::string& path);
-  // path: a second name of the file met first as name. A run cut short may
-  // have worked through it: what it left goes too, while this run holds the
-  // file.
-  void SameFile(FileResult& result, const std::string& path, const std::string& name,
-                const char* version);
+  // path: a second name of the file met first as name.
+  void SameFile(FileResult& result, const std::string& name, const char* version);
   void OwnBackup(FileResult& result, Staged& staged, const std::string& path);
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path);
   // The file whose backup, under path, this run is putting back, if any.

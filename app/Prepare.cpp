@@ -104,7 +104,7 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
       return;
     }
     if (const auto plan = planned_.find(index); plan != planned_.end()) {
-      SameFile(result, path, plan->second.first, plan->second.second);
+      SameFile(result, plan->second.first, plan->second.second);
       return;
     }
     // Each file once, however many names lead to it.
@@ -113,7 +113,7 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
       if (seen != seen_.end() && seen->second.index != index) {
         // Another name in a folder keeps the file it had; the same name,
         // or a link to it, holds whatever the first now holds.
-        SameFile(result, path, seen->second.name,
+        SameFile(result, seen->second.name,
                  seen->second.path != path ? seen->second.version : nullptr);
         return;
       }
@@ -165,20 +165,22 @@ const char* Preparation::VersionAt(const std::string& path) {
   return nullptr;
 }
 
-void Preparation::SameFile(FileResult& result, const std::string& path, const std::string& name,
-                           const char* version) {
+void Preparation::SameFile(FileResult& result, const std::string& name, const char* version) {
   Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + name,
          version != nullptr ? SameFileDetail(version) : "");
+}
+
+void Preparation::ClearForSecondName(const std::string& chosen) {
   const Operation op = options_.operation;
   if (options_.checkOnly || (op != Operation::Convert && op != Operation::Undo)) return;
   try {
+    const std::string path = files_.Resolve(chosen);
     const auto held = files_.OpenRead(path);
     leftovers_.RemoveFor(files_, path);
   } catch (const FileError&) {
-    // Refused while this run still holds the file through its first name
-    // (or another run does, or no file may be opened now): what is left
-    // stays for a later run, which meets this name first or alone. The
-    // name's own outcome is settled either way.
+    // Refused while another run holds the file, or no file may be opened
+    // now: what is left stays for a later run, which meets this name first
+    // or alone. The name's own outcome is settled either way.
   }
 }
 

@@ -214,10 +214,11 @@ std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
     CommitGroup(files, group, results, releaser, ui);
     bool released = false;  // this run's own locks, which a look would meet
     for (std::size_t i = first; i < next; ++i) {
-      if (results[i].outcome == Outcome::SameFile && !results[i].detail.empty() && !released) {
+      if (results[i].outcome == Outcome::SameFile && !released) {
         releaser.WaitUntilHolding(0);
         released = true;
       }
+      if (results[i].outcome == Outcome::SameFile) preparation.ClearForSecondName(results[i].path);
       SayWhatASecondNameHolds(files, results[i]);
       ui.FileDone(results[i]);
     }
