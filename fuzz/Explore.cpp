@@ -501,10 +501,14 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
   // What another program wrote is the user's too: under the name it wrote
   // to, or that name's backup; lost only at the one moment no check sees,
   // where the file is then the conversion of the bytes read, and its backup
-  // holds them.
-  const bool lost = !excused.empty() && before.contains(excused) && after.contains(excused) &&
-                    after.at(excused) == Converted(before.at(excused)) &&
-                    holds(kvo::BackupPath(excused), before.at(excused));
+  // holds them (for undo: the file is its original again).
+  const std::string excusedBackup = kvo::BackupPath(excused);
+  const bool lost =
+      !excused.empty() && before.contains(excused) && after.contains(excused) &&
+      (op == "--undo" ? before.contains(excusedBackup) &&
+                            after.at(excused) == before.at(excusedBackup)
+                      : after.at(excused) == Converted(before.at(excused)) &&
+                            holds(excusedBackup, before.at(excused)));
   Check(!edit || lost ||
             std::ranges::any_of(editedNames, [&](const auto& n) { return holds(n, *edit); }),
         "the other program's edit (" + std::to_string(edit ? edit->size() : 0) + " bytes) is gone");
