@@ -2,11 +2,9 @@
 // new file put in its place; or all of it taken back.
 #include "Commit.h"
 
-#include <span>
 #include <vector>
 
 #include "Container.h"
-#include "Digest.h"
 #include "Errors.h"
 #include "Messages.h"
 #include "NameSteps.h"
@@ -65,22 +63,6 @@ void CheckUnchanged(Files& files, Staged& staged) {
     throw Failed(Failure::Read, platform::Reason(e));
   }
   if (!now || *now != Expected(staged)) throw Failed(Failure::Changed);
-}
-
-// The file's bytes still those the conversion read, where its identity
-// cannot show an edit that put the time back: read once more, through the
-// run's own lock.
-void CheckSameBytes(Staged& staged) {
-  if (!staged.readDigest) return;
-  Digest now;
-  try {
-    staged.input->Rewind();
-    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
-    while (const std::size_t n = staged.input->Read(buffer)) now.Add(std::span(buffer).first(n));
-  } catch (const FileError& e) {
-    throw Failed(Failure::Read, platform::Reason(e));
-  }
-  if (now.Value() != *staged.readDigest) throw Failed(Failure::Changed);
 }
 
 // Where there are no hard links: a copy of the original, flushed under a

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "Digest.h"
 #include "Errors.h"
 #include "Messages.h"
 #include "Names.h"
@@ -23,6 +25,19 @@ namespace {
 constexpr int kAttempts = 100;
 
 }  // namespace
+
+void CheckSameBytes(Staged& staged) {
+  if (!staged.readDigest) return;
+  Digest now;
+  try {
+    staged.input->Rewind();
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+    while (const std::size_t n = staged.input->Read(buffer)) now.Add(std::span(buffer).first(n));
+  } catch (const FileError& e) {
+    throw Failed(Failure::Read, platform::Reason(e));
+  }
+  if (now.Value() != *staged.readDigest) throw Failed(Failure::Changed);
+}
 
 void RemoveQuietly(Files& files, const std::string& path) {
   try {
@@ -69,10 +84,11 @@ std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::stri
 // A flushed copy of from beside path under a temporary name, with from's
 // permissions and times; returns that name.
 std::string CopyBeside(Files& files, platform::InputFile& from, const std::string& path,
-                       std::string_view ending) {
+                       std::string_view ending, bool* changeTimeKept) {
   std::string copy;
   auto out = CreateBeside(files, path, ending, copy);
   try {
+    if (changeTimeKept != nullptr) *changeTimeKept = out->KeepsChangeTime();
     from.Rewind();
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
     std::uint64_t copied = 0;

@@ -13,6 +13,10 @@
 
 namespace kvo {
 
+// The file's bytes still those that were read (staged.readDigest), where
+// its identity cannot show an edit that put the time back: read once more,
+// through the run's own lock. Throws Failed(Failure::Changed).
+void CheckSameBytes(Staged& staged);
 // Removes path; a leftover that stays is cleared by the next run.
 void RemoveQuietly(platform::Files& files, const std::string& path);
 // Lets go of the original, which was only read.
@@ -23,9 +27,10 @@ std::string CreateReason(const platform::FileError& e);
 // name in chosen.
 std::unique_ptr<platform::OutputFile> CreateBeside(platform::Files& files, const std::string& path,
                                                    std::string_view ending, std::string& chosen);
-// A flushed copy of from beside path, with from's attributes and times.
+// A flushed copy of from beside path, with from's attributes and times;
+// changeTimeKept learns whether the disk keeps a change time.
 std::string CopyBeside(platform::Files& files, platform::InputFile& from, const std::string& path,
-                       std::string_view ending);
+                       std::string_view ending, bool* changeTimeKept = nullptr);
 // A second name of from beside path, or nothing where there are none.
 std::optional<std::string> LinkBeside(platform::Files& files, const std::string& from,
                                       const std::string& path);

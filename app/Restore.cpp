@@ -25,6 +25,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
   }
   std::string twin;
   bool linked = false;
+  bool changeTimeKept = true;  // as on every disk with second names
   try {
     if (!windows) {
       if (const auto link = LinkBeside(files, staged.backup, staged.path)) {
@@ -37,7 +38,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
         }
         backup = *now;
       } else {
-        twin = CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding);
+        twin = CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding, &changeTimeKept);
       }
     }
     ui.Reached(Step::PutBack, staged.path);
@@ -47,6 +48,8 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
       throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
     }
+    // Where the disk keeps no change time, the file's bytes too.
+    if (!changeTimeKept) CheckSameBytes(staged);
     if (windows) {
       ui.Reached(Step::Last, staged.path);
       files.RenameReplace(staged.backup, staged.path);

@@ -6,6 +6,7 @@
 
 #include "Commit.h"
 #include "Container.h"
+#include "Digest.h"
 #include "Errors.h"
 #include "Messages.h"
 #include "Paths.h"
@@ -68,9 +69,15 @@ class ComparingSink final : public ByteSink {
   bool Fill() {
     got_ = ReadFully(file_, std::span(buffer_.get(), capacity_));
     pos_ = 0;
+    if (digest) digest->Add(std::span(buffer_.get(), got_));
     return got_ > 0;
   }
 
+ public:
+  // Where set, takes every byte of the file read.
+  Digest* digest = nullptr;
+
+ private:
   ByteSource& file_;
   std::size_t capacity_;
   std::unique_ptr<std::uint8_t[]> buffer_;
@@ -100,6 +107,7 @@ Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const s
     if (e.problem() == platform::Problem::Locked) return Found(Standing::Busy, name);
     return Found(Standing::Damaged, name + ": " + ProblemText(e.problem()));
   }
+  Digest digest;
   try {
     Header header{};
     if (ReadFully(*old, header) != header.size() || VersionOf(header) != Version::V10) {
@@ -108,6 +116,7 @@ Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const s
     ClearTables(tables);
     file->Rewind();
     ComparingSink compared(*file, file->Identity().size);
+    if (toChange) compared.digest = &digest;
     const Counts counts = ConvertDataFile0(*old, &compared, tables);
     compared.Finish();
     ClearTables(tables);
@@ -124,6 +133,7 @@ Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const s
   Finding f = Found(Standing::Converted);
   f.file = std::move(file);
   f.backup = std::move(old);
+  if (toChange) f.fileDigest = digest.Value();
   return f;
 }
 

@@ -3,7 +3,9 @@
 // build on.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Files.h"
@@ -18,6 +20,9 @@ struct Finding {
   // A file that is exactly the conversion of its backup: both, open and
   // locked, as they were compared.
   std::unique_ptr<platform::InputFile> file, backup;
+  // Its fingerprint as compared, for undo's last check where the disk keeps
+  // no change time.
+  std::optional<std::uint64_t> fileDigest;
   // A version 1.0 file whose backup is a twin of it (its second name, or a
   // copy with the same bytes): what undo may remove.
   bool backupIsTwin = false;

@@ -21,6 +21,7 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
       staged.path = path;
       staged.backup = backup;
       staged.input = std::move(found.file);
+      staged.readDigest = found.fileDigest;
       staged.restoring = std::move(found.backup);
       // A second name of the backup is its second name, not a failure.
       seen_[KeyOf(staged.restoring->Identity())] = {SIZE_MAX, backup, path, "1.0"};
