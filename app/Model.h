@@ -9,6 +9,7 @@
 
 #include "Errors.h"
 #include "Files.h"
+#include "TableSets.h"
 
 namespace kvo {
 
@@ -73,6 +74,21 @@ struct FileResult {
   Operation operation = Operation::Convert;
   Failure failure = Failure::None;   // where it failed, what befell it
   std::optional<Standing> standing;  // where status, verify or undo found it
+};
+
+// How a run goes.
+struct RunOptions {
+  // Read and check the file and convert it in memory, but change nothing on
+  // disk: says whether a real run would succeed.
+  bool checkOnly = false;
+  // Convert, or say where each file stands, verify, or undo.
+  Operation operation = Operation::Convert;
+  // The tables to work in; the process's own when null.
+  TableSets* tables = nullptr;
+  // The program was started with these files (a double-click, "Öffnen mit",
+  // "Senden an"): the user is asked once before anything is done. Files
+  // dropped on the open window are converted at once.
+  bool askFirst = false;
 };
 
 }  // namespace kvo

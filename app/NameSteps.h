@@ -1,17 +1,77 @@
 // The steps on names that the conversion's commit and undo's restore are
-// made of: a file made beside a data file under a temporary name, a second
-// name or a flushed copy there, and the one step in which a file takes a
-// name. Each says what is left when it throws.
+// made of, and the file staged for them: a file made beside a data file
+// under a temporary name, a second name or a flushed copy there, the one
+// step in which a file takes a name; what is a file's own backup and what a
+// cut run's leftovers. Each says what is left when it throws.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
-#include "Commit.h"
+#include "Files.h"
+#include "UserInterface.h"
 
 namespace kvo {
+
+// A converted file written beside its original, not yet in its place.
+struct Staged {
+  // The original's folder, followed wherever it is moved during the run.
+  std::unique_ptr<platform::FolderHold> folder;
+  std::string path;                            // the original, links followed
+  std::string backup;                          // path with the ending .old
+  std::string temporary;                       // where the new bytes are
+  std::unique_ptr<platform::InputFile> input;  // open and locked until the commit
+  // The original as its name must still show it, where that is no longer
+  // input's identity: the backup's second name changed its change time.
+  std::optional<platform::FileIdentity> expected;
+  // The fingerprint of the bytes the conversion read, where the disk keeps
+  // no change time: the last check reads the file again and compares.
+  std::optional<std::uint64_t> readDigest;
+  std::unique_ptr<platform::OutputFile> output;  // open until flushed
+  // The backup holds the original already: an earlier run was interrupted
+  // after making it.
+  bool resumed = false;
+  // What this run put under the backup name, while it may take it back.
+  std::optional<platform::FileIdentity> backupMade;
+  bool backupLinked = false;  // backupMade is a second name of the original
+  // Undo: the backup, open and locked, that is to take the name back.
+  std::unique_ptr<platform::InputFile> restoring;
+  // Undo: the backup as it was compared, removed once the original is back
+  // under the file's name and that is on the disk.
+  std::optional<platform::FileIdentity> backupToDrop;
+  // Undo: the lock on the copy that took the file's name, held (as
+  // restoring is where a second name took it) until the backup is gone.
+  std::unique_ptr<platform::InputFile> holding;
+};
+
+// Whether path is its own backup name, as the folder compares names: the
+// file itself would be overwritten by its backup.
+bool IsOwnBackup(platform::Files& files, const std::string& path, const std::string& backup);
+
+// Clears away the temporary files that interrupted runs left beside a file.
+// Lists each folder once, however many of its files are converted.
+class Leftovers {
+ public:
+  // Only while holding path's lock. False when another run holds a
+  // temporary file of path: that run is converting it right now.
+  bool RemoveFor(platform::Files& files, const std::string& path);
+
+  // Whether a temporary file of path is there now, changing nothing: with
+  // path locked by someone else, another run is converting it.
+  static bool AnyFor(platform::Files& files, const std::string& path);
+
+ private:
+  // folder -> the names in it that may be temporary files
+  std::map<std::string, std::set<std::string>> listed_;
+};
+
+// The folder flush that makes a step durable; one per folder suffices for
+// all the files of a group in it. Throws KvoError.
+void SyncFolder(platform::Files& files, const std::string& folder);
 
 // The file's bytes still those that were read (staged.readDigest), where
 // its identity cannot show an edit that put the time back: read once more,

@@ -21,7 +21,6 @@
 #include "Metered.h"
 #include "Names.h"
 #include "Paths.h"
-#include "Run.h"
 #include "Standing.h"
 #include "Summary.h"
 

@@ -14,20 +14,6 @@
 
 namespace kvo {
 
-struct RunOptions {
-  // Read and check the file and convert it in memory, but change nothing on
-  // disk: says whether a real run would succeed.
-  bool checkOnly = false;
-  // Convert, or say where each file stands, verify, or undo.
-  Operation operation = Operation::Convert;
-  // The tables to work in; the process's own when null.
-  TableSets* tables = nullptr;
-  // The program was started with these files (a double-click, "Öffnen mit",
-  // "Senden an"): the user is asked once before anything is done. Files
-  // dropped on the open window are converted at once.
-  bool askFirst = false;
-};
-
 // The button: the dialog, then the conversion of the chosen file, then its
 // box.
 Outcome RunConversion(UserInterface& ui, platform::Files& files, const RunOptions& options = {});
