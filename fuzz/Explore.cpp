@@ -1126,10 +1126,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fs::rename(entry.path(), folder / entry.path().filename());
       }
       // The model keeps bytes and names; the files' modes and owners are as
-      // they were.
-      for (const auto& [name, kept] : given) {
-        if (fs::exists(folder / name)) Give(folder / name, kept);
-        if (fs::exists(folder / kvo::BackupPath(name))) Give(folder / kvo::BackupPath(name), kept);
+      // they were when the run began (a backup's as its file's).
+      for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        for (const auto& [was, kept] : keptBefore) {
+          if (was == name || (!keptBefore.contains(name) && kvo::BackupPath(was) == name)) {
+            Give(entry.path(), kept);
+          }
+        }
       }
       Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else if (!killed.empty()) {
