@@ -501,12 +501,11 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
   // where the file is then the conversion of the bytes read, and its backup
   // holds them (for undo: the file is its original again).
   const std::string excusedBackup = kvo::BackupPath(excused);
-  const bool lost =
-      !excused.empty() && before.contains(excused) && after.contains(excused) &&
-      (op == "--undo" ? before.contains(excusedBackup) &&
-                            after.at(excused) == before.at(excusedBackup)
-                      : after.at(excused) == Converted(before.at(excused)) &&
-                            holds(excusedBackup, before.at(excused)));
+  const bool lost = !excused.empty() && before.contains(excused) && after.contains(excused) &&
+                    (op == "--undo" ? before.contains(excusedBackup) &&
+                                          after.at(excused) == before.at(excusedBackup)
+                                    : after.at(excused) == Converted(before.at(excused)) &&
+                                          holds(excusedBackup, before.at(excused)));
   Check(!edit || lost ||
             std::ranges::any_of(editedNames, [&](const auto& n) { return holds(n, *edit); }),
         "the other program's edit (" + std::to_string(edit ? edit->size() : 0) + " bytes) is gone");
@@ -953,6 +952,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool groupOpen = false;         // when the call failed
     std::set<std::string> guarded;  // edited before they took their new file
     std::optional<Ran> second;      // what the second run said
+    std::string previousCall;       // the kind of the call before this one
+    bool afterLink = false;         // this call comes right after a second name was made
     const auto event = [&](const std::string& what) {
       if (what != e.callKind || ++calls[what] != e.call) return;
       if (e.kind == Event::Edit && e.atItsLast && !beside.atLast.empty()) {
@@ -1039,12 +1040,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // The one moment no check can see an edit: between the last check
         // and the rename where names cannot be swapped (under any name of
-        // the file); and, for an edit
-        // that keeps the file's time, between the check and the second name
-        // or the swap (the swap changes the change time that alone shows it).
+        // the file); and, for an edit that keeps the file's time, between the
+        // check and the second name (and the look right after it) or the swap:
+        // those change the change time that alone shows it.
         excused = (!swaps && names.contains(beside.atLast)) ||
-                  (e.edit == 2 &&
-                   (what == "link" || (what == "exchange" && edited.contains(beside.atLast))));
+                  (e.edit == 2 && (what == "link" || (what == "stat" && afterLink) ||
+                                   (what == "exchange" && edited.contains(beside.atLast))));
         if (excused) {
           // There, and only for that file (under any of its names), the edit
           // may be lost, or land in a backup that is a second name of it.
@@ -1062,6 +1063,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     HeapWatch heap;
     files.before = [&](long, const std::string& what) {
+      afterLink = previousCall == "link";
+      previousCall = what;
       beside.Calling(what);
       heap.Around([&] { event(what); });
     };
