@@ -1159,8 +1159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // while the group holds others: the file waits for the next group.
       // (Alone, or where status looks at one file at a time, it is the
       // system's limit, and said so.)
+      // (A limit that lasts is the system's, and said so.)
       if (e.kind == Event::Fail && e.error == EMFILE && e.callKind == "open" && kind == "convert" &&
-          groupOpen) {
+          groupOpen && !e.lasting) {
         for (const std::string& line : ran.err) {
           // (The line begins the reason with a capital.)
           Check(line.find(kvo::kTooManyOpenDetail + 1) == std::string::npos,
