@@ -1133,7 +1133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
         for (const auto& [was, kept] : keptBefore) {
-          if (was == name || (!keptBefore.contains(name) && kvo::BackupPath(was) == name)) {
+          if (was == name || (!keptBefore.contains(name) && kvo::IsDataFile(was) &&
+                              kvo::BackupPath(was) == name)) {
             Give(entry.path(), kept);
           }
         }
