@@ -514,10 +514,12 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
   // program left it.
   for (const auto& [name, bytes] : before) {
     if (IsLeftover(name) || editedNames.contains(name)) continue;
-    // The conversion of a backup that went back.
+    // The conversion of a backup that went back (as another program left
+    // it, where one wrote to it).
     const std::string backup = kvo::BackupPath(name);
-    if (op == "--undo" && kvo::VersionOf(bytes) == kvo::Version::V11 && before.contains(backup) &&
-        holds(name, before.at(backup))) {
+    if (op == "--undo" && kvo::VersionOf(bytes) == kvo::Version::V11 &&
+        (editedNames.contains(backup) ||
+         (before.contains(backup) && holds(name, before.at(backup))))) {
       continue;
     }
     Check(home(name, bytes), "the bytes of " + name + " are not under its name or its backup's");
