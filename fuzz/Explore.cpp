@@ -532,7 +532,8 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
   }
   for (const auto& [name, bytes] : after) {
     if (IsLeftover(name) || editedNames.contains(name)) continue;
-    bool known = conversions.contains(bytes);
+    // (What another program wrote may be given back by undo under any name.)
+    bool known = conversions.contains(bytes) || (edit && bytes == *edit);
     for (const auto& [n, b] : before) known = known || b == bytes;
     Check(known, name + " holds bytes that are neither a file's nor a conversion");
   }
