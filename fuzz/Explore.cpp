@@ -497,8 +497,8 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
     });
   };
   // What another program wrote is the user's too: under the name it wrote
-  // to, or that name's backup; lost only at the one moment no check sees,
-  // where the file is then the conversion of the bytes read, and its backup
+  // to, or that name's backup (or, written as a backup, under its file's); lost only at the one
+  // moment no check sees, where the file is then the conversion of the bytes read, and its backup
   // holds them (for undo: the file is its original again).
   const std::string excusedBackup = kvo::BackupPath(excused);
   const bool lost = !excused.empty() && before.contains(excused) && after.contains(excused) &&
@@ -507,7 +507,7 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
                                     : after.at(excused) == Converted(before.at(excused)) &&
                                           holds(excusedBackup, before.at(excused)));
   Check(!edit || lost ||
-            std::ranges::any_of(editedNames, [&](const auto& n) { return holds(n, *edit); }),
+            std::ranges::any_of(editedNames, [&](const auto& n) { return home(n, *edit); }),
         "the other program's edit (" + std::to_string(edit ? edit->size() : 0) + " bytes) is gone");
   // Nothing of the user's lost: every data file's bytes (and backup's) are
   // under their names; a file another program edited is the user's as that
