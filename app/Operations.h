@@ -118,7 +118,8 @@ class Preparation {
 
  private:
   struct Seen {
-    std::size_t index;    // in the run's files
+    // In the run's files; none for the backup of a file this undo puts back.
+    std::optional<std::size_t> index;
     std::string name;     // as it was chosen
     std::string path;     // links followed
     const char* version;  // "1.0", "1.1" or nothing, as its header says

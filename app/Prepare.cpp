@@ -208,7 +208,7 @@ void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::strin
 std::optional<std::string> Preparation::PuttingBack(const std::string& path) {
   try {
     if (const auto id = files_.IdentityOf(path)) {
-      if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && it->second.index == SIZE_MAX)
+      if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && !it->second.index)
         return platform::NameOf(it->second.path);
     }
   } catch (const FileError&) {

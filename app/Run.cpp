@@ -143,7 +143,7 @@ bool ShowOutcome(UserInterface& ui, const std::vector<FileResult>& results, bool
 
 }  // namespace
 
-std::vector<FileResult> ConvertFiles(UserInterface& ui, Files& files,
+std::vector<FileResult> RunOperation(UserInterface& ui, Files& files,
                                      const std::vector<FileToConvert>& list,
                                      const RunOptions& options) {
   platform::HoldInterrupts hold;
@@ -247,7 +247,7 @@ Outcome RunConversion(UserInterface& ui, Files& files, const RunOptions& options
   }
   if (!chosen) return Outcome::Cancelled;
   WaitCursor wait(ui);
-  const auto results = ConvertFiles(ui, files, {{*chosen, false}}, options);
+  const auto results = RunOperation(ui, files, {{*chosen, false}}, options);
   wait.End();
   ShowOutcome(ui, results, true);
   return results.front().outcome;
@@ -271,7 +271,7 @@ std::vector<FileResult> RunConversion(UserInterface& ui, Files& files,
   }
   WaitCursor wait(ui);
   const auto list = FilesToConvert(files, named);
-  const auto results = ConvertFiles(ui, files, list, options);
+  const auto results = RunOperation(ui, files, list, options);
   wait.End();
   if (ShowOutcome(ui, results, list.size() == 1 && !list.front().inFolder)) {
     // Exactly the files this run converted, each only while it is still
@@ -279,7 +279,7 @@ std::vector<FileResult> RunConversion(UserInterface& ui, Files& files,
     WaitCursor undoing(ui);
     RunOptions undo = options;
     undo.operation = Operation::Undo;
-    const auto undone = ConvertFiles(ui, files, ConvertedIn(results), undo);
+    const auto undone = RunOperation(ui, files, ConvertedIn(results), undo);
     undoing.End();
     ui.ShowSummary(undone, false);
   }

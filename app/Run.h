@@ -31,13 +31,13 @@ std::vector<FileResult> RunConversion(UserInterface& ui, platform::Files& files,
 // error box, and the window stays usable.
 void ReportingErrors(UserInterface& ui, const std::function<void()>& work);
 
-// Converts files one after the other (or, as options.operation says, tells
-// where each stands, verifies or undoes them) and reports each through
-// ui.FileDone, in order. The new files are flushed to the disk in groups, and no original
-// changes its name before its group's new bytes are on the disk. Cancelling
+// Runs options.operation over the files one after the other: converts them,
+// tells where each stands, verifies or undoes them, and reports each through
+// ui.FileDone, in order. The new files are flushed to the disk in groups, and
+// no original changes its name before its group's new bytes are on the disk. Cancelling
 // stops before the next file; a signal stops there too, or rolls back the
 // files not yet in place.
-std::vector<FileResult> ConvertFiles(UserInterface& ui, platform::Files& files,
+std::vector<FileResult> RunOperation(UserInterface& ui, platform::Files& files,
                                      const std::vector<FileToConvert>& list,
                                      const RunOptions& options = {});
 

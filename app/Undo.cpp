@@ -24,7 +24,7 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
       staged.readDigest = found.fileDigest;
       staged.restoring = std::move(found.backup);
       // A second name of the backup is its second name, not a failure.
-      seen_[KeyOf(staged.restoring->Identity())] = {SIZE_MAX, backup, path, "1.0"};
+      seen_[KeyOf(staged.restoring->Identity())] = {std::nullopt, backup, path, "1.0"};
       Settle(result, Outcome::Undone, kUndoneText);  // once its group is through
       return;
     case Standing::ToConvert:

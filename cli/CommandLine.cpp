@@ -192,7 +192,7 @@ int RunCommandLine(const std::vector<std::string>& args, platform::Files& files,
   // A backup whose file is missing is named in every run, with the way back.
   const auto list = FilesToConvert(files, named, true);
   if (list.empty()) out << kNothingFoundText << std::endl;  // as the window says
-  const auto results = ConvertFiles(ui, files, list, options);
+  const auto results = RunOperation(ui, files, list, options);
   if (!results.empty() && (results.size() != 1 || results.front().inFolder)) {
     out << "Zusammenfassung: " << CountsLine(results, options.operation, options.checkOnly)
         << std::endl;

@@ -44,7 +44,7 @@ namespace fs = std::filesystem;
 
 FileResult ConvertOne(const std::string& path, platform::Files& files = platform::SystemFiles()) {
   test::FakeUi ui;
-  return ConvertFiles(ui, files, {{path}}).front();
+  return RunOperation(ui, files, {{path}}).front();
 }
 
 #ifndef _WIN32
@@ -282,7 +282,7 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
     test::FakeUi ui;
     RunOptions options;
     options.operation = c.undo ? Operation::Undo : Operation::Convert;
-    const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options).front();
+    const FileResult r = RunOperation(ui, files, {{dir.Path("a.dat")}}, options).front();
     ASSERT_TRUE(edited);
     EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_EQ(r.message, std::string(c.undo ? kNotUndoneText : kChangedText) + ".");
@@ -319,7 +319,7 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
     test::FakeUi ui;
     RunOptions options;
     options.operation = undo ? Operation::Undo : Operation::Convert;
-    const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options).front();
+    const FileResult r = RunOperation(ui, files, {{dir.Path("a.dat")}}, options).front();
     ASSERT_TRUE(edited);
     EXPECT_EQ(r.outcome, undo ? Outcome::Undone : Outcome::Failed) << r.message;
     EXPECT_EQ(dir.Names(), (Names{"a.dat", "a.old"}));
@@ -336,7 +336,7 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
   test::FakeUi ui;
   RunOptions options;
   options.operation = Operation::Undo;
-  const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options).front();
+  const FileResult r = RunOperation(ui, files, {{dir.Path("a.dat")}}, options).front();
   EXPECT_EQ(r.outcome, Outcome::Failed);
   EXPECT_EQ(dir.Get("a.dat"), other);
   EXPECT_EQ(dir.Get("a.old"), v10);
@@ -368,7 +368,7 @@ TEST(Hostile, ALargeFileRewrittenWhileItIsReadIsLeftAsItIsNow) {
     fs::last_write_time(path, time);
   };
   test::FakeUi ui;
-  const FileResult r = ConvertFiles(ui, files, {{dir.Path("a.dat")}}).front();
+  const FileResult r = RunOperation(ui, files, {{dir.Path("a.dat")}}).front();
   ASSERT_TRUE(edited);
   EXPECT_EQ(r.message, std::string(kChangedText) + ".");
   EXPECT_EQ(dir.Names(), Names{"a.dat"});
@@ -420,7 +420,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
       counter.openFilesAllowed = openFilesAllowed;
       counter.noHardLinks = noHardLinks;
       test::FakeUi ui;
-      ConvertFiles(ui, counter, fill(probe), options);
+      RunOperation(ui, counter, fill(probe), options);
       calls = counter.calls();
     }
     ASSERT_GT(calls, undo ? 10 : 20);
@@ -439,7 +439,7 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
           if (call == k) ::_exit(0);
         };
         test::FakeUi ui;
-        ConvertFiles(ui, files, paths, options);
+        RunOperation(ui, files, paths, options);
         ::_exit(1);  // never: the run makes all the calls counted before
       }
       ASSERT_GT(child, 0);
@@ -471,9 +471,9 @@ TEST(Crash, EndedAtAnyCallEveryNameHoldsACompleteFile) {
       RunOptions look;
       look.operation = Operation::Status;
       test::FakeUi statusUi;
-      const auto found = ConvertFiles(statusUi, platform::SystemFiles(), paths, look);
+      const auto found = RunOperation(statusUi, platform::SystemFiles(), paths, look);
       test::FakeUi ui;
-      const auto rerun = ConvertFiles(ui, platform::SystemFiles(), paths, options);
+      const auto rerun = RunOperation(ui, platform::SystemFiles(), paths, options);
       for (std::size_t i = 0; i < names.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "told after call " << k << ", " << names[i]);
         const bool converted = inPlace[names[i]];
@@ -521,7 +521,7 @@ TEST(Crash, ASecondRunAtAnyCallOfTheFirstLosesNothing) {
     auto run = [&](const std::string& path, platform::Files& files) {
       test::FakeUi ui;
       auto tables = std::make_unique<TableSets>();  // each its own, as two processes
-      return ConvertFiles(ui, files, {{path}}, {.tables = tables.get()}).front();
+      return RunOperation(ui, files, {{path}}, {.tables = tables.get()}).front();
     };
     long calls = 0;
     {
@@ -594,7 +594,7 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
       inner.noHardLinks = noHardLinks;
       test::RecordingFiles recorder(start, inner);
       test::FakeUi ui;
-      for (const auto& r : ConvertFiles(ui, recorder, paths(dir), options)) {
+      for (const auto& r : RunOperation(ui, recorder, paths(dir), options)) {
         ASSERT_EQ(r.outcome, undo ? Outcome::Undone : Outcome::Converted) << r.message;
       }
       std::size_t states = 0;
@@ -622,7 +622,7 @@ TEST(Crash, APowerCutAfterAnyCallLosesNoOriginal) {
           test::TempDir after;
           test::Materialize(state, after);
           test::FakeUi rerunUi;
-          const auto rerun = ConvertFiles(rerunUi, platform::SystemFiles(), paths(after), options);
+          const auto rerun = RunOperation(rerunUi, platform::SystemFiles(), paths(after), options);
           Names expected;
           std::size_t i = 0;
           for (const auto& [name, original] : v10) {

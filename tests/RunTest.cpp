@@ -52,7 +52,7 @@ FileResult RunOne(const std::string& path, Operation operation) {
   test::FakeUi ui;
   RunOptions options;
   options.operation = operation;
-  return ConvertFiles(ui, platform::SystemFiles(), {{path}}, options).front();
+  return RunOperation(ui, platform::SystemFiles(), {{path}}, options).front();
 }
 
 struct Attempt {
@@ -300,7 +300,7 @@ TEST(Run, BytesBehindTheLastBlockAreReported) {
   for (const char c : std::string("0123456789ABCDEFGHIJ")) longer.push_back(c);
   dir.Put("a.dat", longer);
   test::FakeUi checkUi;
-  const auto check = ConvertFiles(checkUi, platform::SystemFiles(), {{dir.Path("a.dat")}},
+  const auto check = RunOperation(checkUi, platform::SystemFiles(), {{dir.Path("a.dat")}},
                                   RunOptions{.checkOnly = true});
   EXPECT_EQ(check.front().detail,
             "20 Bytes hinter dem letzten Block würden nicht übernommen; sie blieben in a.old "
@@ -600,7 +600,7 @@ TEST(Standing, AFileThatCouldNotBeOpenedIsCountedAsUnreadable) {
     RunOptions options;
     options.operation = op;
     const auto results =
-        ConvertFiles(ui, files, {{dir.Path("a.dat")}, {dir.Path("b.dat")}}, options);
+        RunOperation(ui, files, {{dir.Path("a.dat")}, {dir.Path("b.dat")}}, options);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(Explained(results[0]),
               "Die Datei lässt sich nicht lesen (das System lässt den Kvo-Umsetzer nicht mehr "
@@ -625,12 +625,12 @@ TEST(Standing, LookingNeverMakesAConversionFail) {
     files.before = [&](long, const std::string& what) {
       if (what != "read" || !during.empty()) return;
       test::FakeUi ui;
-      during = ConvertFiles(ui, platform::SystemFiles(), {{dir.Path("a.dat")}});
+      during = RunOperation(ui, platform::SystemFiles(), {{dir.Path("a.dat")}});
     };
     test::FakeUi ui;
     RunOptions options;
     options.operation = op;
-    ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options);
+    RunOperation(ui, files, {{dir.Path("a.dat")}}, options);
     ASSERT_EQ(during.size(), 1u);
     EXPECT_EQ(during.front().outcome, Outcome::Converted) << Explained(during.front());
   }
@@ -656,12 +656,12 @@ TEST(Run, AConversionDuringAnUndoOfTheSameFileWaitsItsTurn) {
       files.before = [&](long n, const std::string&) {
         if (n != at) return;
         test::FakeUi ui;
-        during = ConvertFiles(ui, beside, {{dir.Path("a.dat")}});
+        during = RunOperation(ui, beside, {{dir.Path("a.dat")}});
       };
       test::FakeUi ui;
       RunOptions options;
       options.operation = Operation::Undo;
-      const auto undo = ConvertFiles(ui, files, {{dir.Path("a.dat")}}, options);
+      const auto undo = RunOperation(ui, files, {{dir.Path("a.dat")}}, options);
       if (during.empty()) break;  // past the undo's last call
       ASSERT_EQ(undo.front().outcome, Outcome::Undone) << Explained(undo.front());
       if (during.front().outcome == Outcome::Converted) {
@@ -692,7 +692,7 @@ TEST(Standing, EachNameOfAFileSaysWhatItHolds) {
     options.operation = operation;
     std::map<std::string, FileResult> byName;
     for (FileResult& r :
-         ConvertFiles(ui, platform::SystemFiles(),
+         RunOperation(ui, platform::SystemFiles(),
                       FilesToConvert(platform::SystemFiles(), {dir.Path("")}), options)) {
       byName[platform::NameOf(r.path)] = std::move(r);
     }
