@@ -72,6 +72,22 @@ inline constexpr const char* kBusyDetail =
     "die Datei wird gerade von einem anderen Kvo-Umsetzer umgesetzt";
 inline constexpr const char* kLeftoverDetail =
     "daneben liegt eine temporäre Datei eines abgebrochenen Laufs; der nächste Lauf räumt sie weg";
+// A file changed while its new file took its name, and the swap could not be
+// undone: where the changed file is now.
+inline constexpr const char* kReplacementDetail = "die veränderte Datei steht nun unter ";
+// A file whose header is like a data file's but of no version this tool knows.
+inline constexpr const char* kOtherVersionDetail = "weder Version 1.0 noch 1.1";
+// Where the browser may not write to the user's folder: the converted file is
+// offered for saving instead.
+inline constexpr const char* kReadyText =
+    "Umgesetzt und zum Speichern bereit; Ihre Datei bleibt, wie sie ist";
+// The browser's refusals that have no reason of the system's.
+inline constexpr const char* kUnreadableAgainReason = "Die Datei ließ sich nicht mehr lesen.";
+inline constexpr const char* kBrowserFailedReason =
+    "Der Browser meldet einen Fehler beim Lesen oder Schreiben.";
+// A run a signal stopped, and a command line whose output could not be written.
+inline constexpr const char* kStoppedText = "Abgebrochen.";
+inline constexpr const char* kNoOutputText = "die Ausgabe ließ sich nicht schreiben";
 // The process may hold no more files open: the system's limit, not the file.
 inline constexpr const char* kTooManyOpenDetail =
     "das System lässt den Kvo-Umsetzer nicht mehr Dateien zugleich öffnen";

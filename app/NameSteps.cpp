@@ -154,8 +154,7 @@ std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& re
         files.Exchange(replacement, path);
       } catch (const FileError&) {
         stuck = true;
-        throw Failed(Failure::Changed,
-                     "die veränderte Datei steht nun unter " + platform::NameOf(replacement));
+        throw Failed(Failure::Changed, kReplacementDetail + platform::NameOf(replacement));
       }
       throw Failed(Failure::Changed);
     }

@@ -180,8 +180,7 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
       constexpr std::string_view kStart = "\x16Ver. ";
       const bool likeHeader =
           got >= kStart.size() && std::equal(kStart.begin(), kStart.end(), header.begin());
-      return likeHeader ? Found(Standing::Damaged, "weder Version 1.0 noch 1.1")
-                        : Found(Standing::NotData);
+      return likeHeader ? Found(Standing::Damaged, kOtherVersionDetail) : Found(Standing::NotData);
     }
     const auto kept = files.IdentityOf(backup);
     if (version == Version::V11) {

@@ -198,13 +198,13 @@ int RunCommandLine(const std::vector<std::string>& args, platform::Files& files,
         << std::endl;
   }
   if (const int signal = platform::InterruptSignal()) {
-    err << "Abgebrochen." << std::endl;
+    err << kStoppedText << std::endl;
     return 128 + signal;
   }
   // What could not be said is a failure of its own: a script must not read
   // silence as success.
   if (!(out << std::flush)) {
-    err << "kvo-umsetzer-cli: die Ausgabe ließ sich nicht schreiben" << std::endl;
+    err << "kvo-umsetzer-cli: " << kNoOutputText << std::endl;
     return 2;
   }
   return ui.bad() == 0 ? 0 : 1;

@@ -5,6 +5,7 @@
 
 #include "CommandLine.h"
 #include "Interrupts.h"
+#include "Messages.h"
 #include "Utf8.h"
 
 int main(int argc, char** argv) {
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
   if (!args.empty()) args.erase(args.begin());
   const int status = kvo::RunCommandLine(args, kvo::platform::SystemFiles(), std::cout, std::cerr);
   if (status < 2 && std::fflush(stdout) != 0) {
-    std::cerr << "kvo-umsetzer-cli: die Ausgabe ließ sich nicht schreiben" << std::endl;
+    std::cerr << "kvo-umsetzer-cli: " << kvo::kNoOutputText << std::endl;
     return 2;
   }
   return status;

@@ -23,11 +23,6 @@ namespace {
 
 using namespace kvo;
 
-// Where the browser cannot write to the user's folder, the converted file is
-// offered for saving and the user's own file stays as it is.
-constexpr const char* kReadyText =
-    "Umgesetzt und zum Speichern bereit; Ihre Datei bleibt, wie sie ist";
-
 struct Run {
   Operation operation = Operation::Convert;
   bool download = false;
@@ -296,8 +291,8 @@ const char* kvo_reason(const char* name) {
   if (error == "NotFoundError") return Text(platform::ProblemReason(Problem::Missing));
   if (error == "NoModificationAllowedError") return Text(platform::ProblemReason(Problem::Locked));
   if (error == "TypeMismatchError") return Text(platform::ProblemReason(Problem::Folder));
-  if (error == "NotReadableError") return Text("Die Datei ließ sich nicht mehr lesen.");
-  return Text("Der Browser meldet einen Fehler beim Lesen oder Schreiben.");
+  if (error == "NotReadableError") return Text(kUnreadableAgainReason);
+  return Text(kBrowserFailedReason);
 }
 
 // The line of the file at index, as the command line prints it; problem
