@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -37,6 +38,7 @@
 #include "CommandLine.h"
 #include "Container.h"
 #include "Errors.h"
+#include "Interrupts.h"
 #include "Messages.h"
 #include "Names.h"
 #include "Paths.h"
@@ -352,6 +354,7 @@ struct Event {
   bool atItsLast = false;  // Edit: of the file past its last check then, if one is
   std::string second;      // Second: the other run's option ("" converts)
   bool temporary = false;  // Put: under the temporary name, else the backup's
+  int signal = 0;          // Cancel: a signal to the process instead of "Abbrechen"
   kvo::test::Persistence model = kvo::test::Persistence::InOrder;  // PowerCut
   std::uint64_t state = 0;                                         // PowerCut: which of the states
   std::uint64_t cut = 0;  // PowerCut: after which of the calls that change the disk
@@ -474,6 +477,9 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
              const std::map<std::string, Kept>& kept, bool keptChecked,
              const std::optional<Bytes>& edit = std::nullopt,
              const std::set<std::string>& guarded = {}, const std::string& excused = {}) {
+  // A signal the run caught (in a process of its own) has a line and a
+  // status of its own.
+  const int signal = kvo::platform::InterruptSignal();
   {
     std::string listing = "  on the disk:";
     for (const auto& [name, bytes] : after) {
@@ -610,16 +616,19 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
       }
     }
     const bool converting = op == "convert" || op == "--check";
-    Check(counted == ran.out.size() - 1 + ran.err.size(),
+    Check(counted == ran.out.size() - 1 + ran.err.size() - (signal != 0),
           "the counts are not the lines: " + summary);
-    Check(!converting || problems == ran.err.size(),
+    Check(!converting || problems == ran.err.size() - (signal != 0),
           "the counts say otherwise than the problem lines: " + summary);
     Check(op != "convert" ||
               summary.starts_with("Zusammenfassung: " + std::to_string(converted) + " umgesetzt"),
           "the counts say otherwise than the lines: " + summary);
   }
-  // (No signal ends a run here, and every line can be written.)
-  Check(ran.exit == (ran.err.empty() ? 0 : 1), "the exit status says otherwise");
+  // (Every line can be written.)
+  Check(ran.exit == (signal != 0       ? 128 + signal
+                     : ran.err.empty() ? 0
+                                       : 1),
+        "the exit status says otherwise");
 }
 
 // Status names each file's real state, as the disk tells it.
@@ -664,6 +673,9 @@ void StatusIsTrue(const fs::path& folder, kvo::platform::Files& files) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
   Script().clear();
+  // Signals taken as the command line takes them.
+  static const bool signals = (kvo::platform::InstallInterruptHandling(), true);
+  (void)signals;
   kvo::platform::WriteOnlyWhenWaited(true);
   const TempDir dir;
   fs::path folder = kvo::test::FromUtf8(dir.Path("w"));
@@ -685,19 +697,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool caseBlind = front(2) == 1;
   // FAT and exFAT through FUSE: no second names, and no change time either.
   const bool noChangeTime = !links && front(2) == 1;
-  // As Windows, through the file layer's seam: no open file renamed.
-  const bool openRenamesRefused = front(4) == 1;
+  // As Windows, through the file layer's seam: no open file renamed. Or few
+  // files open at once, so that a folder is converted in several groups.
+  const std::size_t open = front(8);
+  const bool openRenamesRefused = open % 4 == 1;
+  const bool severalGroups = open == 2 || open == 7;
   // A file layer over this disk, for each run.
   const auto asDisk = [&](kvo::test::FaultyFiles& layer) {
     layer.noHardLinks = !links;
     layer.noExchange = !swaps;
     layer.noChangeTime = noChangeTime;
     layer.noOpenRenames = openRenamesRefused;
+    // As many as the run keeps for itself, two folders, and two members of
+    // three files each; undo's members hold five, so one.
+    if (severalGroups) layer.openFilesAllowed = 16 + 2 + 2 * 3;
   };
   Say(std::string("disk: ") + (links ? "second names" : "no second names") +
       (swaps ? ", swaps" : ", no swaps") + (twoDisks ? ", files z* on a second file system" : "") +
       (caseBlind ? ", names ignore case" : "") + (noChangeTime ? ", no change time" : "") +
-      (openRenamesRefused ? ", no rename of open files" : ""));
+      (openRenamesRefused ? ", no rename of open files" : "") +
+      (severalGroups ? ", two files open at once" : ""));
 
   // The folder.
   const int count = in.ConsumeIntegralInRange(1, 6);
@@ -871,6 +890,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       e.temporary = more == 9;
     }
     e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
+    if (e.kind == Event::Cancel && e.atItsLast)
+      e.signal = std::vector{SIGINT, SIGTERM, SIGHUP}[e.edit];
     {
       // One of the data files there: an edit of a file that is not there
       // tells nothing.
@@ -892,7 +913,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               " with " + ErrorName(e.error);
     }
     if (e.kind == Event::Kill) said += "; killed before " + at;
-    if (e.kind == Event::Cancel) said += "; Abbrechen before " + at;
+    if (e.kind == Event::Cancel) {
+      said += (e.signal != 0 ? "; the signal " + std::to_string(e.signal) : "; Abbrechen") +
+              " before " + at;
+    }
     if (e.kind == Event::Second) said += "; a second run " + e.second + " . before " + at;
     if (e.kind == Event::Put) {
       said += std::string("; another program puts a file under ") +
@@ -963,7 +987,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         e.file = beside.atLast;
         Say("  (the file past its last check: " + e.file + ")");
       }
-      if (e.kind == Event::Kill && killed.empty()) {
+      // A signal where no run holds it back ends the process as a kill does.
+      const bool ends =
+          e.kind == Event::Kill || (e.signal != 0 && !kvo::platform::InterruptsHeld());
+      if (ends && killed.empty()) {
+        if (e.signal != 0) Say("  (no run holds the signal back there: it ends the process)");
         killed = kvo::test::FromUtf8(dir.Path("killed" + std::to_string(o)));
         Snapshot(folder, killed);
       } else if (e.kind == Event::Second && !second) {
@@ -1057,7 +1085,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           excusedName = beside.atLast;
         }
       } else if (e.kind == Event::Cancel) {
-        beside.cancel = true;
+        if (e.signal != 0) std::raise(e.signal);
+        beside.cancel = e.signal == 0;
       } else if (e.kind == Event::Fail) {
         // (The explorer's folders fit in one group: a file read before this
         // call is waiting in it, open.)
@@ -1173,6 +1202,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
       }
     }
+    // What the run answered is forgotten: the next starts afresh.
+    kvo::platform::ForgetInterrupt();
 
     // A rerun finishes the job and leaves nothing behind.
     const Folder beforeRerun = Read(folder);

@@ -71,6 +71,14 @@ int InterruptSignal() {
   return caught;
 }
 
+bool InterruptsHeld() {
+  return held != 0;
+}
+
+void ForgetInterrupt() {
+  caught = 0;
+}
+
 void ThrowIfInterrupted() {
   if (caught != 0) throw Interrupted();
 }

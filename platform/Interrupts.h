@@ -29,6 +29,11 @@ class HoldInterrupts {
 // The signal that arrived while held back, 0 when none did.
 int InterruptSignal();
 
+// For a process that goes on after a run: whether a run holds signals back
+// now, and to forget the signal the last run answered.
+bool InterruptsHeld();
+void ForgetInterrupt();
+
 // Throws Interrupted when a signal arrived: called where a run can still
 // stop and roll back.
 void ThrowIfInterrupted();
