@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,8 @@ const char* Text(std::string text) {
 
 // One file's way through the core: its header, its survey by count fields,
 // then its conversion, each pass resumed as the page brings more bytes. For
-// undo, the file is the backup, and its conversion is compared by the page.
+// undo, the file is the backup, and the page brings the data file's bytes
+// beside each piece of its conversion, which this compares.
 struct Job {
   enum Phase { Head, Survey, Convert, Finished };
   std::size_t index;  // its result
@@ -61,6 +64,11 @@ struct Job {
   std::uint64_t written = 0;         // converted bytes taken before
   std::uint64_t needOffset = 0;
   std::size_t needSize = 0;
+  // Undo: the data file's size; the piece taken last, to compare; where the
+  // file first differs from the conversion, and which ended there.
+  std::uint64_t fileSize = 0;
+  std::vector<std::uint8_t> taken, theirs;
+  std::optional<std::pair<std::uint64_t, char>> difference;
 
   Job(std::size_t index, std::uint64_t size, bool backupTaken, bool undo)
       : index(index), size(size), backupTaken(backupTaken), undo(undo), source(size, 0) {}
@@ -79,10 +87,25 @@ Job& JobOf(int id) {
 // What kvo_step answers besides an outcome: the job wants more bytes.
 constexpr int kNeedBytes = -1;
 
+// Undo, once every piece is compared: the file is its backup's conversion,
+// byte for byte and no longer, or it stays as it is.
+int Judge(Job& job) {
+  FileResult& r = job.result();
+  if (r.outcome != Outcome::Undone) return static_cast<int>(r.outcome);
+  if (!job.difference && job.fileSize > job.written) job.difference = {job.written, 'c'};
+  if (const auto d = job.difference) {
+    const Place place = PlaceOf(d->first, job.counts);
+    Fail(r, Failure::NotUndone,
+         kChangedSinceDetail + DifferenceDetail(d->first, place.block, place.record, d->second,
+                                                platform::NameOf(BackupPath(r.path))));
+  }
+  return static_cast<int>(r.outcome);
+}
+
 // Runs the job as far as its bytes go.
 int Advance(Job& job) {
   FileResult& r = job.result();
-  if (job.phase == Job::Finished) return static_cast<int>(r.outcome);
+  if (job.phase == Job::Finished) return job.undo ? Judge(job) : static_cast<int>(r.outcome);
   const std::string backup = platform::NameOf(BackupPath(r.path));
   try {
     if (job.phase == Job::Head) {
@@ -137,7 +160,7 @@ int Advance(Job& job) {
     return static_cast<int>(r.outcome);
   }
   if (job.undo) {
-    // Whether it is undone is the page's to say, once it has compared.
+    // Undone once the last piece is compared too: the next step judges.
     Settle(r, Outcome::Undone, kUndoneText);
     return static_cast<int>(r.outcome);
   }
@@ -177,12 +200,15 @@ int kvo_file(const char* path, int inFolder) {
 // Starts converting the file at index, of size bytes; backupTaken: another
 // file holds its backup's name (one that holds these very bytes is the
 // backup of a run that was cut short, and does not count). With undo, the
-// file is the backup of the file at index. Returns the job.
-int kvo_start(int index, double size, int backupTaken, int undo) {
+// file is the backup of the file at index, which is fileSize bytes long.
+// Returns the job.
+int kvo_start(int index, double size, int backupTaken, int undo, double fileSize) {
   static int next = 0;
   const int id = ++next;
-  Jobs()[id] = std::make_unique<Job>(static_cast<std::size_t>(index),
-                                     static_cast<std::uint64_t>(size), backupTaken != 0, undo != 0);
+  auto job = std::make_unique<Job>(static_cast<std::size_t>(index),
+                                   static_cast<std::uint64_t>(size), backupTaken != 0, undo != 0);
+  job->fileSize = static_cast<std::uint64_t>(fileSize);
+  Jobs()[id] = std::move(job);
   return id;
 }
 
@@ -204,7 +230,10 @@ void kvo_give(int job, double offset, int size) {
 // Runs the job as far as its bytes go: -1 when it wants the bytes that
 // kvo_need_offset and kvo_need_size name; otherwise the file's outcome.
 int kvo_step(int job) {
-  return Advance(JobOf(job));
+  Job& j = JobOf(job);
+  const int outcome = Advance(j);
+  if (outcome != kNeedBytes) j.phase = Job::Finished;  // a step after it gives the verdict
+  return outcome;
 }
 double kvo_need_offset(int job) {
   return static_cast<double>(JobOf(job).needOffset);
@@ -227,19 +256,26 @@ double kvo_output_offset(int job) {
 void kvo_taken(int job) {
   Job& j = JobOf(job);
   j.written += j.output.size();
+  if (j.undo) j.taken.swap(j.output);
   j.output.clear();
 }
 
-// Undo: the file differs from its backup's conversion from offset on;
-// ended: 'f' the file ended there, 'c' the conversion did, 0 neither.
-void kvo_differs(int job, double offset, int ended) {
+// Undo: room for the data file's bytes beside the piece taken last, for the
+// page to fill; kvo_compare compares the size bytes it put there.
+std::uint8_t* kvo_theirs(int job, int size) {
   Job& j = JobOf(job);
-  const auto at = static_cast<std::uint64_t>(offset);
-  const Place place = PlaceOf(at, j.counts);
-  Fail(j.result(), Failure::NotUndone,
-       kChangedSinceDetail + DifferenceDetail(at, place.block, place.record,
-                                              static_cast<char>(ended),
-                                              platform::NameOf(BackupPath(j.result().path))));
+  j.theirs.resize(static_cast<std::size_t>(std::max(size, 1)));
+  return j.theirs.data();
+}
+void kvo_compare(int job, int size) {
+  Job& j = JobOf(job);
+  if (j.difference) return;
+  const auto theirs = std::span(j.theirs).first(static_cast<std::size_t>(size));
+  const auto [mine, at] =
+      std::mismatch(j.taken.begin(), j.taken.end(), theirs.begin(), theirs.end());
+  if (mine == j.taken.end()) return;
+  const auto offset = static_cast<std::size_t>(mine - j.taken.begin());
+  j.difference = {j.written - j.taken.size() + offset, at == theirs.end() ? 'f' : '\0'};
 }
 
 void kvo_end(int job) {

@@ -81,8 +81,8 @@
   const Core = {
     begin(operation) { core._kvo_begin(operation); },
     file(path, inFolder) { return withString(path, (p) => core._kvo_file(p, inFolder ? 1 : 0)); },
-    start(index, size, backupTaken, undo) {
-      return core._kvo_start(index, size, backupTaken ? 1 : 0, undo ? 1 : 0);
+    start(index, size, backupTaken, undo = null) {
+      return core._kvo_start(index, size, backupTaken ? 1 : 0, undo ? 1 : 0, undo ? undo.size : 0);
     },
     give(job, offset, bytes) {
       const at = core._kvo_window(job, bytes.length);  // may grow the memory: HEAPU8 after it
@@ -111,7 +111,13 @@
       core._kvo_taken(job);
       return piece;
     },
-    differs(job, offset, ended) { core._kvo_differs(job, offset, ended ? ended.charCodeAt(0) : 0); },
+    // Undo: the data file's bytes beside the piece taken last, for the core
+    // to compare.
+    compare(job, bytes) {
+      const at = core._kvo_theirs(job, bytes.length);  // may grow the memory: HEAPU8 after it
+      core.HEAPU8.set(bytes, at);
+      core._kvo_compare(job, bytes.length);
+    },
     end(job) { core._kvo_end(job); },
     fail(index, fault, reason) { withString(reason || '', (r) => core._kvo_fail(index, fault, r)); },
     reason(error) { return withString((error && error.name) || '', (n) => said(core._kvo_reason(n))); },
@@ -291,7 +297,7 @@
         const outcome = Core.step(job);
         const piece = Core.output(job, spare);
         if (piece) await put(piece);
-        if (outcome !== NEED) return outcome;
+        if (outcome !== NEED) return Core.step(job);  // its verdict, the last piece through
         if (stoppable && cancelled) throw Cancelled;
         const { offset, size } = Core.need(job);
         if (blob.size <= WHOLE) {
@@ -515,22 +521,12 @@
       if (kept === null || kept === 'folder') throw new Failed(Fault.NoBackup);
       const old = await kept.getFile().catch(failing(Fault.NotUndone));
       await item.hold(old.size);
-      job = Core.start(index, old.size, false, true);
-      // The conversion of the backup, compared with the file as it comes.
-      let differs = null;
-      const compare = async (piece) => {
-        if (differs !== null) return;
-        const mine = piece.bytes;
-        const theirs = await slice(file, piece.offset, mine.length);
-        let i = 0;
-        while (i < theirs.length && mine[i] === theirs[i]) ++i;
-        if (i < mine.length) differs = { offset: piece.offset + i, ended: i === theirs.length ? 'f' : '' };
-      };
+      // The conversion of the backup, compared by the core with the file as
+      // it comes.
+      job = Core.start(index, old.size, false, file);
+      const compare = async (piece) => Core.compare(job, await slice(file, piece.offset, piece.bytes.length));
       const outcome = await pump(job, old, (piece) => compare(piece).catch(failing(Fault.NotUndone)));
       if (outcome !== Outcome.Undone) return;
-      const length = core._kvo_output_offset(job);
-      if (differs === null && file.size > length) differs = { offset: length, ended: 'c' };
-      if (differs !== null) return Core.differs(job, differs.offset, differs.ended);
       await reached('read', item);
       item.passed();
       await reached('putback', item);

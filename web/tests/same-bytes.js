@@ -46,7 +46,7 @@ KvoCore().then((core) => {
   // The page's way: the file a window at a time, here of `window` bytes at
   // least, so that the core stops and goes on wherever a window ends.
   const convert = (index, bytes, taken, window) => {
-    const job = core._kvo_start(index, bytes.length, taken, 0);
+    const job = core._kvo_start(index, bytes.length, taken, 0, 0);
     const out = [];
     let outcome;
     for (;;) {
