@@ -42,6 +42,34 @@ const char* Text(std::string text) {
   return TheRun().text.c_str();
 }
 
+// What the page does next with a file converted in place: the desktop
+// tool's steps in its order and, once one fails, what takes back what the
+// steps before it made. Stage: the new file's bytes into its stream (which
+// changes nothing until it is closed) and the original's copy under a
+// temporary name beside it, at once; Turn: wait until the files before it
+// are read, and stop there on a cancel; Name: the copy takes the backup's
+// name, looked for right before; Check: the file is as it was read; Close:
+// the new file takes the name. Drop removes the copy, TakeBack the backup
+// while it holds the original's bytes.
+enum class Action { Stage, Turn, Name, Check, Close, Drop, TakeBack, Done };
+constexpr const char* kActionNames[] = {"Stage", "Turn", "Name",     "Check",
+                                        "Close", "Drop", "TakeBack", "Done"};
+
+// What the page answers to an action: done, or refused (with the browser's
+// error); Stage: the new file (1) or the copy (2) refused, or both; Name: a
+// file of the backup's name is there; Check: the file is not as read; Turn:
+// the user cancelled.
+// Stage also: the original could not be read again for its copy (4).
+constexpr int kRefused = 1, kCopyRefused = 2, kOther = 2, kChangedMeanwhile = 4;
+
+struct Plan {
+  Action at = Action::Stage;
+  bool resumed = false;  // the backup's name holds the original's bytes already
+  bool copy = false;     // the copy is beside the file
+  bool named = false;    // the backup holds the original; the new file is not in place
+  bool failed = false;
+};
+
 // One file's way through the core: its header, its survey by count fields,
 // then its conversion, each pass resumed as the page brings more bytes. For
 // undo, the file is the backup, and the page brings the data file's bytes
@@ -69,6 +97,7 @@ struct Job {
   std::uint64_t fileSize = 0;
   std::vector<std::uint8_t> taken, theirs;
   std::optional<std::pair<std::uint64_t, char>> difference;
+  Plan plan;
 
   Job(std::size_t index, std::uint64_t size, bool backupTaken, bool undo)
       : index(index), size(size), backupTaken(backupTaken), undo(undo), source(size, 0) {}
@@ -278,6 +307,71 @@ void kvo_compare(int job, int size) {
   j.difference = {j.written - j.taken.size() + offset, at == theirs.end() ? 'f' : '\0'};
 }
 
+const char* kvo_reason(const char* name);
+
+// In place, once the file is converted: what the page does next (an Action
+// by its number), and what the browser answered to it. resumed: the
+// backup's name holds the original's bytes already (a run cut short made it).
+int kvo_next(int job, int resumed) {
+  Plan& p = JobOf(job).plan;
+  if (p.at == Action::Stage) p.resumed = resumed != 0;
+  if (p.failed && p.copy) {
+    p.copy = false;
+    return static_cast<int>(Action::Drop);
+  }
+  if (p.failed && p.named) {
+    p.named = false;
+    return static_cast<int>(Action::TakeBack);
+  }
+  return static_cast<int>(p.failed ? Action::Done : p.at);
+}
+void kvo_did(int job, int answer, const char* error) {
+  Job& j = JobOf(job);
+  Plan& p = j.plan;
+  FileResult& r = j.result();
+  const auto fail = [&](Failure kind, std::string reason) {
+    p.failed = true;
+    if (kind == Failure::BackupTaken)
+      reason = BackupExistsDetail(platform::NameOf(BackupPath(r.path)));
+    Fail(r, kind, reason);
+  };
+  const std::string reason = *error != '\0' ? kvo_reason(error) : "";
+  switch (p.at) {
+    case Action::Stage:
+      p.copy = !p.resumed && (answer & (kCopyRefused | kChangedMeanwhile)) == 0;
+      if ((answer & kRefused) != 0) return fail(Failure::Output, reason);
+      if ((answer & kChangedMeanwhile) != 0) return fail(Failure::Changed, reason);
+      if ((answer & kCopyRefused) != 0) return fail(Failure::Backup, reason);
+      p.at = Action::Turn;
+      return;
+    case Action::Turn:
+      if (answer != 0) {
+        p.failed = true;
+        return Settle(r, Outcome::NotReached, "");
+      }
+      p.at = p.copy ? Action::Name : Action::Check;
+      return;
+    case Action::Name:
+      if (answer != 0)
+        return fail(answer == kOther ? Failure::BackupTaken : Failure::Backup, reason);
+      p.copy = false;
+      p.named = true;
+      p.at = Action::Check;
+      return;
+    case Action::Check:
+      if (answer != 0) return fail(Failure::Changed, reason);
+      p.at = Action::Close;
+      return;
+    case Action::Close:
+      if (answer != 0) return fail(Failure::Output, reason);
+      p.named = false;  // the backup now holds the only copy of the original
+      p.at = Action::Done;
+      return;
+    default:
+      return;
+  }
+}
+
 void kvo_end(int job) {
   Jobs().erase(job);
 }
@@ -311,7 +405,11 @@ const char* kvo_numbers() {
   }
   json += "},\"Outcome\":{\"Converted\":" + std::to_string(static_cast<int>(Outcome::Converted)) +
           ",\"Convertible\":" + std::to_string(static_cast<int>(Outcome::Convertible)) +
-          ",\"Undone\":" + std::to_string(static_cast<int>(Outcome::Undone)) + "}}";
+          ",\"Undone\":" + std::to_string(static_cast<int>(Outcome::Undone)) + "},\"Action\":{";
+  for (std::size_t i = 0; i < std::size(kActionNames); ++i) {
+    json += (i ? ",\"" : "\"") + std::string(kActionNames[i]) + "\":" + std::to_string(i);
+  }
+  json += "}}";
   return Text(json);
 }
 

@@ -1,7 +1,8 @@
 // Kvo-Umsetzer im Browser. The core (kvo-core.js, WebAssembly) checks and
-// converts each file a window at a time and says what befell it in the
-// desktop tool's words; this page finds the files, reads and writes them,
-// and shows the outcome.
+// converts each file a window at a time, says which of the desktop tool's
+// steps comes next and what befell it, in the desktop tool's words; this
+// page finds the files, does each step with the browser's calls, and shows
+// the outcome.
 //
 // In place (the File System Access API: Chrome, Edge), each file goes the
 // desktop tool's way, at its steps and under their names: the file is read
@@ -22,6 +23,7 @@
   // name: numbered as the core numbers them, once it is loaded.
   let Outcome = null;
   let Fault = null;
+  let Action = null;
   const NEED = -1;  // the core wants more bytes
   // Files up to this size are read in one call, larger ones a window at a
   // time: memory stays the same whatever a file's size.
@@ -62,7 +64,7 @@
   let core = null;
   const ready = KvoCore().then((module) => {
     core = module;
-    ({ Outcome, Failure: Fault } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
+    ({ Outcome, Failure: Fault, Action } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
   });
 
   // What the run does at each step of a file; the test build acts there.
@@ -119,6 +121,8 @@
       core._kvo_compare(job, bytes.length);
     },
     end(job) { core._kvo_end(job); },
+    next(job, resumed) { return core._kvo_next(job, resumed ? 1 : 0); },
+    did(job, answer, error) { withString((error && error.name) || '', (e) => core._kvo_did(job, answer, e)); },
     fail(index, fault, reason) { withString(reason || '', (r) => core._kvo_fail(index, fault, r)); },
     reason(error) { return withString((error && error.name) || '', (n) => said(core._kvo_reason(n))); },
     line(index) { return said(core._kvo_line(index)); },
@@ -406,17 +410,6 @@
     return undefined;
   }
 
-  // The copy takes the backup's name, never over a file of that name.
-  async function nameBackup(item, copy) {
-    try {
-      if (await existing(item.dir, Core.backupName(item.handle.name))) throw new Failed(Fault.BackupTaken);
-      await copy.move(Core.backupName(item.handle.name)).catch(failing(Fault.Backup));
-    } catch (e) {
-      await dropCopy(item);
-      throw e;
-    }
-  }
-
   // Takes back the backup this run made, while it still holds the original's
   // bytes: the original is whole under its name.
   async function takeBack(item, file, whole) {
@@ -441,7 +434,7 @@
   async function convertInPlace(item) {
     const { dir, handle, index } = item;
     const backupName = Core.backupName(handle.name);
-    let job = null, stream = null, copied = null, named = false, file = null, whole = null;
+    let job = null, stream = null, copy = null, file = null, whole = null;
     try {
       file = await handle.getFile().catch(failing(Fault.Read));
       await item.hold(file.size);
@@ -470,30 +463,59 @@
           throw e;
         });
       if (outcome !== Outcome.Converted) return;
-      const writing = (async () => {
-        if (!stream) stream = await handle.createWritable({ keepExistingData: false });
-        for (const piece of pieces) await stream.write(piece);
-      })().catch(failing(Fault.Output));
-      const copying = resumed ? null : copyBeside(item, file, whole).then((copy) => { copied = copy; });
-      const [wrote, copiedOk] = await Promise.allSettled([writing, copying]);
-      for (const done of [wrote, copiedOk]) if (done.status === 'rejected') throw done.reason;
-      if (!(await goOn(item))) return item.notBegun();
-      await reached('read', item);
-      item.passed();
-      if (copied) {
-        await reached('backup', item);
-        await nameBackup(item, copied);
-        named = true;
-        copied = null;
+      // The desktop tool's steps, as the core says them: the page does each
+      // and says what the browser answered.
+      const refusal = (done) => (done.status === 'fulfilled' ? null
+        : done.reason instanceof Failed ? done.reason : new Failed(null, done.reason));
+      const steps = {
+        [Action.Stage]: async () => {
+          const writing = (async () => {
+            if (!stream) stream = await handle.createWritable({ keepExistingData: false });
+            for (const piece of pieces) await stream.write(piece);
+          })();
+          const copying = resumed ? null : copyBeside(item, file, whole).then((made) => { copy = made; });
+          const [wrote, copied] = (await Promise.allSettled([writing, copying])).map(refusal);
+          // A copy streamed from a file that changed meanwhile cannot be read as it was.
+          const changed = copied && copied.fault === Fault.Changed;
+          return [(wrote ? 1 : 0) | (copied ? (changed ? 4 : 2) : 0), (wrote || copied || {}).error];
+        },
+        [Action.Turn]: async () => {
+          if (!(await goOn(item))) return [1];
+          await reached('read', item);
+          item.passed();
+          return [0];
+        },
+        [Action.Name]: async () => {
+          await reached('backup', item);
+          // Looked for as late as the browser allows: move() would replace it.
+          if (await existing(dir, backupName)) return [2];
+          await copy.move(backupName);
+          return [0];
+        },
+        [Action.Check]: async () => {
+          await reached('replace', item);
+          return [unchanged(file, await handle.getFile()) ? 0 : 1];
+        },
+        [Action.Close]: async () => {
+          await reached('last', item);
+          await stream.close();  // the new file takes the name here
+          stream = null;
+          lastRun.push(item);
+          return [0];
+        },
+        [Action.Drop]: async () => {
+          await dropCopy(item);
+          return [0];
+        },
+        [Action.TakeBack]: async () => {
+          await takeBack(item, file, whole);
+          return [0];
+        },
+      };
+      for (let action; (action = Core.next(job, resumed)) !== Action.Done;) {
+        const [answer, error] = await steps[action]().catch((e) => [1, e]);
+        Core.did(job, answer, error);
       }
-      await reached('replace', item);
-      const now = await handle.getFile().catch(failing(Fault.Changed));
-      if (!unchanged(file, now)) throw new Failed(Fault.Changed);
-      await reached('last', item);
-      await stream.close().catch(failing(Fault.Output));  // the new file takes the name here
-      stream = null;
-      named = false;  // the backup now holds the only copy of the original
-      lastRun.push(item);
     } catch (e) {
       if (e === Cancelled) return Core.fail(index, Fault.Interrupted);
       if (!(e instanceof Failed)) throw e;
@@ -501,8 +523,6 @@
     } finally {
       item.passed();
       if (stream) await stream.abort().catch(() => {});
-      if (copied) await dropCopy(item);
-      if (named) await takeBack(item, file, whole);
       if (job) Core.end(job);
       item.release();
     }
