@@ -15,22 +15,14 @@
 #include <vector>
 
 #include "Container.h"
+#include "Core.h"
 #include "Errors.h"
 #include "Messages.h"
 #include "Names.h"
 #include "Paths.h"
 #include "Summary.h"
 
-namespace {
-
-using namespace kvo;
-
-struct Run {
-  Operation operation = Operation::Convert;
-  bool download = false;
-  std::vector<FileResult> results;
-  std::string text;  // the last text asked for
-};
+namespace kvo::web {
 
 Run& TheRun() {
   static Run run;
@@ -42,33 +34,12 @@ const char* Text(std::string text) {
   return TheRun().text.c_str();
 }
 
-// What the page does next with a file converted in place: the desktop
-// tool's steps in its order and, once one fails, what takes back what the
-// steps before it made. Stage: the new file's bytes into its stream (which
-// changes nothing until it is closed) and the original's copy under a
-// temporary name beside it, at once; Turn: wait until the files before it
-// are read, and stop there on a cancel; Name: the copy takes the backup's
-// name, looked for right before; Check: the file is as it was read; Close:
-// the new file takes the name. Drop removes the copy, TakeBack the backup
-// while it holds the original's bytes.
-enum class Action { Stage, Turn, Name, Check, Close, Drop, TakeBack, Done };
-constexpr const char* kActionNames[] = {"Stage", "Turn", "Name",     "Check",
-                                        "Close", "Drop", "TakeBack", "Done"};
+}  // namespace kvo::web
 
-// What the page answers to an action: done, or refused (with the browser's
-// error); Stage: the new file (1) or the copy (2) refused, or both; Name: a
-// file of the backup's name is there; Check: the file is not as read; Turn:
-// the user cancelled.
-// Stage also: the original could not be read again for its copy (4).
-constexpr int kRefused = 1, kCopyRefused = 2, kOther = 2, kChangedMeanwhile = 4;
+namespace {
 
-struct Plan {
-  Action at = Action::Stage;
-  bool resumed = false;  // the backup's name holds the original's bytes already
-  bool copy = false;     // the copy is beside the file
-  bool named = false;    // the backup holds the original; the new file is not in place
-  bool failed = false;
-};
+using namespace kvo;
+using namespace kvo::web;
 
 // One file's way through the core: its header, its survey by count fields,
 // then its conversion, each pass resumed as the page brings more bytes. For
@@ -307,71 +278,6 @@ void kvo_compare(int job, int size) {
   j.difference = {j.written - j.taken.size() + offset, at == theirs.end() ? 'f' : '\0'};
 }
 
-const char* kvo_reason(const char* name);
-
-// In place, once the file is converted: what the page does next (an Action
-// by its number), and what the browser answered to it. resumed: the
-// backup's name holds the original's bytes already (a run cut short made it).
-int kvo_next(int job, int resumed) {
-  Plan& p = JobOf(job).plan;
-  if (p.at == Action::Stage) p.resumed = resumed != 0;
-  if (p.failed && p.copy) {
-    p.copy = false;
-    return static_cast<int>(Action::Drop);
-  }
-  if (p.failed && p.named) {
-    p.named = false;
-    return static_cast<int>(Action::TakeBack);
-  }
-  return static_cast<int>(p.failed ? Action::Done : p.at);
-}
-void kvo_did(int job, int answer, const char* error) {
-  Job& j = JobOf(job);
-  Plan& p = j.plan;
-  FileResult& r = j.result();
-  const auto fail = [&](Failure kind, std::string reason) {
-    p.failed = true;
-    if (kind == Failure::BackupTaken)
-      reason = BackupExistsDetail(platform::NameOf(BackupPath(r.path)));
-    Fail(r, kind, reason);
-  };
-  const std::string reason = *error != '\0' ? kvo_reason(error) : "";
-  switch (p.at) {
-    case Action::Stage:
-      p.copy = !p.resumed && (answer & (kCopyRefused | kChangedMeanwhile)) == 0;
-      if ((answer & kRefused) != 0) return fail(Failure::Output, reason);
-      if ((answer & kChangedMeanwhile) != 0) return fail(Failure::Changed, reason);
-      if ((answer & kCopyRefused) != 0) return fail(Failure::Backup, reason);
-      p.at = Action::Turn;
-      return;
-    case Action::Turn:
-      if (answer != 0) {
-        p.failed = true;
-        return Settle(r, Outcome::NotReached, "");
-      }
-      p.at = p.copy ? Action::Name : Action::Check;
-      return;
-    case Action::Name:
-      if (answer != 0)
-        return fail(answer == kOther ? Failure::BackupTaken : Failure::Backup, reason);
-      p.copy = false;
-      p.named = true;
-      p.at = Action::Check;
-      return;
-    case Action::Check:
-      if (answer != 0) return fail(Failure::Changed, reason);
-      p.at = Action::Close;
-      return;
-    case Action::Close:
-      if (answer != 0) return fail(Failure::Output, reason);
-      p.named = false;  // the backup now holds the only copy of the original
-      p.at = Action::Done;
-      return;
-    default:
-      return;
-  }
-}
-
 void kvo_end(int job) {
   Jobs().erase(job);
 }
@@ -396,92 +302,15 @@ void kvo_fail(int index, int what, const char* reason) {
   }
 }
 
-// The numbers of the failures and outcomes, by name, for the page: one
-// list, made from the core's own.
-const char* kvo_numbers() {
-  std::string json = "{\"Failure\":{";
-  for (std::size_t i = 0; i < std::size(kFailureNames); ++i) {
-    json += (i ? ",\"" : "\"") + std::string(kFailureNames[i]) + "\":" + std::to_string(i);
-  }
-  json += "},\"Outcome\":{\"Converted\":" + std::to_string(static_cast<int>(Outcome::Converted)) +
-          ",\"Convertible\":" + std::to_string(static_cast<int>(Outcome::Convertible)) +
-          ",\"Undone\":" + std::to_string(static_cast<int>(Outcome::Undone)) + "},\"Action\":{";
-  for (std::size_t i = 0; i < std::size(kActionNames); ++i) {
-    json += (i ? ",\"" : "\"") + std::string(kActionNames[i]) + "\":" + std::to_string(i);
-  }
-  json += "}}";
-  return Text(json);
-}
-
-// Why the browser refused, by the name of its error, in the desktop tool's
-// words: never the browser's English.
-const char* kvo_reason(const char* name) {
-  const std::string error = name;
-  using platform::Problem;
-  if (error == "QuotaExceededError") return Text("Auf dem Datenträger ist nicht genug Platz.");
-  if (error == "NotAllowedError" || error == "SecurityError") {
-    return Text(platform::ProblemReason(Problem::NoAccess));
-  }
-  if (error == "NotFoundError") return Text(platform::ProblemReason(Problem::Missing));
-  if (error == "NoModificationAllowedError") return Text(platform::ProblemReason(Problem::Locked));
-  if (error == "TypeMismatchError") return Text(platform::ProblemReason(Problem::Folder));
-  if (error == "NotReadableError") return Text(kUnreadableAgainReason);
-  return Text(kBrowserFailedReason);
-}
-
-// The line of the file at index, as the command line prints it; problem
-// tells whether it needs a look; 0 lines for a file not begun.
-const char* kvo_line(int index) {
-  const FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
-  return Text(r.outcome == Outcome::NotReached ? "" : Printable(FileLine(r)));
-}
-int kvo_problem(int index) {
-  return IsProblem(TheRun().results.at(static_cast<std::size_t>(index))) ? 1 : 0;
-}
-// What the file's own box would say first.
-const char* kvo_message(int index) {
-  return Text(TheRun().results.at(static_cast<std::size_t>(index)).message);
-}
-
-// The run's summary line, as the command line prints it after several files.
-const char* kvo_summary() {
-  return Text("Zusammenfassung: " + CountsLine(TheRun().results, TheRun().operation));
-}
-
-// Names: how a German reader orders them; the temporary name of a data
-// file's backup while it is written; whether a name is a temporary file of
-// a data file's (a cut run's leftover).
-const char* kvo_sort_key(const char* name) {
-  // Zero bytes end a C string: in the key they stand as 0x01 0x01, and 0x01
-  // as 0x01 0x02, which keeps the order.
-  std::string key;
-  for (const char c : SortKey(name)) {
-    if (c == '\0' || c == '\1') {
-      key += '\1';
-      key += c == '\0' ? '\1' : '\2';
-    } else {
-      key += c;
-    }
-  }
-  return Text(key);
-}
-const char* kvo_temporary_name(const char* name) {
-  return Text(platform::NameOf(TemporaryPath(std::string("x/") + name, 0)));
-}
-const char* kvo_backup_copy_name(const char* name) {
-  return Text(platform::NameOf(BesidePath(std::string("x/") + name, 0, kBackupEnding)));
-}
-int kvo_is_temporary(const char* candidate, const char* name) {
-  return IsTemporaryOf(candidate, name) ? 1 : 0;
-}
-const char* kvo_progress_line(int done, int total, const char* name) {
-  return Text(ProgressLine(static_cast<std::size_t>(done), static_cast<std::size_t>(total), name));
-}
-int kvo_is_data(const char* name) {
-  return IsDataFile(name) ? 1 : 0;
-}
-const char* kvo_backup_name(const char* name) {
-  return Text(BackupPath(name));
-}
-
 }  // extern "C"
+
+namespace kvo::web {
+
+Plan& PlanOf(int job) {
+  return JobOf(job).plan;
+}
+FileResult& ResultOf(int job) {
+  return JobOf(job).result();
+}
+
+}  // namespace kvo::web

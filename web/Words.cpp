@@ -1,0 +1,107 @@
+// The browser's core, in words: the numbers the page names things by, the
+// browser's refusals, each file's line and the run's summary as the command
+// line says them, and the desktop tool's rules for names.
+#include <string>
+
+#include "Core.h"
+#include "Errors.h"
+#include "Files.h"
+#include "Messages.h"
+#include "Names.h"
+#include "Paths.h"
+#include "Summary.h"
+
+using namespace kvo;
+using namespace kvo::web;
+
+extern "C" {
+
+// The numbers of the failures and outcomes, by name, for the page: one
+// list, made from the core's own.
+const char* kvo_numbers() {
+  std::string json = "{\"Failure\":{";
+  for (std::size_t i = 0; i < std::size(kFailureNames); ++i) {
+    json += (i ? ",\"" : "\"") + std::string(kFailureNames[i]) + "\":" + std::to_string(i);
+  }
+  json += "},\"Outcome\":{\"Converted\":" + std::to_string(static_cast<int>(Outcome::Converted)) +
+          ",\"Convertible\":" + std::to_string(static_cast<int>(Outcome::Convertible)) +
+          ",\"Undone\":" + std::to_string(static_cast<int>(Outcome::Undone)) + "},\"Action\":{";
+  for (std::size_t i = 0; i < std::size(kActionNames); ++i) {
+    json += (i ? ",\"" : "\"") + std::string(kActionNames[i]) + "\":" + std::to_string(i);
+  }
+  json += "}}";
+  return Text(json);
+}
+
+// Why the browser refused, by the name of its error, in the desktop tool's
+// words: never the browser's English.
+const char* kvo_reason(const char* name) {
+  const std::string error = name;
+  using platform::Problem;
+  if (error == "QuotaExceededError") return Text("Auf dem Datenträger ist nicht genug Platz.");
+  if (error == "NotAllowedError" || error == "SecurityError") {
+    return Text(platform::ProblemReason(Problem::NoAccess));
+  }
+  if (error == "NotFoundError") return Text(platform::ProblemReason(Problem::Missing));
+  if (error == "NoModificationAllowedError") return Text(platform::ProblemReason(Problem::Locked));
+  if (error == "TypeMismatchError") return Text(platform::ProblemReason(Problem::Folder));
+  if (error == "NotReadableError") return Text(kUnreadableAgainReason);
+  return Text(kBrowserFailedReason);
+}
+
+// The line of the file at index, as the command line prints it; problem
+// tells whether it needs a look; 0 lines for a file not begun.
+const char* kvo_line(int index) {
+  const FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
+  return Text(r.outcome == Outcome::NotReached ? "" : Printable(FileLine(r)));
+}
+int kvo_problem(int index) {
+  return IsProblem(TheRun().results.at(static_cast<std::size_t>(index))) ? 1 : 0;
+}
+// What the file's own box would say first.
+const char* kvo_message(int index) {
+  return Text(TheRun().results.at(static_cast<std::size_t>(index)).message);
+}
+
+// The run's summary line, as the command line prints it after several files.
+const char* kvo_summary() {
+  return Text("Zusammenfassung: " + CountsLine(TheRun().results, TheRun().operation));
+}
+
+// Names: how a German reader orders them; the temporary name of a data
+// file's backup while it is written; whether a name is a temporary file of
+// a data file's (a cut run's leftover).
+const char* kvo_sort_key(const char* name) {
+  // Zero bytes end a C string: in the key they stand as 0x01 0x01, and 0x01
+  // as 0x01 0x02, which keeps the order.
+  std::string key;
+  for (const char c : SortKey(name)) {
+    if (c == '\0' || c == '\1') {
+      key += '\1';
+      key += c == '\0' ? '\1' : '\2';
+    } else {
+      key += c;
+    }
+  }
+  return Text(key);
+}
+const char* kvo_temporary_name(const char* name) {
+  return Text(platform::NameOf(TemporaryPath(std::string("x/") + name, 0)));
+}
+const char* kvo_backup_copy_name(const char* name) {
+  return Text(platform::NameOf(BesidePath(std::string("x/") + name, 0, kBackupEnding)));
+}
+int kvo_is_temporary(const char* candidate, const char* name) {
+  return IsTemporaryOf(candidate, name) ? 1 : 0;
+}
+const char* kvo_progress_line(int done, int total, const char* name) {
+  return Text(ProgressLine(static_cast<std::size_t>(done), static_cast<std::size_t>(total), name));
+}
+int kvo_is_data(const char* name) {
+  return IsDataFile(name) ? 1 : 0;
+}
+const char* kvo_backup_name(const char* name) {
+  return Text(BackupPath(name));
+}
+
+}  // extern "C"
