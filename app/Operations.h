@@ -17,6 +17,7 @@
 #include "Container.h"
 #include "Errors.h"
 #include "FileList.h"
+#include "Interrupts.h"
 #include "Messages.h"
 #include "Metered.h"
 #include "Names.h"
@@ -47,7 +48,9 @@ struct Member {
 };
 
 // Takes each member of a group one step of its commit; those that made it,
-// by folder. The step throws KvoError for a member that did not.
+// by folder. The step throws KvoError for a member that did not, or
+// Interrupted where a signal stopped its copy; either way the step took back
+// what it made.
 template <class Step>
 std::map<std::string, std::vector<Member*>> StepByFolder(std::vector<Member>& group,
                                                          std::vector<FileResult>& results,
@@ -59,6 +62,8 @@ std::map<std::string, std::vector<Member*>> StepByFolder(std::vector<Member>& gr
       folders[platform::FolderOf(m.staged.path)].push_back(&m);
     } catch (const KvoError& e) {
       Fail(results[m.index], e);
+    } catch (const platform::Interrupted&) {
+      Settle(results[m.index], Outcome::Interrupted, kInterruptedText);
     }
   }
   return folders;
