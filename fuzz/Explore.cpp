@@ -101,13 +101,23 @@ bool IsV10(const Bytes& b) {
   return !Converted(b).empty();
 }
 
+// The files of a folder and of its subfolder, each by its name from the
+// folder on ("unter/a.dat"), links to files among them.
+std::vector<std::pair<std::string, fs::directory_entry>> FilesIn(const fs::path& folder) {
+  std::vector<std::pair<std::string, fs::directory_entry>> out;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_directory()) out.emplace_back(entry.path().lexically_relative(folder), entry);
+  }
+  return out;
+}
+
 Folder Read(const fs::path& folder) {
   Folder out;
-  for (const auto& entry : fs::directory_iterator(folder)) {
+  for (const auto& [name, entry] : FilesIn(folder)) {
     if (entry.is_symlink()) continue;  // another name of a file, no file of its own
     // In one read: byte by byte, the explorer spent most of its time here.
     std::ifstream in(entry.path(), std::ios::binary | std::ios::ate);
-    Bytes& bytes = out[entry.path().filename().string()];
+    Bytes& bytes = out[name];
     bytes.resize(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -149,9 +159,7 @@ unsigned ModeOf(const fs::path& path) {
 // The files' modes and times as they are now.
 std::map<std::string, Kept> KeptIn(const fs::path& folder) {
   std::map<std::string, Kept> kept;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    kept[entry.path().filename().string()] = KeptOf(entry.path());
-  }
+  for (const auto& [name, entry] : FilesIn(folder)) kept[name] = KeptOf(entry.path());
   return kept;
 }
 
@@ -160,11 +168,12 @@ std::map<std::string, Kept> KeptIn(const fs::path& folder) {
 void Snapshot(const fs::path& from, const fs::path& to) {
   fs::create_directories(to);
   std::map<std::pair<dev_t, ino_t>, fs::path> first;
-  for (const auto& entry : fs::directory_iterator(from)) {
+  for (const auto& [name, entry] : FilesIn(from)) {
     struct stat st {};
     if (::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     const auto key = std::pair{st.st_dev, st.st_ino};
-    const fs::path target = to / entry.path().filename();
+    const fs::path target = to / name;
+    fs::create_directories(target.parent_path());
     if (const auto it = first.find(key); it != first.end()) {
       fs::create_hard_link(it->second, target);
     } else {
@@ -237,8 +246,21 @@ class CaseBlindFiles final : public kvo::test::ForwardingFiles {
   }
 };
 
+// A path the run used, by its name from its folder (the working folder) on:
+// its folder's links followed.
+std::string InFolder(const std::string& path) {
+  const fs::path folder = fs::weakly_canonical(kvo::platform::FolderOf(path))
+                              .lexically_relative(fs::weakly_canonical(fs::current_path()));
+  return (folder / kvo::platform::NameOf(path)).lexically_normal().string();
+}
+
+// The temporary name of a file's new file, beside it.
+std::string TemporaryOf(const std::string& name) {
+  return fs::path(kvo::TemporaryPath("./" + name, 0)).lexically_normal().string();
+}
+
 bool IsLeftover(const std::string& name) {
-  return name.starts_with(kvo::kTemporaryPrefix) ||
+  return kvo::platform::NameOf(name).starts_with(kvo::kTemporaryPrefix) ||
          name.find(kvo::kEarlierEnding) != std::string::npos;
 }
 
@@ -372,7 +394,7 @@ class Beside final : public kvo::UserInterface {
   bool CancelRequested() override { return cancel; }
   // The file whose new file is about to take its name, from its last check on.
   void Reached(kvo::Step step, const std::string& path) override {
-    atLast = step == kvo::Step::Last ? kvo::platform::NameOf(path) : "";
+    atLast = step == kvo::Step::Last ? InFolder(path) : "";
     staged += step == kvo::Step::Read;
   }
   // Seen before each call: the name change after a last check gives that
@@ -726,6 +748,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         kNames[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kNames) - 1)];
     // (A name is drawn once: also where only its backup is left of it.)
     if (fs::exists(folder / name) || given.contains(name)) continue;
+    std::set<fs::path> had;  // what this file and its company will not be
+    for (const auto& entry : fs::directory_iterator(folder)) had.insert(entry.path().filename());
     const int kind = in.ConsumeIntegralInRange(0, 31);
     const int seed = in.ConsumeIntegralInRange(1, 4);
     Bytes bytes = Generated(kind == 31 ? 1 : 0, seed);
@@ -787,7 +811,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 5:
-        std::ofstream(folder / kvo::platform::NameOf(kvo::TemporaryPath("x/" + name, 0))) << "rest";
+        std::ofstream(folder / TemporaryOf(name)) << "rest";
         extra = ", a cut run's temporary file";
         break;
       case 6: {
@@ -812,9 +836,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       extra += ", only as its backup";
     }
     // A symbolic link to it beside it, which a folder's walk meets too.
-    if (const std::string link = "verweis-" + name; front(5) == 1 && !fs::exists(folder / link)) {
+    const std::size_t beside = front(10);
+    if (const std::string link = "verweis-" + name; beside % 5 == 1 && !fs::exists(folder / link)) {
       fs::create_symlink(name, folder / link);
       extra += ", link " + link;
+    }
+    // Or all of it in a subfolder, which a folder's walk meets too.
+    std::vector<fs::path> made;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (!had.contains(entry.path().filename())) made.push_back(entry.path().filename());
+    }
+    if (beside == 8 && std::ranges::none_of(
+                           made, [&](const auto& n) { return fs::exists(folder / "unter" / n); })) {
+      fs::create_directories(folder / "unter");
+      for (const fs::path& n : made) {
+        fs::rename(folder / n, folder / "unter" / n);
+        if (const auto it = given.find(n); it != given.end()) {
+          given["unter/" + n.string()] = it->second;
+          given.erase(it);
+        }
+      }
+      extra += ", all in unter/";
     }
     char octal[8];
     std::snprintf(octal, sizeof octal, "%o", mode);
@@ -972,7 +1014,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           sameAs[name] = it->second;
       }
     }
-    kvo::test::RecordingFiles recording(start, files, sameAs);
+    kvo::test::RecordingFiles recording(start, files, sameAs, folder.string());
     std::map<std::string, long> calls;  // of each kind
     bool excused = false;
     std::string excusedName;        // the file that took its new name at that moment
@@ -1032,9 +1074,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Say("  the second run:");
         SaySaid(*second);
       } else if (e.kind == Event::Put && !edit) {
-        const std::string name = e.temporary
-                                     ? kvo::platform::NameOf(kvo::TemporaryPath("x/" + e.file, 0))
-                                     : kvo::BackupPath(e.file);
+        const std::string name = e.temporary ? TemporaryOf(e.file) : kvo::BackupPath(e.file);
         if (!fs::exists(folder / name)) {
           edit = Generated(0, 98);
           std::ofstream(folder / name, std::ios::binary)
@@ -1050,12 +1090,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         struct stat target {};
         ::stat((folder / e.file).c_str(), &target);
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) {
+        for (const auto& [name, entry] : FilesIn(folder)) {
           struct stat st {};
           if (::stat(entry.path().c_str(), &st) == 0 && st.st_ino == target.st_ino) {
-            names.insert(entry.path().filename().string());
-            edited.insert(entry.path().filename().string());
-            edited.insert(kvo::BackupPath(entry.path().filename().string()));
+            names.insert(name);
+            edited.insert(name);
+            edited.insert(kvo::BackupPath(name));
           }
         }
         // Every name whose bytes these were: a backup that is a second name
@@ -1162,8 +1202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       // The model keeps bytes and names; the files' modes and owners are as
       // they were when the run began (a backup's as its file's).
-      for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
+      for (const auto& [name, entry] : FilesIn(folder)) {
         for (const auto& [was, kept] : keptBefore) {
           if (was == name || (!keptBefore.contains(name) && kvo::IsDataFile(was) &&
                               kvo::BackupPath(was) == name)) {
@@ -1208,11 +1247,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A rerun finishes the job and leaves nothing behind.
     const Folder beforeRerun = Read(folder);
     std::set<std::string> shared;  // names of a file with several, before the rerun
-    for (const auto& entry : fs::directory_iterator(folder)) {
+    for (const auto& [name, entry] : FilesIn(folder)) {
       struct stat st {};
-      if (::stat(entry.path().c_str(), &st) == 0 && st.st_nlink > 1) {
-        shared.insert(entry.path().filename().string());
-      }
+      if (::stat(entry.path().c_str(), &st) == 0 && st.st_nlink > 1) shared.insert(name);
     }
     const auto keptRerun = KeptIn(folder);
     kvo::test::FaultyFiles faultless;
@@ -1247,9 +1284,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const Ran third = RunIn(folder, args, plain, nullptr);
       for (const std::string& line : third.out) {
         // (Named through the second path to the folder too.)
-        const std::string name = kvo::platform::NameOf(NameOfLine(line, now));
+        std::string name = NameOfLine(line, now);
+        if (name.starts_with("../spiegel/")) name = name.substr(11);
         Check(line.find(kvo::kSuccessText) == std::string::npos || shared.contains(name) ||
-                  name.starts_with("zweit-"),
+                  kvo::platform::NameOf(name).starts_with("zweit-"),
               "the rerun did not finish: " + line);
       }
     }

@@ -75,8 +75,11 @@ void Apply(const DiskOp& op, std::map<std::string, int>& names) {
 
 RecordingFiles::RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start,
                                platform::Files& real,
-                               const std::map<std::string, std::string>& sameAs)
-    : ForwardingFiles(real), start_(std::move(start)) {
+                               const std::map<std::string, std::string>& sameAs,
+                               const std::string& root)
+    : ForwardingFiles(real),
+      root_(root.empty() ? std::filesystem::path() : std::filesystem::canonical(FromUtf8(root))),
+      start_(std::move(start)) {
   for (const auto& [name, bytes] : start_) {
     const auto first = sameAs.find(name);
     names_[name] = first != sameAs.end() && names_.contains(first->second) ? names_[first->second]
@@ -86,7 +89,7 @@ RecordingFiles::RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> 
 }
 
 int RecordingFiles::InodeOf(const std::string& path) const {
-  const auto it = names_.find(platform::NameOf(path));
+  const auto it = names_.find(Key(path));
   if (it == names_.end()) throw std::logic_error("no such name in the model: " + path);
   return it->second;
 }
@@ -94,8 +97,8 @@ int RecordingFiles::InodeOf(const std::string& path) const {
 std::unique_ptr<platform::OutputFile> RecordingFiles::CreateNew(const std::string& path) {
   auto real = real_.CreateNew(path);
   const int inode = NewInode();
-  names_[platform::NameOf(path)] = inode;
-  Add({DiskOp::Create, inode, platform::NameOf(path), {}, {}, 0, real->Device()});
+  names_[Key(path)] = inode;
+  Add({DiskOp::Create, inode, Key(path), {}, {}, 0, real->Device()});
   return std::make_unique<RecordingOutput>(std::move(real), *this, inode);
 }
 
@@ -107,16 +110,16 @@ void RecordingFiles::SyncFiles(std::span<platform::OutputFile* const> files) {
 
 void RecordingFiles::Moved(const std::string& from, const std::string& to) {
   const int inode = InodeOf(from);
-  names_[platform::NameOf(to)] = inode;
-  names_.erase(platform::NameOf(from));
-  Add({DiskOp::Rename, inode, platform::NameOf(from), platform::NameOf(to), {}});
+  names_[Key(to)] = inode;
+  names_.erase(Key(from));
+  Add({DiskOp::Rename, inode, Key(from), Key(to), {}});
 }
 
 bool RecordingFiles::LinkNoReplace(const std::string& from, const std::string& to) {
   if (!real_.LinkNoReplace(from, to)) return false;
   const int inode = InodeOf(from);
-  names_[platform::NameOf(to)] = inode;
-  Add({DiskOp::Link, inode, platform::NameOf(from), platform::NameOf(to), {}});
+  names_[Key(to)] = inode;
+  Add({DiskOp::Link, inode, Key(from), Key(to), {}});
   return true;
 }
 
@@ -133,31 +136,38 @@ void RecordingFiles::RenameReplace(const std::string& from, const std::string& t
 bool RecordingFiles::Exchange(const std::string& a, const std::string& b) {
   if (!real_.Exchange(a, b)) return false;
   const int x = InodeOf(a), y = InodeOf(b);
-  names_[platform::NameOf(a)] = y;
-  names_[platform::NameOf(b)] = x;
-  Add({DiskOp::Exchange, x, platform::NameOf(a), platform::NameOf(b), {}, y});
+  names_[Key(a)] = y;
+  names_[Key(b)] = x;
+  Add({DiskOp::Exchange, x, Key(a), Key(b), {}, y});
   return true;
 }
 
 void RecordingFiles::Remove(const std::string& path) {
   real_.Remove(path);
-  Add({DiskOp::Remove, InodeOf(path), platform::NameOf(path), {}, {}});
-  names_.erase(platform::NameOf(path));
+  Add({DiskOp::Remove, InodeOf(path), Key(path), {}, {}});
+  names_.erase(Key(path));
 }
 
 bool RecordingFiles::RemoveUnlessHeld(const std::string& path) {
-  const bool known = names_.count(platform::NameOf(path)) != 0;
+  const bool known = names_.count(Key(path)) != 0;
   if (!real_.RemoveUnlessHeld(path)) return false;
   if (known) {
-    Add({DiskOp::Remove, InodeOf(path), platform::NameOf(path), {}, {}});
-    names_.erase(platform::NameOf(path));
+    Add({DiskOp::Remove, InodeOf(path), Key(path), {}, {}});
+    names_.erase(Key(path));
   }
   return true;
 }
 
 void RecordingFiles::SyncFolder(const std::string& folder) {
   real_.SyncFolder(folder);
-  Add({DiskOp::SyncFolder, 0, {}, {}, {}});
+  Add({DiskOp::SyncFolder, 0, platform::FolderOf(Key(platform::JoinPath(folder, "x"))), {}, {}});
+}
+
+std::string RecordingFiles::Key(const std::string& path) const {
+  if (root_.empty()) return platform::NameOf(path);
+  const auto folder = std::filesystem::weakly_canonical(FromUtf8(platform::FolderOf(path)))
+                          .lexically_relative(root_);
+  return (folder == "." ? "" : folder.string() + "/") + platform::NameOf(path);
 }
 
 namespace {
@@ -192,8 +202,15 @@ Replayed Replay(const RecordingFiles& run, std::size_t done) {
       case DiskOp::SyncFile:
         data[op.inode].durable = data[op.inode].bytes.size();
         break;
-      case DiskOp::SyncAll:
       case DiskOp::SyncFolder:
+        // Its own folder's name changes; another's stay pending.
+        std::erase_if(pending, [&](const DiskOp* p) {
+          const bool here = run.root().empty() || platform::FolderOf(p->from) == op.from;
+          if (here) Apply(*p, r.durable);
+          return here;
+        });
+        break;
+      case DiskOp::SyncAll:
         if (op.kind == DiskOp::SyncAll) {
           // Its file system's data; files of another stay as they were.
           for (auto& [n, d] : data) {
@@ -295,6 +312,7 @@ void Materialize(const DiskState& state, const TempDir& folder) {
   std::map<int, std::string> first;  // inode -> the name it was written under
   for (const auto& [name, bytes] : state.files) {
     const int node = state.inode.at(name);
+    std::filesystem::create_directories(FromUtf8(folder.Path(name)).parent_path());
     if (const auto it = first.find(node); it != first.end()) {
       std::filesystem::create_hard_link(FromUtf8(folder.Path(it->second)),
                                         FromUtf8(folder.Path(name)));

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,12 +38,14 @@ struct DiskOp {
 // Passes every call on to real and records those that change the disk.
 // Handles one folder, which holds the files start (name -> bytes) when the
 // run begins, second names among them (sameAs: name -> an earlier name of
-// its file). Flushes are recorded as the layer below makes them: a file's
-// own, or its file system's.
+// its file); given its path as root, its subfolders too, each flushed on its
+// own ("sub/name"). Flushes are recorded as the layer below makes them: a
+// file's own, or its file system's.
 class RecordingFiles final : public ForwardingFiles {
  public:
   RecordingFiles(std::map<std::string, std::vector<std::uint8_t>> start, platform::Files& real,
-                 const std::map<std::string, std::string>& sameAs = {});
+                 const std::map<std::string, std::string>& sameAs = {},
+                 const std::string& root = {});
 
   std::unique_ptr<platform::OutputFile> CreateNew(const std::string& path) override;
   void SyncFiles(std::span<platform::OutputFile* const> files) override;
@@ -59,12 +62,17 @@ class RecordingFiles final : public ForwardingFiles {
   // Each start name's inode: second names share one.
   const std::map<std::string, int>& startInodes() const { return startInodes_; }
   const std::vector<DiskOp>& ops() const { return ops_; }
+  const std::filesystem::path& root() const { return root_; }
   void Add(DiskOp op) { ops_.push_back(std::move(op)); }
   int InodeOf(const std::string& path) const;
   int NewInode() { return ++inodes_; }
 
  private:
   void Moved(const std::string& from, const std::string& to);
+  // A path's name in the model: from the root on, its folder's links followed.
+  std::string Key(const std::string& path) const;
+
+  std::filesystem::path root_;
 
   std::map<std::string, std::vector<std::uint8_t>> start_;
   std::map<std::string, int> names_;  // as the run sees them now
