@@ -286,9 +286,16 @@ void kvo_end(int job) {
 // (kvo_failures names them); reason: the reason in the user's words
 // (kvo_reason), or empty.
 void kvo_fail(int index, int what, const char* reason) {
-  FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
+  Befell(TheRun().results.at(static_cast<std::size_t>(index)), static_cast<Failure>(what), reason);
+}
+
+}  // extern "C"
+
+namespace kvo::web {
+
+void Befell(FileResult& r, Failure kind, const std::string& reason) {
   const std::string backup = platform::NameOf(BackupPath(r.path));
-  switch (const auto kind = static_cast<Failure>(what)) {
+  switch (kind) {
     case Failure::BackupTaken:
       return Fail(r, kind, BackupExistsDetail(backup));
     case Failure::ChangedWhileUndone:
@@ -301,10 +308,6 @@ void kvo_fail(int index, int what, const char* reason) {
       return Fail(r, kind, reason);
   }
 }
-
-}  // extern "C"
-
-namespace kvo::web {
 
 Plan& PlanOf(int job) {
   return JobOf(job).plan;

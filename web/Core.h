@@ -41,6 +41,10 @@ struct Plan {
   bool failed = false;
 };
 
+// What befell a file on the disk, with the reason in the user's words: the
+// text as the kind of failure chooses it.
+void Befell(FileResult& r, Failure kind, const std::string& reason);
+
 // The plan and the result of a job's file.
 Plan& PlanOf(int job);
 FileResult& ResultOf(int job);

@@ -4,9 +4,6 @@
 #include <string>
 
 #include "Core.h"
-#include "Messages.h"
-#include "Names.h"
-#include "Paths.h"
 
 using namespace kvo;
 using namespace kvo::web;
@@ -43,11 +40,9 @@ int kvo_next(int job, int resumed) {
 void kvo_did(int job, int answer, const char* error) {
   Plan& p = PlanOf(job);
   FileResult& r = ResultOf(job);
-  const auto fail = [&](Failure kind, std::string reason) {
+  const auto fail = [&](Failure kind, const std::string& reason) {
     p.failed = true;
-    if (kind == Failure::BackupTaken)
-      reason = BackupExistsDetail(platform::NameOf(BackupPath(r.path)));
-    Fail(r, kind, reason);
+    Befell(r, kind, reason);
   };
   const std::string reason = *error != '\0' ? kvo_reason(error) : "";
   switch (p.at) {
@@ -59,10 +54,7 @@ void kvo_did(int job, int answer, const char* error) {
       p.at = Action::Turn;
       return;
     case Action::Turn:
-      if (answer != 0) {
-        p.failed = true;
-        return Settle(r, Outcome::NotReached, "");
-      }
+      if (answer != 0) return fail(Failure::NotBegun, "");
       p.at = p.copy ? Action::Name : Action::Check;
       return;
     case Action::Name:

@@ -710,7 +710,6 @@
       passedBefore = new Promise((ok) => { item.passed = ok; });
       item.turn = fundedBefore;
       fundedBefore = new Promise((ok) => { item.funded = ok; });
-      item.notBegun = () => Core.fail(item.index, Fault.NotBegun);
       // Its memory, had once those before it have theirs; given back when
       // it is through.
       item.held = 0;
