@@ -7,6 +7,7 @@
 #include "NameSteps.h"
 #include "Names.h"
 #include "Paths.h"
+#include "Standing.h"
 
 namespace kvo {
 
@@ -48,8 +49,15 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
       throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
     }
-    // Where the disk keeps no change time, the file's bytes too.
-    if (!changeTimeKept) CheckSameBytes(staged);
+    // Where the disk keeps no change time, the bytes too: the file's as read,
+    // the backup's as copied (another program's file written over it in
+    // place would otherwise go with it).
+    if (!changeTimeKept) {
+      CheckSameBytes(staged);
+      if (!SameBytes(*files.OpenToLook(twin), *staged.restoring)) {
+        throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
+      }
+    }
     if (windows) {
       ui.Reached(Step::Last, staged.path);
       files.RenameReplace(staged.backup, staged.path);
