@@ -49,7 +49,6 @@ struct Job {
   enum Phase { Head, Survey, Convert, Finished };
   std::size_t index;  // its result
   std::uint64_t size;
-  bool backupTaken;
   bool undo;
   Phase phase = Head;
   std::unique_ptr<TableSets> tables = std::make_unique<TableSets>();
@@ -66,12 +65,14 @@ struct Job {
   // Undo: the data file's size; the piece taken last, to compare; where the
   // file first differs from the conversion, and which ended there.
   std::uint64_t fileSize = 0;
-  std::vector<std::uint8_t> taken, theirs;
+  std::vector<std::uint8_t> taken, theirs, pair;
   std::optional<std::pair<std::uint64_t, char>> difference;
   Plan plan;
 
   Job(std::size_t index, std::uint64_t size, bool backupTaken, bool undo)
-      : index(index), size(size), backupTaken(backupTaken), undo(undo), source(size, 0) {}
+      : index(index), size(size), undo(undo), source(size, 0) {
+    plan.backupTaken = backupTaken;
+  }
   FileResult& result() { return TheRun().results.at(index); }
 };
 
@@ -121,7 +122,7 @@ int Advance(Job& job) {
         Settle(r, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion, kWrongVersionText,
                converted ? kAlreadyConvertedDetail : "");
         return static_cast<int>(r.outcome);
-      } else if (job.backupTaken) {
+      } else if (job.plan.backupTaken) {
         Fail(r, Failure::Backup, BackupExistsDetail(backup));
         return static_cast<int>(r.outcome);
       }
@@ -212,6 +213,15 @@ int kvo_start(int index, double size, int backupTaken, int undo, double fileSize
   return id;
 }
 
+// The sizes of the job's file and, for undo, of the data file, once the page
+// has read them.
+void kvo_source(int job, double size, double fileSize) {
+  Job& j = JobOf(job);
+  j.size = static_cast<std::uint64_t>(size);
+  j.fileSize = static_cast<std::uint64_t>(fileSize);
+  j.source = WindowSource(j.size, 0);
+}
+
 // Room for size bytes of the job's file, for the page to fill.
 std::uint8_t* kvo_window(int job, int size) {
   Job& j = JobOf(job);
@@ -282,13 +292,6 @@ void kvo_end(int job) {
   Jobs().erase(job);
 }
 
-// What befell the file at index on the disk, a Failure by its number
-// (kvo_failures names them); reason: the reason in the user's words
-// (kvo_reason), or empty.
-void kvo_fail(int index, int what, const char* reason) {
-  Befell(TheRun().results.at(static_cast<std::size_t>(index)), static_cast<Failure>(what), reason);
-}
-
 }  // extern "C"
 
 namespace kvo::web {
@@ -314,6 +317,9 @@ Plan& PlanOf(int job) {
 }
 FileResult& ResultOf(int job) {
   return JobOf(job).result();
+}
+std::vector<std::uint8_t>& PairOf(int job) {
+  return JobOf(job).pair;
 }
 
 }  // namespace kvo::web

@@ -2,6 +2,8 @@
 // texts handed to the page, and what the page does next with a file.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,34 +22,79 @@ Run& TheRun();
 // The text, kept until the next is asked for.
 const char* Text(std::string text);
 
-// What the page does next with a file converted in place: the desktop
-// tool's steps in its order and, once one fails, what takes back what the
-// steps before it made. Stage: the new file's bytes into its stream (which
-// changes nothing until it is closed) and the original's copy under a
-// temporary name beside it, at once; Turn: wait until the files before it
-// are read, and stop there on a cancel; Name: the copy takes the backup's
-// name, looked for right before; Check: the file is as it was read; Close:
-// the new file takes the name. Drop removes the copy, TakeBack the backup
-// while it holds the original's bytes.
-enum class Action { Stage, Turn, Name, Check, Close, Drop, TakeBack, Done };
-constexpr const char* kActionNames[] = {"Stage", "Turn", "Name",     "Check",
-                                        "Close", "Drop", "TakeBack", "Done"};
+// What the page does next with a file, and what the browser's answers to
+// it mean; the steps' order and their clean-up are decided here, once.
+// Look: read the file, look for its backup's name (and read a file there);
+// Compare: bring the bytes under the backup's name beside the file's as
+// read; Convert: bring the bytes the job wants (for undo the backup's, with
+// the file's beside each piece); Keep: offer the conversion for saving.
+// In place, the desktop tool's steps: Stage: the new file's bytes into its
+// stream (which changes nothing until it is closed) and the original's copy
+// under a temporary name beside it, at once; Write: the new file's bytes
+// alone, where a run cut short made the backup; Turn: wait until the files
+// before it are read, and say whether the user cancelled; Pass: let the
+// next file go on; Name: the copy takes the backup's name, looked for right
+// before; Check: the file (and a backup read) as read; Restore: undo's
+// backup bytes into the file's stream; Close: the new file takes the name.
+// Clean-up: Drop removes the copy, Remove the backup.
+enum class Action {
+  Look,
+  Compare,
+  Convert,
+  Keep,
+  Stage,
+  Write,
+  Turn,
+  Pass,
+  Name,
+  Check,
+  Restore,
+  Close,
+  Drop,
+  Remove,
+  Done
+};
+constexpr const char* kActionNames[] = {"Look",    "Compare", "Convert", "Keep",   "Stage",
+                                        "Write",   "Turn",    "Pass",    "Name",   "Check",
+                                        "Restore", "Close",   "Drop",    "Remove", "Done"};
+
+// The page's answer to an action, as flags: the browser refused (with its
+// error); it refused the second file (Stage: the copy; Convert: the new
+// file); the file, or the backup read, is no longer as read; a file or a
+// folder has the backup's name; the user cancelled.
+enum Answer {
+  kRefused = 1,
+  kOtherRefused = 2,
+  kChanged = 4,
+  kBackupChanged = 8,
+  kTaken = 16,
+  kFolder = 32,
+  kCancelled = 64
+};
+constexpr const char* kAnswerNames[] = {"Refused", "OtherRefused", "Changed",  "BackupChanged",
+                                        "Taken",   "Folder",       "Cancelled"};
 
 struct Plan {
-  Action at = Action::Stage;
-  bool resumed = false;  // the backup's name holds the original's bytes already
-  bool copy = false;     // the copy is beside the file
-  bool named = false;    // the backup holds the original; the new file is not in place
+  Action at = Action::Look;
+  std::optional<Step> point;  // the named moment the next action is at
+  bool same = true;           // Compare: the bytes so far are the same
+  bool resumed = false;       // the backup's name holds the original's bytes already
+  bool copy = false;          // the copy is beside the file
+  bool named = false;         // the backup holds the original; the new file is not in place
+  bool backupTaken = false;   // another file holds the backup's name
   bool failed = false;
+  int checks = 0;  // undo: the checks passed
 };
 
 // What befell a file on the disk, with the reason in the user's words: the
 // text as the kind of failure chooses it.
 void Befell(FileResult& r, Failure kind, const std::string& reason);
 
-// The plan and the result of a job's file.
+// The plan and the result of a job's file; room for the pieces Compare
+// brings.
 Plan& PlanOf(int job);
 FileResult& ResultOf(int job);
+std::vector<std::uint8_t>& PairOf(int job);
 
 }  // namespace kvo::web
 

@@ -1,7 +1,11 @@
 // The browser's core, in words: the numbers the page names things by, the
 // browser's refusals, each file's line and the run's summary as the command
 // line says them, and the desktop tool's rules for names.
+#include <algorithm>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Core.h"
 #include "Errors.h"
@@ -16,21 +20,19 @@ using namespace kvo::web;
 
 extern "C" {
 
-// The numbers of the failures and outcomes, by name, for the page: one
-// list, made from the core's own.
+// The numbers of the actions and the flags of the answers, by name, for the
+// page: made from the core's own lists.
 const char* kvo_numbers() {
-  std::string json = "{\"Failure\":{";
-  for (std::size_t i = 0; i < std::size(kFailureNames); ++i) {
-    json += (i ? ",\"" : "\"") + std::string(kFailureNames[i]) + "\":" + std::to_string(i);
-  }
-  json += "},\"Outcome\":{\"Converted\":" + std::to_string(static_cast<int>(Outcome::Converted)) +
-          ",\"Convertible\":" + std::to_string(static_cast<int>(Outcome::Convertible)) +
-          ",\"Undone\":" + std::to_string(static_cast<int>(Outcome::Undone)) + "},\"Action\":{";
-  for (std::size_t i = 0; i < std::size(kActionNames); ++i) {
-    json += (i ? ",\"" : "\"") + std::string(kActionNames[i]) + "\":" + std::to_string(i);
-  }
-  json += "}}";
-  return Text(json);
+  const auto named = [](std::span<const char* const> names, bool flags) {
+    std::string json;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      json +=
+          (i ? ",\"" : "\"") + std::string(names[i]) + "\":" + std::to_string(flags ? 1 << i : i);
+    }
+    return "{" + json + "}";
+  };
+  return Text("{\"Action\":" + named(kActionNames, false) +
+              ",\"Answer\":" + named(kAnswerNames, true) + "}");
 }
 
 // Why the browser refused, by the name of its error, in the desktop tool's
@@ -91,8 +93,36 @@ const char* kvo_temporary_name(const char* name) {
 const char* kvo_backup_copy_name(const char* name) {
   return Text(platform::NameOf(BesidePath(std::string("x/") + name, 0, kBackupEnding)));
 }
-int kvo_is_temporary(const char* candidate, const char* name) {
-  return IsTemporaryOf(candidate, name) ? 1 : 0;
+// What a run that was cut short left among a folder's files (their names,
+// each ended by '/'), to be removed: the browser's own unfinished copies
+// (NAME.crswap) of a file whole under its name, and the tool's temporary
+// files of its data files (the desktop's too, its first release's among
+// them). The same list, of those to go.
+const char* kvo_leftovers(const char* listing) {
+  std::vector<std::string> names;
+  for (std::string_view rest = listing; !rest.empty();) {
+    const std::size_t end = rest.find('/');
+    names.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  const auto listed = [&](std::string_view name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  std::string gone;
+  for (const std::string& name : names) {
+    const std::string_view meant = std::string_view(name).substr(0, name.size() - 7);
+    const bool swap = name.ends_with(".crswap") && listed(meant) &&
+                      (IsDataFile(meant) || EndsWith(meant, ".old") || EndsWith(meant, ".tmp"));
+    const bool ours = std::any_of(names.begin(), names.end(), [&](const std::string& d) {
+      return IsDataFile(d) && IsTemporaryOf(name, d);
+    });
+    if (swap || ours) gone += name + '/';
+  }
+  return Text(gone);
+}
+// Whether the file at index was converted in place: undo is offered for it.
+int kvo_converted(int index) {
+  return TheRun().results.at(static_cast<std::size_t>(index)).outcome == Outcome::Converted ? 1 : 0;
 }
 const char* kvo_progress_line(int done, int total, const char* name) {
   return Text(ProgressLine(static_cast<std::size_t>(done), static_cast<std::size_t>(total), name));

@@ -2,7 +2,7 @@
 // first visit. The network first, so that a new version comes at once.
 'use strict';
 const CACHE = 'kvo-umsetzer';
-const FILES = ['./', 'index.html', 'app.js', 'style.css', 'kvo-core.js', 'fflate.js',
+const FILES = ['./', 'index.html', 'core.js', 'files.js', 'steps.js', 'app.js', 'style.css', 'kvo-core.js', 'fflate.js',
                'manifest.webmanifest'];
 
 self.addEventListener('install', (event) => {
