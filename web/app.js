@@ -139,10 +139,21 @@ async function run(items, mode) {
   }
   let next = 0, shown = 0, done = 0;
   const settled = new Array(items.length).fill(false);
-  const showSettled = () => {
+  // Drawn once a frame, not once a file: with many small files, drawing
+  // after each took the thread the conversions need.
+  const draw = () => {
     while (shown < items.length && settled[shown]) show(items[shown++].index);
     $('now').textContent = Core.progressLine(Math.min(done, items.length - 1), items.length);
     $('bar').value = items.length === 0 ? 1 : done / items.length;
+  };
+  let drawing = false, over = false;
+  const showSettled = () => {
+    if (drawing) return;
+    drawing = true;
+    requestAnimationFrame(() => {
+      drawing = false;
+      if (!over) draw();
+    });
   };
   const worker = async () => {
     while (next < items.length) {
@@ -158,6 +169,8 @@ async function run(items, mode) {
     }
   };
   await Promise.all(Array.from({ length: Math.min(IN_FLIGHT, items.length) }, worker));
+  draw();
+  over = true;
   $('bar').value = 1;
   $('work').hidden = true;
   $('form').inert = false;

@@ -77,7 +77,7 @@ const Core = {
   },
   next(job) { return core._kvo_next(job); },
   point(job) { return said(core._kvo_point(job)); },
-  did(job, answer, error) { withString((error && error.name) || '', (e) => core._kvo_did(job, answer, e)); },
+  did(job, answer, error) { return error ? withString(error.name || '', (e) => core._kvo_did(job, answer, e)) : core._kvo_did(job, answer, 0); },
   end(job) { core._kvo_end(job); },
   converted(index) { return core._kvo_converted(index) === 1; },
   line(index) { return said(core._kvo_line(index)); },

@@ -107,6 +107,11 @@ async function pump(job, blob, put, { stoppable = false, read = null, keeps = fa
   const reader = new Reader(blob);
   const spare = blob.size > WHOLE && !keeps ? {} : null;
   try {
+    if (blob.size <= WHOLE) {  // given before it is asked for, the core never waits
+      const bytes = await slice(blob, 0, blob.size).catch(failing(Answer.Refused));
+      if (read) read(bytes);
+      Core.give(job, 0, bytes);
+    }
     for (;;) {
       const outcome = Core.step(job);
       const piece = Core.output(job, spare);
@@ -115,9 +120,7 @@ async function pump(job, blob, put, { stoppable = false, read = null, keeps = fa
       if (stoppable && cancelled) throw Cancelled;
       const { offset, size } = Core.need(job);
       if (blob.size <= WHOLE) {
-        const bytes = await slice(blob, offset, blob.size - offset).catch(failing(Answer.Refused));
-        if (read && offset === 0) read(bytes);
-        Core.give(job, offset, bytes);
+        Core.give(job, offset, await slice(blob, offset, blob.size - offset).catch(failing(Answer.Refused)));
       } else {
         const length = Math.min(blob.size - offset, Math.max(size, size <= 4 ? PEEK : WINDOW));
         Core.give(job, offset, await reader.read(offset, length).catch(failing(Answer.Refused)));
