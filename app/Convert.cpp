@@ -51,8 +51,8 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     return;
   }
   if (got == header.size()) seen.version = VersionName(header);
-  if (got != header.size() || !CheckHeader0(header)) {
-    const bool converted = got == header.size() && header == kHeader;
+  if (const Version version = VersionOf(std::span(header).first(got)); version != Version::V10) {
+    const bool converted = version == Version::V11;
     // What a run that ended after its last rename may have left beside it.
     if (converted && !options_.checkOnly) leftovers_.RemoveFor(files_, path);
     Settle(result, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion, kWrongVersionText,

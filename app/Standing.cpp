@@ -173,7 +173,7 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     }
     Header header{};
     const std::size_t got = ReadFully(*file, header);
-    const Version version = got == header.size() ? VersionOf(header) : Version::Other;
+    const Version version = VersionOf(std::span(header).first(got));
     if (version == Version::Other) {
       // A header of another version is a data file the tool cannot take;
       // anything else is no data file at all.

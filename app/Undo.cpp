@@ -82,7 +82,7 @@ void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::st
       return;
     }
     Header header{};
-    if (ReadFully(*staged.restoring, header) != header.size() || !CheckHeader0(header)) {
+    if (VersionOf(std::span(header).first(ReadFully(*staged.restoring, header))) != Version::V10) {
       staged = {};
       Fail(result, Failure::NotUndone, platform::NameOf(backup) + " hat nicht Version 1.0");
       return;

@@ -111,14 +111,14 @@ int Advance(Job& job) {
   try {
     if (job.phase == Job::Head) {
       Header header{};
-      const std::size_t got = ReadFully(job.source, header);
+      const Version version = VersionOf(std::span(header).first(ReadFully(job.source, header)));
       if (job.undo) {
-        if (got != header.size() || !CheckHeader0(header)) {
+        if (version != Version::V10) {
           Fail(r, Failure::NotUndone, backup + " hat nicht Version 1.0");
           return static_cast<int>(r.outcome);
         }
-      } else if (got != header.size() || !CheckHeader0(header)) {
-        const bool converted = got == header.size() && header == kHeader;
+      } else if (version != Version::V10) {
+        const bool converted = version == Version::V11;
         Settle(r, converted ? Outcome::AlreadyConverted : Outcome::WrongVersion, kWrongVersionText,
                converted ? kAlreadyConvertedDetail : "");
         return static_cast<int>(r.outcome);
