@@ -68,33 +68,24 @@ function offerSaving() {
 
 // ---- the run --------------------------------------------------------------
 
-function notice(text) {
-  $('notice').textContent = text;
-  $('notice').hidden = text === '';
-}
-
-function hint(text) {
-  $('hint').textContent = text;
-  $('hint').hidden = text === '';
-}
+// A notice or a hint: shown while it says something.
+const tell = (id) => (text) => {
+  $(id).textContent = text;
+  $(id).hidden = text === '';
+};
+const notice = tell('notice');
+const hint = tell('hint');
+const element = (tag, className, text) => Object.assign(document.createElement(tag), { className, textContent: text });
 
 // A file's line; one that needs a look says so in words, not by its colour
 // alone.
 function show(index) {
   const line = Core.line(index);
   if (line === '') return;
-  const item = document.createElement('li');
-  if (Core.problem(index)) {
-    item.className = 'problem';
-    const mark = document.createElement('span');
-    mark.className = 'mark';
-    mark.textContent = 'Bitte ansehen: ';
-    item.append(mark);
-  }
-  const text = document.createElement('span');
-  text.className = 'line';
-  text.textContent = line;
-  item.append(text);
+  const problem = Core.problem(index);
+  const item = element('li', problem ? 'problem' : '', '');
+  if (problem) item.append(element('span', 'mark', 'Bitte ansehen: '));
+  item.append(element('span', 'line', line));
   $('lines').append(item);
 }
 

@@ -1,18 +1,11 @@
 // The steps on one file, as the core names them, done with the browser's
 // calls; the core is told what the browser answered and decides what comes
-// next, what befell the file and what is taken back.
-//
-// In place (the File System Access API: Chrome, Edge), each file goes the
-// desktop tool's way, at its steps and under their names: the file is read
-// and converted into its own writable stream, which changes nothing until
-// it is closed ("read"); the original is copied to a temporary name beside
-// it, which then takes the name NAME.old, looked for right before, since
-// the browser's move() would replace a file of that name ("backup"); the
-// file is checked once more ("replace"); and the stream is closed, which
-// puts the new file in place in one step ("last"). Several files are under
-// way at once; they start their changes in their order. Everywhere else
-// the converted files are offered for saving, and nothing of the user's
-// changes.
+// next, what befell the file and what is taken back. In place (the File
+// System Access API: Chrome, Edge), they are the desktop tool's steps under
+// their names (read, backup, replace, last); the one the browser cannot
+// guard is the move of the backup's copy, which would replace a file that
+// took the name since it was looked for. Everywhere else the converted
+// files are offered for saving, and nothing of the user's changes.
 'use strict';
 
 // Files up to this size are read in one call, larger ones a window at a
@@ -31,8 +24,7 @@ let cancelled = false;
 class Failed extends Error {
   constructor(answer, error) {
     super(String(answer));
-    this.answer = answer;
-    this.error = error;
+    Object.assign(this, { answer, error });
   }
 }
 const Cancelled = 'cancelled';
