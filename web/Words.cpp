@@ -60,14 +60,18 @@ const char* kvo_line(int index) {
 int kvo_problem(int index) {
   return IsProblem(TheRun().results.at(static_cast<std::size_t>(index))) ? 1 : 0;
 }
-// What the file's own box would say first.
-const char* kvo_message(int index) {
-  return Text(TheRun().results.at(static_cast<std::size_t>(index)).message);
-}
 
 // The run's summary line, as the command line prints it after several files.
 const char* kvo_summary() {
   return Text("Zusammenfassung: " + CountsLine(TheRun().results, TheRun().operation));
+}
+// What the page says once the run is through: that no file was found; a
+// file named alone, what its own box would say first; otherwise the summary.
+const char* kvo_closing() {
+  const std::vector<FileResult>& results = TheRun().results;
+  if (results.empty()) return Text(kNothingFoundText);
+  if (results.size() == 1 && !results.front().inFolder) return Text(results.front().message);
+  return kvo_summary();
 }
 
 // Names: how a German reader orders them; the temporary name of a data

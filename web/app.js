@@ -165,15 +165,13 @@ async function run(items, mode) {
   $('bar').value = 1;
   $('work').hidden = true;
   $('form').inert = false;
-  const single = items.length === 1 && !items[0].inFolder;
-  $('summary').textContent = items.length === 0 ? 'Keine Datei mit der Endung .dat gefunden'
-    : single ? Core.message(items[0].index) : Core.summary();
+  $('summary').textContent = Core.closing();
   // Told to whoever cannot see it: the summary is a live region, and the
   // focus goes there, not to the page's body.
   $('summary').focus();
   window.kvoLastRun = {
     lines: [...$('lines').children].map((li) => ({ text: li.querySelector('.line').textContent, problem: li.classList.contains('problem') })),
-    summary: single ? '' : Core.summary(),
+    summary: items.length === 1 && !items[0].inFolder ? '' : Core.summary(),
   };
 }
 

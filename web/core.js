@@ -82,8 +82,8 @@ const Core = {
   converted(index) { return core._kvo_converted(index) === 1; },
   line(index) { return said(core._kvo_line(index)); },
   problem(index) { return core._kvo_problem(index) === 1; },
-  message(index) { return said(core._kvo_message(index)); },
   summary() { return said(core._kvo_summary()); },
+  closing() { return said(core._kvo_closing()); },
   progressLine(done, total) { return withString('', (n) => said(core._kvo_progress_line(done, total, n))); },
   // The desktop tool's rules for names: their order, a data file, its
   // backup's name and the copy's before it, a cut run's leftovers.

@@ -391,6 +391,7 @@ async function main() {
     assert.deepEqual(await page.$$eval('#lines li.problem .mark', (m) => m.map((e) => e.textContent)),
       ['Bitte ansehen: ', 'Bitte ansehen: ', 'Bitte ansehen: ']);
     assert.equal(await page.evaluate(() => document.activeElement.id), 'summary');
+    assert.equal(await page.$eval('#summary', (e) => e.textContent), said.summary);
     assert.equal(await page.$eval('#summary', (e) => e.closest('[aria-live]').getAttribute('role')), 'status');
     assert.equal(await page.$eval('#undo', (e) => e.parentElement === document.getElementById('summary').parentElement), true);
     await shot(page, 'umgesetzt');
@@ -406,6 +407,10 @@ async function main() {
     sameTree(await take('Ordner'), folder, 'after undo');
 
     // ---- Abbrechen, and what a user is told ----------------------------------
+    step('an empty folder');
+    await page.evaluate(async () => window.kvoConvertFolder(await (await navigator.storage.getDirectory()).getDirectoryHandle('Leer', { create: true })));
+    assert.equal(await page.$eval('#summary', (e) => e.textContent), 'Keine Datei mit der Endung .dat gefunden');
+
     step('Abbrechen in the middle of a folder');
     const many = {};
     for (let i = 0; i < 40; ++i) many[`f${i + 1}.dat`] = generated(`v10/${10 + i}`);
@@ -534,6 +539,8 @@ async function main() {
         }
       }, trouble, folder));
       assert.deepEqual(said.lines, [{ problem: false, text: 'gross.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old' }]);
+      // A file named alone closes with what its own box says.
+      assert.equal(await page.$eval('#summary', (e) => e.textContent), 'Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old');
       sameTree(await take(folder), desktop(large, folder).after, `the large file meeting ${trouble}`);
     }
 
