@@ -88,6 +88,37 @@ inline constexpr const char* kBrowserFailedReason =
 // A run a signal stopped, and a command line whose output could not be written.
 inline constexpr const char* kStoppedText = "Abgebrochen.";
 inline constexpr const char* kNoOutputText = "die Ausgabe ließ sich nicht schreiben";
+
+// The counts of the summary line (the command line's and the page's), each
+// after its number. Converting:
+inline constexpr const char* kCountConverted = "umgesetzt";
+inline constexpr const char* kCountConvertible = "umsetzbar";
+inline constexpr const char* kCountUnconfirmed = "davon vielleicht nicht sicher auf der Platte";
+inline constexpr const char* kCountAlreadyConverted = "schon auf Version 1.1";
+inline constexpr const char* kCountSameFile = "doppelt genannt";
+inline constexpr const char* kCountBackupAlone = "Sicherung ohne Datei";
+inline constexpr const char* kCountBackupsAlone = "Sicherungen ohne Datei";
+inline constexpr const char* kCountNotBegun = "nicht begonnen";
+inline constexpr const char* kCountNotConverted = "nicht umgesetzt";
+inline constexpr const char* kCountNotConvertible = "nicht umsetzbar";
+// Undoing:
+inline constexpr const char* kCountUndone = "rückgängig gemacht";
+inline constexpr const char* kCountAlreadyOriginal = "schon auf Version 1.0";
+inline constexpr const char* kCountBackup = "Sicherung";
+inline constexpr const char* kCountBackups = "Sicherungen";
+inline constexpr const char* kCountNotData = "nicht im Datenformat";
+inline constexpr const char* kCountNotUndone = "nicht rückgängig gemacht";
+// Status and verify:
+inline constexpr const char* kCountToConvert = "noch umzusetzen";
+inline constexpr const char* kCountUnchanged = "umgesetzt und unverändert";
+inline constexpr const char* kCountMatching = "stimmen";
+inline constexpr const char* kCountChanged = "seit dem Umsetzen verändert";
+inline constexpr const char* kCountNotMatching = "stimmen nicht";
+inline constexpr const char* kCountNoBackup = "ohne Sicherung";
+inline constexpr const char* kCountWithoutFile = "ohne Datei";
+inline constexpr const char* kCountInterrupted = "unterbrochen";
+inline constexpr const char* kCountBusy = "in Bearbeitung";
+inline constexpr const char* kCountDamaged = "beschädigt oder nicht lesbar";
 // The process may hold no more files open: the system's limit, not the file.
 inline constexpr const char* kTooManyOpenDetail =
     "das System lässt den Kvo-Umsetzer nicht mehr Dateien zugleich öffnen";

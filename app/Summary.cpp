@@ -130,16 +130,16 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
   // then what needs a look.
   const bool verify = operation == Operation::Verify;
   const std::pair<Standing, const char*> standings[] = {
-      {Standing::ToConvert, "noch umzusetzen"},
-      {Standing::Converted, verify ? "stimmen" : "umgesetzt und unverändert"},
-      {Standing::Changed, verify ? "stimmen nicht" : "seit dem Umsetzen verändert"},
-      {Standing::NoBackup, "ohne Sicherung"},
-      {Standing::BackupAlone, "ohne Datei"},  // counts backups
-      {Standing::Backup, ""},                 // counts backups
-      {Standing::Interrupted, "unterbrochen"},
-      {Standing::Busy, "in Bearbeitung"},
-      {Standing::NotData, "nicht im Datenformat"},
-      {Standing::Damaged, "beschädigt oder nicht lesbar"},
+      {Standing::ToConvert, kCountToConvert},
+      {Standing::Converted, verify ? kCountMatching : kCountUnchanged},
+      {Standing::Changed, verify ? kCountNotMatching : kCountChanged},
+      {Standing::NoBackup, kCountNoBackup},
+      {Standing::BackupAlone, kCountWithoutFile},  // counts backups
+      {Standing::Backup, ""},                      // counts backups
+      {Standing::Interrupted, kCountInterrupted},
+      {Standing::Busy, kCountBusy},
+      {Standing::NotData, kCountNotData},
+      {Standing::Damaged, kCountDamaged},
   };
   std::string line;
   const auto add = [&](std::size_t n, const std::string& what, bool always = false) {
@@ -155,13 +155,13 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
       already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
       alone += r.outcome == Outcome::Examined;  // a backup without its file
     }
-    add(tally.done, checkOnly ? "umsetzbar" : "umgesetzt", true);
-    add(tally.unconfirmed, "davon vielleicht nicht sicher auf der Platte");
-    add(already, "schon auf Version 1.1");
-    add(tally.same, "doppelt genannt");
-    add(alone, alone == 1 ? "Sicherung ohne Datei" : "Sicherungen ohne Datei");
-    add(tally.notBegun, "nicht begonnen");
-    add(tally.failed, checkOnly ? "nicht umsetzbar" : "nicht umgesetzt", true);
+    add(tally.done, checkOnly ? kCountConvertible : kCountConverted, true);
+    add(tally.unconfirmed, kCountUnconfirmed);
+    add(already, kCountAlreadyConverted);
+    add(tally.same, kCountSameFile);
+    add(alone, alone == 1 ? kCountBackupAlone : kCountBackupsAlone);
+    add(tally.notBegun, kCountNotBegun);
+    add(tally.failed, checkOnly ? kCountNotConvertible : kCountNotConverted, true);
     return line;
   }
   if (operation == Operation::Undo) {
@@ -172,14 +172,14 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
       notes += examined && r.standing == Standing::NotData;
       original += examined && r.standing != Standing::Backup && r.standing != Standing::NotData;
     }
-    add(tally.done, "rückgängig gemacht", true);
-    add(tally.unconfirmed, "davon vielleicht nicht sicher auf der Platte");
-    add(original, "schon auf Version 1.0");
-    add(backups, backups == 1 ? "Sicherung" : "Sicherungen");
-    add(tally.same, "doppelt genannt");
-    add(notes, "nicht im Datenformat");
-    add(tally.notBegun, "nicht begonnen");
-    add(tally.failed, "nicht rückgängig gemacht", true);
+    add(tally.done, kCountUndone, true);
+    add(tally.unconfirmed, kCountUnconfirmed);
+    add(original, kCountAlreadyOriginal);
+    add(backups, backups == 1 ? kCountBackup : kCountBackups);
+    add(tally.same, kCountSameFile);
+    add(notes, kCountNotData);
+    add(tally.notBegun, kCountNotBegun);
+    add(tally.failed, kCountNotUndone, true);
     return line;
   }
   for (const auto& [standing, what] : standings) {
@@ -191,12 +191,12 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
     }
     const bool backups = standing == Standing::BackupAlone || standing == Standing::Backup;
     add(n,
-        backups ? std::string(n == 1 ? "Sicherung" : "Sicherungen") + (*what ? " " : "") + what
+        backups ? std::string(n == 1 ? kCountBackup : kCountBackups) + (*what ? " " : "") + what
                 : what,
         standing == Standing::Damaged);
   }
-  add(tally.same, "doppelt genannt");
-  add(tally.notBegun, "nicht begonnen");
+  add(tally.same, kCountSameFile);
+  add(tally.notBegun, kCountNotBegun);
   return line;
 }
 
