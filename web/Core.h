@@ -76,12 +76,11 @@ constexpr const char* kAnswerNames[] = {"Refused", "OtherRefused", "Changed",  "
 
 struct Plan {
   Action at = Action::Look;
-  std::optional<Step> point;  // the named moment the next action is at
-  bool same = true;           // Compare: the bytes so far are the same
-  bool resumed = false;       // the backup's name holds the original's bytes already
-  bool copy = false;          // the copy is beside the file
-  bool named = false;         // the backup holds the original; the new file is not in place
-  bool backupTaken = false;   // another file holds the backup's name
+  bool same = true;          // Compare: the bytes so far are the same
+  bool resumed = false;      // the backup's name holds the original's bytes already
+  bool copy = false;         // the copy is beside the file
+  bool named = false;        // the backup holds the original; the new file is not in place
+  bool backupTaken = false;  // another file holds the backup's name
   bool failed = false;
   int checks = 0;  // undo: the checks passed
 };
