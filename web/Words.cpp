@@ -74,9 +74,9 @@ const char* kvo_closing() {
   return kvo_summary();
 }
 
-// Names: how a German reader orders them; the temporary name of a data
-// file's backup while it is written; whether a name is a temporary file of
-// a data file's (a cut run's leftover).
+// Names: how a German reader orders them; the temporary names of a data
+// file's new file and of its backup while they are written; what a cut run
+// left in a folder.
 const char* kvo_sort_key(const char* name) {
   // Zero bytes end a C string: in the key they stand as 0x01 0x01, and 0x01
   // as 0x01 0x02, which keeps the order.
