@@ -127,28 +127,12 @@ std::vector<FileToConvert> FilesToConvert(platform::Files& files,
 std::string StartQuestion(platform::Files& files, const std::vector<std::string>& named) {
   std::size_t folders = 0;
   for (const std::string& path : named) folders += Listing(files, path).has_value();
-  if (named.size() == 1) {
-    const std::string& only = named.front();
-    if (folders == 1) {
-      return "Alle Dateien mit der Endung .dat im Ordner „" + platform::NameOf(only) +
-             "“ umsetzen?\n" + only;
-    }
-    return "„" + platform::NameOf(only) + "“ umsetzen?\nIm Ordner " + platform::FolderOf(only);
-  }
   bool oneFolder = true;
   for (const std::string& path : named) {
     oneFolder = oneFolder && platform::FolderOf(path) == platform::FolderOf(named.front());
   }
-  // Said as what was given: files, folders, or both.
-  const std::size_t plain = named.size() - folders;
-  const std::string what =
-      folders == 0 ? std::to_string(plain) + " Dateien umsetzen?"
-      : plain == 0
-          ? "Alle Dateien mit der Endung .dat in " + std::to_string(folders) + " Ordnern umsetzen?"
-          : std::to_string(plain) + (plain == 1 ? " Datei und " : " Dateien und ") +
-                std::to_string(folders) + " Ordner umsetzen?";
-  return what + "\n" +
-         (oneFolder ? "Im Ordner " + platform::FolderOf(named.front()) : "Aus mehreren Ordnern");
+  return StartQuestionText(named.size() - folders, folders, named.size() == 1 ? named.front() : "",
+                           oneFolder ? platform::FolderOf(named.front()) : "");
 }
 
 bool AsksForHelp(const std::string& argument) {

@@ -161,6 +161,70 @@ std::string SharedBackupDetail(const std::string& backup, const std::string& oth
          " wieder her";
 }
 
+std::string NotOriginalDetail(const std::string& backup) {
+  return backup + " hat nicht Version 1.0";
+}
+
+std::string SameAsFileDetail(const std::string& backup) {
+  return backup + " ist dieselbe Datei";
+}
+
+std::string BackupOfDetail(const std::string& owner) {
+  return "die Sicherung von " + owner;
+}
+
+std::string StartQuestionText(std::size_t files, std::size_t folders, const std::string& only,
+                              const std::string& folder) {
+  if (!only.empty()) {
+    return folders == 1 ? "Alle Dateien mit der Endung .dat im Ordner „" + platform::NameOf(only) +
+                              "“ umsetzen?\n" + only
+                        : "„" + platform::NameOf(only) + "“ umsetzen?\nIm Ordner " + folder;
+  }
+  // Said as what was given: files, folders, or both.
+  const std::string what =
+      folders == 0 ? std::to_string(files) + " Dateien umsetzen?"
+      : files == 0
+          ? "Alle Dateien mit der Endung .dat in " + std::to_string(folders) + " Ordnern umsetzen?"
+          : std::to_string(files) + (files == 1 ? " Datei und " : " Dateien und ") +
+                std::to_string(folders) + " Ordner umsetzen?";
+  return what + "\n" + (folder.empty() ? "Aus mehreren Ordnern" : "Im Ordner " + folder);
+}
+
+std::string SummarySentences(const SummaryCounts& n, bool undo) {
+  const auto files = [](std::size_t k) {
+    return std::to_string(k) + (k == 1 ? " Datei" : " Dateien");
+  };
+  const auto was = [](std::size_t k) { return k == 1 ? " war" : " waren"; };
+  std::string text = files(n.done) + (undo ? " rückgängig gemacht" : " umgesetzt");
+  if (n.done > 0) {
+    text += undo ? (n.done == 1 ? ", sie hat wieder Version 1.0" : ", sie haben wieder Version 1.0")
+                 : (n.done == 1 ? ", die alte hat nun die Endung .old"
+                                : ", die alten haben nun die Endung .old");
+  }
+  text += ".";
+  if (n.already > 0) text += "\n" + files(n.already) + was(n.already) + " schon auf Version 1.1.";
+  if (n.same > 0) {
+    text += "\n" + files(n.same) + was(n.same) + " nur ein weiterer Name einer " +
+            (undo ? "dieser Dateien." : "schon umgesetzten Datei.");
+  }
+  if (n.notBegun > 0) {
+    text += "\n" + files(n.notBegun) + " nicht begonnen, weil abgebrochen wurde.";
+  }
+  if (n.unconfirmed > 0) {
+    text += "\n" + files(n.unconfirmed) + " davon " + (n.unconfirmed == 1 ? "ist" : "sind") +
+            " vielleicht nicht sicher auf der Platte:";
+  }
+  if (n.failed > 0) {
+    text += "\n" + files(n.failed) + (undo ? " nicht rückgängig gemacht:" : " nicht umgesetzt:");
+  }
+  return text;
+}
+
+std::string FailureHeading(const std::string& folder) {
+  return folder.empty() ? "Meldungen zu einzelnen Dateien:"
+                        : "Meldungen zu einzelnen Dateien im Ordner " + folder + ":";
+}
+
 std::string BackupExistsDetail(const std::string& backup) {
   return backup + " gibt es schon";
 }

@@ -83,6 +83,7 @@ inline constexpr const char* kReadyText =
     "Umgesetzt und zum Speichern bereit; Ihre Datei bleibt, wie sie ist";
 // The browser's refusals that have no reason of the system's.
 inline constexpr const char* kUnreadableAgainReason = "Die Datei ließ sich nicht mehr lesen.";
+inline constexpr const char* kNoRoomReason = "Auf dem Datenträger ist nicht genug Platz.";
 inline constexpr const char* kBrowserFailedReason =
     "Der Browser meldet einen Fehler beim Lesen oder Schreiben.";
 // A run a signal stopped, and a command line whose output could not be written.
@@ -145,6 +146,12 @@ std::string NoRoomDetail(std::uint64_t needed, std::uint64_t free);
 // conversion).
 std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t record, char ended,
                              const std::string& backup);
+// A backup that does not hold a version 1.0 file.
+std::string NotOriginalDetail(const std::string& backup);
+// A version 1.1 file whose backup name is a second name of the file itself.
+std::string SameAsFileDetail(const std::string& backup);
+// What a backup met on its own belongs to.
+std::string BackupOfDetail(const std::string& owner);
 // "NAME.old gibt es schon".
 std::string BackupExistsDetail(const std::string& backup);
 // "NAME.old wird schon die Sicherung von OTHER": two files of this run would
@@ -156,6 +163,22 @@ void Settle(FileResult& r, Outcome outcome, std::string message, std::string det
 // A failure: the error box's text chosen from its kind, or the error's own.
 void Fail(FileResult& r, Failure kind, std::string detail = {});
 void Fail(FileResult& r, const KvoError& e);
+
+// The question before a run over what was named: the files, the folders,
+// or both, and where they lie. only: the one path named, if just one was.
+std::string StartQuestionText(std::size_t files, std::size_t folders, const std::string& only,
+                              const std::string& folder);
+
+// The summary of a run of several files, in sentences: how many were done,
+// already at version 1.1, second names, not begun, perhaps not on the disk,
+// not done.
+struct SummaryCounts {
+  std::size_t done = 0, already = 0, same = 0, notBegun = 0, unconfirmed = 0, failed = 0;
+};
+std::string SummarySentences(const SummaryCounts& n, bool undo);
+// The heading of the list of files that need a look; folder, where all lie
+// in one, is said once there.
+std::string FailureHeading(const std::string& folder);
 
 // What a run of several files shows while it works: "Datei 3 von 10: NAME"
 // (the name left out where it is empty).

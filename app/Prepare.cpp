@@ -198,7 +198,7 @@ void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::strin
     return;
   }
   if (op == Operation::Status || op == Operation::Verify || (op == Operation::Undo && owner)) {
-    Settle(result, Outcome::Examined, kIsBackupText, owner ? "die Sicherung von " + *owner : "");
+    Settle(result, Outcome::Examined, kIsBackupText, owner ? BackupOfDetail(*owner) : "");
     result.standing = Standing::Backup;
     return;
   }

@@ -111,7 +111,7 @@ Finding CompareWithBackup(Files& files, std::unique_ptr<InputFile> file, const s
   try {
     Header header{};
     if (ReadFully(*old, header) != header.size() || VersionOf(header) != Version::V10) {
-      return Found(Standing::Damaged, name + " hat nicht Version 1.0");
+      return Found(Standing::Damaged, NotOriginalDetail(name));
     }
     ClearTables(tables);
     file->Rewind();
@@ -186,7 +186,7 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     if (version == Version::V11) {
       if (!kept) return Found(Standing::NoBackup);
       if (kept->SameFile(file->Identity())) {
-        return Found(Standing::NoBackup, backupName + " ist dieselbe Datei");
+        return Found(Standing::NoBackup, SameAsFileDetail(backupName));
       }
       return CompareWithBackup(files, std::move(file), backup, tables, toChange);
     }

@@ -23,15 +23,6 @@ bool LeftAlone(const FileResult& r) {
          r.outcome == Outcome::SameFile || r.outcome == Outcome::Examined;
 }
 
-// "1 Datei", "3 Dateien".
-std::string Files(std::size_t n) {
-  return std::to_string(n) + (n == 1 ? " Datei" : " Dateien");
-}
-
-}  // namespace
-
-namespace {
-
 // Why a file ended as it did: the detail, or why it could not be opened;
 // a failed conversion adds where the original is, which is under its name
 // unless another program changed it meanwhile.
@@ -207,28 +198,7 @@ std::string SummaryText(const std::vector<FileResult>& results) {
   for (const FileResult& r : results) {
     already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
   }
-  const auto was = [](std::size_t n) { return n == 1 ? " war" : " waren"; };
-  std::string text = Files(done) + (undo ? " rückgängig gemacht" : " umgesetzt");
-  if (done > 0) {
-    text += undo ? (done == 1 ? ", sie hat wieder Version 1.0" : ", sie haben wieder Version 1.0")
-                 : (done == 1 ? ", die alte hat nun die Endung .old"
-                              : ", die alten haben nun die Endung .old");
-  }
-  text += ".";
-  if (already > 0) text += "\n" + Files(already) + was(already) + " schon auf Version 1.1.";
-  if (same > 0) {
-    text += "\n" + Files(same) + was(same) + " nur ein weiterer Name einer " +
-            (undo ? "dieser Dateien." : "schon umgesetzten Datei.");
-  }
-  if (notBegun > 0) text += "\n" + Files(notBegun) + " nicht begonnen, weil abgebrochen wurde.";
-  if (unconfirmed > 0) {
-    text += "\n" + Files(unconfirmed) + " davon " + (unconfirmed == 1 ? "ist" : "sind") +
-            " vielleicht nicht sicher auf der Platte:";
-  }
-  if (failed > 0) {
-    text += "\n" + Files(failed) + (undo ? " nicht rückgängig gemacht:" : " nicht umgesetzt:");
-  }
-  return text;
+  return SummarySentences({done, already, same, notBegun, unconfirmed, failed}, undo);
 }
 
 namespace {
@@ -311,10 +281,10 @@ FailureListing FailureList(const std::vector<FileResult>& results) {
     if ((Good(r) && r.outcome != Outcome::Unconfirmed) || LeftAlone(r)) continue;
     listed.push_back(&r);
   }
-  FailureListing listing{"Meldungen zu einzelnen Dateien:", ""};
+  FailureListing listing{FailureHeading(""), ""};
   if (listed.empty()) return listing;
   const std::string folder = SharedFolder(listed);
-  if (!folder.empty()) listing.heading = "Meldungen zu einzelnen Dateien im Ordner " + folder + ":";
+  listing.heading = FailureHeading(folder);
   const std::size_t cut =
       folder.empty() ? 0 : folder.size() + (platform::IsSeparator(folder.back()) ? 0 : 1);
   std::vector<std::pair<std::string, std::string>> entries;  // key, entry

@@ -84,7 +84,7 @@ void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::st
     Header header{};
     if (VersionOf(std::span(header).first(ReadFully(*staged.restoring, header))) != Version::V10) {
       staged = {};
-      Fail(result, Failure::NotUndone, platform::NameOf(backup) + " hat nicht Version 1.0");
+      Fail(result, Failure::NotUndone, NotOriginalDetail(platform::NameOf(backup)));
       return;
     }
   } catch (const FileError& e) {

@@ -40,7 +40,7 @@ const char* kvo_numbers() {
 const char* kvo_reason(const char* name) {
   const std::string error = name;
   using platform::Problem;
-  if (error == "QuotaExceededError") return Text("Auf dem Datenträger ist nicht genug Platz.");
+  if (error == "QuotaExceededError") return Text(kNoRoomReason);
   if (error == "NotAllowedError" || error == "SecurityError") {
     return Text(platform::ProblemReason(Problem::NoAccess));
   }
