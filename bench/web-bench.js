@@ -3,7 +3,8 @@
 // files by the command line on the disk. Prints both times and their ratio,
 // and the page against the least any page can do in place with the same
 // calls (read each file, write a copy and move it to NAME.old, write the
-// same bytes back through the file's writable stream, 64 under way).
+// same bytes back through the file's writable stream, 64 under way). SITE is
+// the test build of the page (site-test), whose hooks start a run.
 //   node bench/web-bench.js SITE CLI GEN [FILES] [ROUNDS]
 'use strict';
 const { execFileSync } = require('node:child_process');

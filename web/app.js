@@ -68,13 +68,11 @@ function offerSaving() {
 
 // ---- the run --------------------------------------------------------------
 
-// A notice or a hint: shown while it says something.
-const tell = (id) => (text) => {
-  $(id).textContent = text;
-  $(id).hidden = text === '';
+// A notice: shown while it says something.
+const notice = (text) => {
+  $('notice').textContent = text;
+  $('notice').hidden = text === '';
 };
-const notice = tell('notice');
-const hint = tell('hint');
 const element = (tag, className, text) => Object.assign(document.createElement(tag), { className, textContent: text });
 
 // A file's line; one that needs a look says so in words, not by its colour
@@ -169,10 +167,6 @@ async function run(items, mode) {
   // Told to whoever cannot see it: the summary is a live region, and the
   // focus goes there, not to the page's body.
   $('summary').focus();
-  window.kvoLastRun = {
-    lines: [...$('lines').children].map((li) => ({ text: li.querySelector('.line').textContent, problem: li.classList.contains('problem') })),
-    summary: items.length === 1 && !items[0].inFolder ? '' : Core.summary(),
-  };
 }
 
 async function convertHere(items) {
@@ -193,7 +187,7 @@ async function guarded(work) {
   } catch (e) {
     $('work').hidden = true;
     $('form').inert = false;
-    hint('');
+    $('hint').hidden = true;
     if (e && e.name === 'AbortError') return;  // the user closed a picker
     notice((e && e.message) || String(e));
   }
@@ -267,31 +261,13 @@ drop.addEventListener('drop', (event) => {
   });
 });
 
-// For scripts and the browser tests: a run over a folder handle, as if the
-// user had picked it, or over named files in one.
-window.kvoConvertFolder = async (dir) => {
-  await ready;
-  await convertHere(await walkFolder(dir, dir.name ? dir.name + '/' : '', []));
-  return window.kvoLastRun;
-};
-window.kvoConvertFiles = async (dir, names) => {
-  await ready;
-  const handles = [];
-  for (const name of names) handles.push(await dir.getFileHandle(name));
-  await convertHere(await filesIn(dir, handles));
-  return window.kvoLastRun;
-};
-
 // @test-hooks@
 
-$('mode').textContent = inPlace
-  ? 'Dieser Browser setzt die Dateien an ihrem Platz um und legt die Sicherung (Endung .old) daneben.'
-  : 'Dieser Browser darf nicht in Ihre Ordner schreiben: Ihre Dateien bleiben, wie sie sind, und Sie speichern die umgesetzten Dateien selbst.';
+$(inPlace ? 'in-place' : 'for-saving').hidden = false;
 $('folder').hidden = !inPlace && !('webkitdirectory' in document.createElement('input'));
 
 if (location.protocol === 'file:') {
-  hint('Von der Festplatte geöffnet, arbeitet die Seite, kann sich aber nicht für die Arbeit ohne Netz merken. '
-    + 'Dafür legen Sie den Ordner auf einen Webserver oder öffnen die Seite einmal von dort.');
+  $('from-disk').hidden = false;
 } else if ('serviceWorker' in navigator) {
   navigator.serviceWorker.register('sw.js').catch(() => {});
 }

@@ -37,9 +37,9 @@ async function walkFolder(dir, prefix, out) {
 // Files chosen one by one come without their folder: the backup must go
 // beside them, so the user names the folder, once.
 async function folderOf(fileHandles) {
-  hint('Wählen Sie nun den Ordner dieser Dateien, damit die Sicherung daneben entstehen kann.');
+  $('hint').hidden = false;
   const dir = await window.showDirectoryPicker({ id: 'kvo', mode: 'readwrite', startIn: fileHandles[0] });
-  hint('');
+  $('hint').hidden = true;
   return filesIn(dir, fileHandles);
 }
 

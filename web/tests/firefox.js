@@ -82,7 +82,7 @@ async function main() {
   try {
     const page = await browser.newPage();
     await page.goto(`http://127.0.0.1:${server.address().port}/`, { waitUntil: 'load' });
-    assert.match(await page.$eval('#mode', (e) => e.textContent), /darf nicht in Ihre Ordner schreiben/);
+    assert.match(await page.$eval('#for-saving:not([hidden])', (e) => e.textContent), /darf nicht in Ihre Ordner schreiben/);
     const gen1 = path.join(work, 'a.dat'), gen2 = path.join(work, 'b.dat');
     execFileSync(gen, ['--seed', '1', '--mb', '0.2', gen1]);
     execFileSync(gen, ['--seed', '2', '--mb', '0.2', gen2]);
