@@ -74,6 +74,9 @@ struct FileResult {
   Operation operation = Operation::Convert;
   Failure failure = Failure::None;   // where it failed, what befell it
   std::optional<Standing> standing;  // where status, verify or undo found it
+  // A second name: the version it held when met, which its line says it
+  // still holds ("1.0", "1.1"; null where it could not be read).
+  const char* heldVersion = nullptr;
 };
 
 // How a run goes.

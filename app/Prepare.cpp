@@ -168,6 +168,7 @@ const char* Preparation::VersionAt(const std::string& path) {
 void Preparation::SameFile(FileResult& result, const std::string& name, const char* version) {
   Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + name,
          version != nullptr ? SameFileDetail(version) : "");
+  result.heldVersion = version;
 }
 
 void Preparation::ClearForSecondName(const std::string& chosen) {

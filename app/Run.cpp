@@ -82,13 +82,13 @@ KvoError ErrorOf(const std::exception_ptr& error) {
 // a path through a link to the folder or another mount of it shows what the
 // first now holds. The line says "weiterhin" only where that is so.
 void SayWhatASecondNameHolds(Files& files, FileResult& r) {
-  if (r.outcome != Outcome::SameFile || r.detail.empty()) return;
+  if (r.outcome != Outcome::SameFile || r.heldVersion == nullptr) return;
   try {
     const auto in = files.OpenToLook(r.path);
     Header header{};
     const char* version = ReadFully(*in, header) == header.size() ? VersionName(header) : nullptr;
     in->Close();
-    if (version != nullptr && r.detail == SameFileDetail(version)) return;
+    if (version != nullptr && std::string_view(version) == r.heldVersion) return;
   } catch (const FileError&) {
     // Not to be read now: nothing said of it rather than something untrue.
   }
