@@ -14,14 +14,6 @@ namespace kvo {
 
 namespace {
 
-// A name as the folder compares it: Windows ignores case.
-std::string Compared(std::string name) {
-#ifdef _WIN32
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-#endif
-  return name;
-}
-
 // Nothing when path is no folder that can be listed.
 std::optional<std::vector<platform::FolderEntry>> Listing(platform::Files& files,
                                                           const std::string& path) {
@@ -41,16 +33,17 @@ std::string Lowered(std::string name) {
   return name;
 }
 
-// Whether the backup name of a data file here, spelled in another case,
-// leads to this entry: a folder that ignores case (FAT, exFAT) finds
-// NORD.OLD under the name NORD.old. It does so where that name is not an
-// entry of its own and yet names a file. (Inode numbers do not tell: FUSE
-// may give one file another number under each spelling.)
-bool ClaimedIgnoringCase(platform::Files& files, const std::string& folder, const std::string& name,
-                         const std::set<std::string>& listed,
-                         const std::multimap<std::string, std::string>& claimedByLowered) {
+// Whether a data file here claims this name as its backup's: spelled so,
+// or in another case where the folder ignores case (FAT, exFAT, Windows)
+// and finds NORD.OLD under the name NORD.old. It does so where that name is
+// not an entry of its own and yet names a file. (Inode numbers do not tell:
+// FUSE may give one file another number under each spelling.)
+bool Claimed(platform::Files& files, const std::string& folder, const std::string& name,
+             const std::set<std::string>& listed,
+             const std::multimap<std::string, std::string>& claimedByLowered) {
   const auto [first, last] = claimedByLowered.equal_range(Lowered(name));
   for (auto it = first; it != last; ++it) {
+    if (it->second == name) return true;
     if (listed.contains(it->second)) continue;
     try {
       if (files.IdentityOf(platform::JoinPath(folder, it->second))) return true;
@@ -79,23 +72,22 @@ std::optional<Held> HeldListing(platform::Files& files, const std::string& path)
 void Walk(platform::Files& files, const std::string& folder, const Held& held, bool backupsAlone,
           std::vector<FileToConvert>& out) {
   const std::vector<platform::FolderEntry>& entries = held.entries;
-  // The backup names the data files here claim.
-  std::set<std::string> claimed;
+  // The backup names the data files here claim, by their lower-case spelling.
   std::multimap<std::string, std::string> claimedByLowered;
   std::set<std::string> listed;
   for (const platform::FolderEntry& entry : entries) {
     listed.insert(entry.name);
     if (backupsAlone && !entry.folder && IsDataFile(entry.name)) {
-      claimed.insert(Compared(BackupPath(entry.name)));
-      claimedByLowered.emplace(Lowered(BackupPath(entry.name)), BackupPath(entry.name));
+      const std::string backup = BackupPath(entry.name);
+      claimedByLowered.emplace(Lowered(backup), backup);
     }
   }
   for (const platform::FolderEntry& entry : entries) {
     const std::string path = platform::JoinPath(folder, entry.name);
     if (!entry.folder) {
       if (IsDataFile(entry.name)) out.push_back({path, true, false, held.hold});
-      if (backupsAlone && EndsWith(entry.name, ".old") && !claimed.contains(Compared(entry.name)) &&
-          !ClaimedIgnoringCase(files, folder, entry.name, listed, claimedByLowered)) {
+      if (backupsAlone && EndsWith(entry.name, ".old") &&
+          !Claimed(files, folder, entry.name, listed, claimedByLowered)) {
         out.push_back({path, true, true, held.hold});
       }
     } else if (const auto inner = HeldListing(files, path)) {
