@@ -54,6 +54,8 @@ inline constexpr const char* kNothingToUndoText =
     "Schon auf Version 1.0, nichts rückgängig zu machen";
 inline constexpr const char* kUndoButtonText = "Rückgängig machen";
 inline constexpr const char* kConvertButtonText = "Daten umsetzen";
+// The windows' button that stops a run, or declines to start one.
+inline constexpr const char* kCancelButtonText = "Abbrechen";
 // The window's two lines under its button.
 inline constexpr const char* kFromVersionText = "Von Version 1.0 vom 30.12.2007";
 inline constexpr const char* kToVersionText = "Auf Version 1.1 vom 20.10.2009 und später";

@@ -306,7 +306,7 @@ void QtUserInterface::ShowProgress() {
     progress_ = new QProgressDialog(window_);
     progress_->setWindowTitle(Title());
     progress_->setWindowModality(Qt::WindowModal);
-    progress_->setCancelButtonText("Abbrechen");
+    progress_->setCancelButtonText(QString::fromUtf8(kCancelButtonText));
     progress_->setMinimumDuration(0);
     progress_->setAutoClose(false);
     progress_->setAutoReset(false);
@@ -333,7 +333,7 @@ bool QtUserInterface::ConfirmStart(const std::string& question) {
                   QMessageBox::NoButton, window_);
   QPushButton* convert =
       box.addButton(QString::fromUtf8(kConvertButtonText), QMessageBox::AcceptRole);
-  box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+  box.addButton(QString::fromUtf8(kCancelButtonText), QMessageBox::RejectRole);
   box.setDefaultButton(convert);
   box.exec();
   return box.clickedButton() == convert;

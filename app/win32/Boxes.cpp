@@ -247,7 +247,7 @@ bool Win32UserInterface::ShowSummary(const std::vector<FileResult>& results, boo
 }
 
 bool Win32UserInterface::ConfirmStart(const std::string& question) {
-  return Box(question, {}, {{kConvertButtonText, IDOK, 120}, {"Abbrechen", IDCANCEL, 88}},
+  return Box(question, {}, {{kConvertButtonText, IDOK, 120}, {kCancelButtonText, IDCANCEL, 88}},
              IDI_QUESTION) == IDOK;
 }
 
@@ -304,7 +304,7 @@ void Win32UserInterface::ShowProgress() {
     Child(progress_, PROGRESS_CLASSW, L"", 0, {margin, y, width - margin, y + scale_(18)},
           kProgressBar, font_);
     y += scale_(18) + margin;
-    Child(progress_, L"BUTTON", L"Abbrechen", WS_TABSTOP | BS_PUSHBUTTON,
+    Child(progress_, L"BUTTON", platform::Wide(kCancelButtonText), WS_TABSTOP | BS_PUSHBUTTON,
           {(width - scale_(88)) / 2, y, (width + scale_(88)) / 2, y + scale_(25)}, IDCANCEL, font_);
     ::EnableWindow(window_, FALSE);
     ::ShowWindow(progress_, SW_SHOW);
