@@ -88,6 +88,16 @@ inline constexpr const char* kUnreadableAgainReason = "Die Datei ließ sich nich
 inline constexpr const char* kNoRoomReason = "Auf dem Datenträger ist nicht genug Platz.";
 inline constexpr const char* kBrowserFailedReason =
     "Der Browser meldet einen Fehler beim Lesen oder Schreiben.";
+// The page's own: the mark before a line that needs a look; the save
+// buttons (one file's after its name in quotes); a file chosen outside the
+// folder chosen for it, and a dropped folder the browser may not write to,
+// each after the name in quotes.
+inline constexpr const char* kLookMarkText = "Bitte ansehen";
+inline constexpr const char* kSaveOneText = "speichern";
+inline constexpr const char* kSaveAllText = "Alle als ZIP-Datei speichern";
+inline constexpr const char* kNotInFolderText = "liegt nicht im gewählten Ordner";
+inline constexpr const char* kNoWriteText =
+    "darf die Seite nicht schreiben, es bleibt alles, wie es ist";
 // A run a signal stopped, and a command line whose output could not be written.
 inline constexpr const char* kStoppedText = "Abgebrochen.";
 inline constexpr const char* kNoOutputText = "die Ausgabe ließ sich nicht schreiben";

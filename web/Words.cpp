@@ -21,7 +21,7 @@ using namespace kvo::web;
 extern "C" {
 
 // The numbers of the actions and the flags of the answers, by name, for the
-// page: made from the core's own lists.
+// page: made from the core's own lists; and the page's own texts.
 const char* kvo_numbers() {
   const auto named = [](std::span<const char* const> names, bool flags) {
     std::string json;
@@ -31,8 +31,16 @@ const char* kvo_numbers() {
     }
     return "{" + json + "}";
   };
+  std::string texts;
+  for (const auto& [name, text] : {std::pair{"LookMark", kLookMarkText},
+                                   {"SaveOne", kSaveOneText},
+                                   {"SaveAll", kSaveAllText},
+                                   {"NotInFolder", kNotInFolderText},
+                                   {"NoWrite", kNoWriteText}}) {
+    texts += std::string(texts.empty() ? "\"" : ",\"") + name + "\":\"" + text + "\"";
+  }
   return Text("{\"Action\":" + named(kActionNames, false) +
-              ",\"Answer\":" + named(kAnswerNames, true) + "}");
+              ",\"Answer\":" + named(kAnswerNames, true) + ",\"Text\":{" + texts + "}}");
 }
 
 // Why the browser refused, by the name of its error, in the desktop tool's

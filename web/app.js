@@ -51,7 +51,7 @@ function offerSaving() {
   }
   const one = saved.length === 1;
   const name = one ? savedName(saved[0].path.split('/').pop()) : 'kvo-umsetzer-version-1.1.zip';
-  button.textContent = one ? `„${name}“ speichern` : 'Alle als ZIP-Datei speichern';
+  button.textContent = one ? `„${name}“ ${Text.SaveOne}` : Text.SaveAll;
   button.onclick = async () => {
     const blob = one ? saved[0].blob : new Blob([fflate.zipSync(Object.fromEntries(await Promise.all(
       saved.map(async (s) => [`${kZipFolder}/${s.path}`, [new Uint8Array(await s.blob.arrayBuffer()), { level: 0 }]]))))]);
@@ -82,7 +82,7 @@ function show(index) {
   if (line === '') return;
   const problem = Core.problem(index);
   const item = element('li', problem ? 'problem' : '', '');
-  if (problem) item.append(element('span', 'mark', 'Bitte ansehen: '));
+  if (problem) item.append(element('span', 'mark', `${Text.LookMark}: `));
   item.append(element('span', 'line', line));
   $('lines').append(item);
 }
@@ -253,7 +253,7 @@ drop.addEventListener('drop', (event) => {
     const files = found.filter((h) => h.kind === 'file' && Core.isData(h.name));
     let list = [];
     for (const dir of folders) {
-      if (!(await writable(dir))) throw new Error(`Ohne Erlaubnis zum Schreiben in „${dir.name}“ bleibt alles, wie es ist.`);
+      if (!(await writable(dir))) throw new Error(`In „${dir.name}“ ${Text.NoWrite}.`);
       list = list.concat(await walkFolder(dir, dir.name + '/', []));
     }
     if (files.length > 0) list = list.concat(await folderOf(files));

@@ -5,15 +5,16 @@
 'use strict';
 
 // The core's actions and the flags of the page's answers, by name: numbered
-// as the core numbers them, once it is loaded.
+// as the core numbers them, once it is loaded; and the page's own texts.
 let Action = null;
 let Answer = null;
+let Text = null;
 const NEED = -1;  // the core wants more bytes
 
 let core = null;
 const ready = KvoCore().then((module) => {
   core = module;
-  ({ Action, Answer } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
+  ({ Action, Answer, Text } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
 });
 
 function withString(text, use) {

@@ -47,7 +47,7 @@ async function filesIn(dir, fileHandles) {
   const found = [];
   for (const handle of fileHandles) {
     const where = await dir.resolve(handle);
-    if (where === null) throw new Error(`„${handle.name}“ liegt nicht im gewählten Ordner „${dir.name}“.`);
+    if (where === null) throw new Error(`„${handle.name}“ ${Text.NotInFolder} „${dir.name}“.`);
     let folder = dir;
     for (const part of where.slice(0, -1)) folder = await folder.getDirectoryHandle(part);
     await entriesOf(folder);
