@@ -179,11 +179,11 @@ int Advance(Job& job) {
 
 extern "C" {
 
-// A new run: 0 converts in place, 1 converts for saving, 3 undoes.
-void kvo_begin(int operation) {
+// A new run, in one of the page's modes (kModeNames): in place, for saving, undo.
+void kvo_begin(int mode) {
   TheRun() = {};
-  TheRun().operation = operation == 3 ? Operation::Undo : Operation::Convert;
-  TheRun().download = operation == 1;
+  TheRun().operation = Mode(mode) == Mode::Undo ? Operation::Undo : Operation::Convert;
+  TheRun().download = Mode(mode) == Mode::Save;
   Jobs().clear();
 }
 

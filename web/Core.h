@@ -74,6 +74,10 @@ enum Answer {
 constexpr const char* kAnswerNames[] = {"Refused", "OtherRefused", "Changed",  "BackupChanged",
                                         "Taken",   "Folder",       "Cancelled"};
 
+// The page's runs: conversion in place, conversion for saving, undo.
+enum class Mode { Place, Save, Undo };
+constexpr const char* kModeNames[] = {"place", "save", "undo"};
+
 struct Plan {
   Action at = Action::Look;
   bool same = true;          // Compare: the bytes so far are the same

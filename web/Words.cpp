@@ -40,7 +40,8 @@ const char* kvo_numbers() {
     texts += std::string(texts.empty() ? "\"" : ",\"") + name + "\":\"" + text + "\"";
   }
   return Text("{\"Action\":" + named(kActionNames, false) +
-              ",\"Answer\":" + named(kAnswerNames, true) + ",\"Text\":{" + texts + "}}");
+              ",\"Answer\":" + named(kAnswerNames, true) + ",\"Mode\":" + named(kModeNames, false) +
+              ",\"Text\":{" + texts + "}}");
 }
 
 // Why the browser refused, by the name of its error, in the desktop tool's

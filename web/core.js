@@ -5,16 +5,18 @@
 'use strict';
 
 // The core's actions and the flags of the page's answers, by name: numbered
-// as the core numbers them, once it is loaded; and the page's own texts.
+// as the core numbers them, once it is loaded; the page's runs, likewise;
+// and the page's own texts.
 let Action = null;
 let Answer = null;
 let Text = null;
+let Mode = null;
 const NEED = -1;  // the core wants more bytes
 
 let core = null;
 const ready = KvoCore().then((module) => {
   core = module;
-  ({ Action, Answer, Text } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
+  ({ Action, Answer, Text, Mode } = JSON.parse(core.UTF8ToString(core._kvo_numbers())));
 });
 
 function withString(text, use) {
@@ -33,7 +35,7 @@ function into(at, bytes, offset = 0) {
 
 const Core = {
   // A run: in place, for saving, or undo.
-  begin(mode) { core._kvo_begin({ place: 0, save: 1, undo: 3 }[mode]); },
+  begin(mode) { core._kvo_begin(Mode[mode]); },
   file(path, inFolder) { return withString(path, (p) => core._kvo_file(p, inFolder ? 1 : 0)); },
   start(index, undo) { return core._kvo_start(index, 0, 0, undo ? 1 : 0, 0); },
   source(job, size, fileSize) { core._kvo_source(job, size, fileSize); },
