@@ -18,25 +18,6 @@ using platform::Files;
 
 namespace {
 
-// A commit step under way: however it ends short of done, by a throw or a
-// return, what the conversion made is taken back, as a pending file of Go's
-// renameio removes itself unless it was put in place.
-class Pending {
- public:
-  Pending(Files& files, Staged& staged) : files_(files), staged_(staged) {}
-  Pending(const Pending&) = delete;
-  Pending& operator=(const Pending&) = delete;
-  ~Pending() {
-    if (!done_) RollBack(files_, staged_);
-  }
-  void Done() { done_ = true; }
-
- private:
-  Files& files_;
-  Staged& staged_;
-  bool done_ = false;
-};
-
 const platform::FileIdentity& Expected(const Staged& staged) {
   return staged.expected ? *staged.expected : staged.input->Identity();
 }
@@ -69,14 +50,10 @@ void CheckUnchanged(Files& files, Staged& staged) {
 // temporary name and then given the backup name without replacing anything.
 // Returns what now has that name.
 platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface& ui) {
-  const std::string copy = CopyBeside(files, *staged.input, staged.path, kBackupEnding);
-  try {
-    ui.Reached(Step::Backup, staged.path);
-    files.RenameNoReplace(copy, staged.backup);
-  } catch (...) {
-    RemoveQuietly(files, copy);
-    throw;
-  }
+  TemporaryName copy(files, CopyBeside(files, *staged.input, staged.path, kBackupEnding));
+  ui.Reached(Step::Backup, staged.path);
+  files.RenameNoReplace(copy.path(), staged.backup);
+  copy.Keep();
   const auto made = files.IdentityOf(staged.backup);
   if (!made) throw Failed(Failure::Backup, staged.backup);
   return *made;
@@ -84,8 +61,14 @@ platform::FileIdentity CopyToBackup(Files& files, Staged& staged, UserInterface&
 
 }  // namespace
 
+Pending::~Pending() {
+  if (!done_) RollBack(files_, staged_);
+}
+
 void CreateTemporary(Files& files, Staged& staged) {
-  staged.output = CreateBeside(files, staged.path, kTemporaryEnding, staged.temporary);
+  std::string made;  // a name tried and refused is another's, never to be removed
+  staged.output = CreateBeside(files, staged.path, kTemporaryEnding, made);
+  staged.temporary = made;
 }
 
 void Abandon(Files& files, Staged& staged) {

@@ -31,6 +31,24 @@
 
 namespace kvo {
 
+// A conversion under way, from its new file to its commit: however a step
+// ends short of done, by a throw or a return, what it made is taken back,
+// as a pending file of Go's renameio removes itself unless it was put in
+// place.
+class Pending {
+ public:
+  Pending(platform::Files& files, Staged& staged) : files_(files), staged_(staged) {}
+  Pending(const Pending&) = delete;
+  Pending& operator=(const Pending&) = delete;
+  ~Pending();
+  void Done() { done_ = true; }
+
+ private:
+  platform::Files& files_;
+  Staged& staged_;
+  bool done_ = false;
+};
+
 // Creates the temporary file: writes go there afterwards.
 void CreateTemporary(platform::Files& files, Staged& staged);
 

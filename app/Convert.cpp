@@ -139,6 +139,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     Rethrow(e);
   }
   try {
+    Pending pending(files_, staged);  // the new file goes unless it is whole
     // Where the disk keeps no change time, the bytes read are fingerprinted
     // for the last check: those of the pass the new file is made from.
     std::optional<Digest> digest;
@@ -157,14 +158,12 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     }
     if (digest) staged.readDigest = digest->Value();
     staged.output->Complete(*staged.input);
+    pending.Done();
   } catch (const FileError& e) {
-    Abandon(files_, staged);
     throw Failed(Failure::Output, platform::Reason(e));
   } catch (const WriteFailed& e) {
-    Abandon(files_, staged);
     throw Failed(Failure::Output, e.reason);
   } catch (...) {
-    Abandon(files_, staged);
     Unreadable(files_, path, *staged.input);
   }
   ui_.Reached(Step::Read, path);

@@ -85,29 +85,27 @@ std::unique_ptr<platform::OutputFile> CreateBeside(Files& files, const std::stri
 // permissions and times; returns that name.
 std::string CopyBeside(Files& files, platform::InputFile& from, const std::string& path,
                        std::string_view ending, bool* changeTimeKept) {
-  std::string copy;
-  auto out = CreateBeside(files, path, ending, copy);
-  try {
-    if (changeTimeKept != nullptr) *changeTimeKept = out->KeepsChangeTime();
-    from.Rewind();
-    std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
-    std::uint64_t copied = 0;
-    while (const std::size_t n = from.Read(buffer)) {
-      out->Write(std::span(buffer).first(n));
-      copied += n;
-    }
-    if (copied != from.Identity().size) throw Failed(Failure::Changed);
-    out->Complete(from);
-    out->KeepTimes(from);
-    platform::OutputFile* const flushed[] = {out.get()};
-    files.SyncFiles(flushed);
-    out->Close();
-  } catch (...) {
-    out.reset();
-    RemoveQuietly(files, copy);
-    throw;
+  // Named once it is made (a name tried and refused is another's); closed
+  // before it is removed, unless it is whole.
+  TemporaryName copy(files);
+  std::string made;
+  auto out = CreateBeside(files, path, ending, made);
+  copy.path() = made;
+  if (changeTimeKept != nullptr) *changeTimeKept = out->KeepsChangeTime();
+  from.Rewind();
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
+  std::uint64_t copied = 0;
+  while (const std::size_t n = from.Read(buffer)) {
+    out->Write(std::span(buffer).first(n));
+    copied += n;
   }
-  return copy;
+  if (copied != from.Identity().size) throw Failed(Failure::Changed);
+  out->Complete(from);
+  out->KeepTimes(from);
+  platform::OutputFile* const flushed[] = {out.get()};
+  files.SyncFiles(flushed);
+  out->Close();
+  return copy.Keep();
 }
 
 // A second name of from beside path under a temporary name, or nothing

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "Files.h"
 #include "UserInterface.h"
@@ -79,6 +80,26 @@ void SyncFolder(platform::Files& files, const std::string& folder);
 void CheckSameBytes(Staged& staged);
 // Removes path; a leftover that stays is cleared by the next run.
 void RemoveQuietly(platform::Files& files, const std::string& path);
+
+// A file the run made under a temporary name beside a data file: removed,
+// quietly, when this goes, unless Keep() said it took a name of its own or
+// holds something to keep.
+class TemporaryName {
+ public:
+  explicit TemporaryName(platform::Files& files, std::string path = {})
+      : files_(files), path_(std::move(path)) {}
+  TemporaryName(const TemporaryName&) = delete;
+  TemporaryName& operator=(const TemporaryName&) = delete;
+  ~TemporaryName() {
+    if (!path_.empty()) RemoveQuietly(files_, path_);
+  }
+  std::string& path() { return path_; }
+  std::string Keep() { return std::exchange(path_, {}); }
+
+ private:
+  platform::Files& files_;
+  std::string path_;
+};
 // Lets go of the original, which was only read.
 void ReleaseInput(Staged& staged);
 // Why a new name could not be made, in words a user can act on.

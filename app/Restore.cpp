@@ -24,22 +24,23 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     ReleaseInput(staged);
     staged.restoring.reset();  // only read: its close cannot lose anything
   }
-  std::string twin;
+  TemporaryName twin(files);  // the backup's second name or copy, until it takes the name
   bool linked = false;
   bool changeTimeKept = true;  // as on every disk with second names
   try {
     if (!windows) {
       if (const auto link = LinkBeside(files, staged.backup, staged.path)) {
-        twin = *link;
+        twin.path() = *link;
         linked = true;
         // The second name changed the backup's change time, and only that.
-        const auto now = files.IdentityOf(twin);
+        const auto now = files.IdentityOf(twin.path());
         if (!now || !now->SameBytes(backup)) {
           throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
         }
         backup = *now;
       } else {
-        twin = CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding, &changeTimeKept);
+        twin.path() =
+            CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding, &changeTimeKept);
       }
     }
     ui.Reached(Step::PutBack, staged.path);
@@ -54,7 +55,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     // place would otherwise go with it).
     if (!changeTimeKept) {
       CheckSameBytes(staged);
-      if (!SameBytes(*files.OpenToLook(twin), *staged.restoring)) {
+      if (!SameBytes(*files.OpenToLook(twin.path()), *staged.restoring)) {
         throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
       }
     }
@@ -64,19 +65,17 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     } else {
       bool stuck = false;
       try {
-        staged.holding = Replace(files, twin, staged.path, file, staged.input, stuck, ui);
+        staged.holding = Replace(files, twin.path(), staged.path, file, staged.input, stuck, ui);
       } catch (const KvoError&) {
-        if (stuck) twin.clear();  // holds the changed file now
+        if (stuck) twin.Keep();  // holds the changed file now
         throw;
       }
-      twin.clear();
+      twin.Keep();
       staged.backupToDrop = backup;
     }
   } catch (const FileError& e) {
-    if (!twin.empty()) RemoveQuietly(files, twin);
     throw Failed(Failure::NotUndone, platform::Reason(e));
   } catch (const KvoError& e) {
-    if (!twin.empty()) RemoveQuietly(files, twin);
     if (e.kind() == Failure::Changed) {
       throw Failed(Failure::ChangedWhileUndone,
                    e.detail().empty() ? kChangedWhileUndoneDetail : e.detail());
