@@ -16,17 +16,4 @@ inline std::int32_t LoadLE32(const std::uint8_t* p) {
   return static_cast<std::int32_t>(v);
 }
 
-inline void StoreLE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-inline void StoreLE32(std::uint8_t* p, std::int32_t value) {
-  const auto v = static_cast<std::uint32_t>(value);
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 }  // namespace kvo
