@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Model.h"
@@ -99,6 +100,8 @@ Plan& PlanOf(int job);
 FileResult& ResultOf(int job);
 std::vector<std::uint8_t>& PairOf(int job);
 
-}  // namespace kvo::web
+// Why the browser refused, by the name of its error, in the desktop tool's
+// words.
+std::string BrowserReason(std::string_view error);
 
-extern "C" const char* kvo_reason(const char* name);
+}  // namespace kvo::web

@@ -166,7 +166,7 @@ const char* kvo_point(int job) {
 // What the browser answered to it: Answer flags, and the name of its error
 // (null for none).
 void kvo_did(int job, int answer, const char* error) {
-  Did(PlanOf(job), ResultOf(job), answer, error && *error != '\0' ? kvo_reason(error) : "");
+  Did(PlanOf(job), ResultOf(job), answer, error && *error != '\0' ? BrowserReason(error) : "");
 }
 
 // Compare: room for a piece of each file, size bytes apiece, for the page to

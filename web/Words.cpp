@@ -18,6 +18,21 @@
 using namespace kvo;
 using namespace kvo::web;
 
+// Why the browser refused, by the name of its error, in the desktop tool's
+// words: never the browser's English.
+std::string kvo::web::BrowserReason(std::string_view error) {
+  using platform::Problem;
+  if (error == "QuotaExceededError") return kNoRoomReason;
+  if (error == "NotAllowedError" || error == "SecurityError") {
+    return platform::ProblemReason(Problem::NoAccess);
+  }
+  if (error == "NotFoundError") return platform::ProblemReason(Problem::Missing);
+  if (error == "NoModificationAllowedError") return platform::ProblemReason(Problem::Locked);
+  if (error == "TypeMismatchError") return platform::ProblemReason(Problem::Folder);
+  if (error == "NotReadableError") return kUnreadableAgainReason;
+  return kBrowserFailedReason;
+}
+
 extern "C" {
 
 // The numbers of the actions and the flags of the answers, by name, for the
@@ -42,22 +57,6 @@ const char* kvo_numbers() {
   return Text("{\"Action\":" + named(kActionNames, false) +
               ",\"Answer\":" + named(kAnswerNames, true) + ",\"Mode\":" + named(kModeNames, false) +
               ",\"Text\":{" + texts + "}}");
-}
-
-// Why the browser refused, by the name of its error, in the desktop tool's
-// words: never the browser's English.
-const char* kvo_reason(const char* name) {
-  const std::string error = name;
-  using platform::Problem;
-  if (error == "QuotaExceededError") return Text(kNoRoomReason);
-  if (error == "NotAllowedError" || error == "SecurityError") {
-    return Text(platform::ProblemReason(Problem::NoAccess));
-  }
-  if (error == "NotFoundError") return Text(platform::ProblemReason(Problem::Missing));
-  if (error == "NoModificationAllowedError") return Text(platform::ProblemReason(Problem::Locked));
-  if (error == "TypeMismatchError") return Text(platform::ProblemReason(Problem::Folder));
-  if (error == "NotReadableError") return Text(kUnreadableAgainReason);
-  return Text(kBrowserFailedReason);
 }
 
 // The line of the file at index, as the command line prints it; problem
