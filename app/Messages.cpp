@@ -3,6 +3,7 @@
 #include <cctype>
 #include <utility>
 
+#include "Names.h"
 #include "Paths.h"
 
 namespace kvo {
@@ -252,31 +253,6 @@ char32_t Lower(char32_t c) {
   return c;
 }
 
-// One character of UTF-8 at pos; a byte that starts none stands for itself.
-char32_t Decode(std::string_view s, std::size_t& pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char b = byte(pos);
-  const std::size_t length = b < 0x80         ? 1
-                             : (b >> 5) == 6  ? 2
-                             : (b >> 4) == 14 ? 3
-                             : (b >> 3) == 30 ? 4
-                                              : 0;
-  if (length <= 1 || pos + length > s.size()) {
-    ++pos;
-    return b;
-  }
-  char32_t c = b & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(pos + i) & 0xC0) != 0x80) {
-      ++pos;
-      return b;
-    }
-    c = c << 6 | (byte(pos + i) & 0x3F);
-  }
-  pos += length;
-  return c;
-}
-
 void Encode(char32_t c, std::string& out) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -302,8 +278,8 @@ std::string ApplicationTitle(std::string_view executableFileName) {
   std::string title;
   for (std::size_t pos = 0; pos < name.size();) {
     const std::size_t start = pos;
-    const char32_t c = Decode(name, pos);
-    const bool broken = pos - start == 1 && c >= 0x80;  // not UTF-8: kept as it is
+    bool broken = false;  // not UTF-8: kept as it is
+    const char32_t c = NextCharacter(name, pos, &broken);
     if (start == 0 || broken) {
       title.append(name.substr(start, pos - start));
     } else {

@@ -75,6 +75,29 @@ std::string BackupPath(std::string_view path) {
   return std::string(path.substr(0, stem)) + ".old";
 }
 
+char32_t NextCharacter(std::string_view text, std::size_t& pos, bool* broken) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  std::size_t length = lead < 0x80                    ? 1
+                       : lead >= 0xC2 && lead <= 0xDF ? 2
+                       : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                      : 0;
+  if (pos + length > text.size()) length = 0;
+  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(pos + i) & 0xC0) != 0x80) length = 0;
+    c = c << 6 | (byte(pos + i) & 0x3F);
+  }
+  if (broken != nullptr) *broken = length == 0;
+  if (length == 0) {
+    ++pos;
+    return lead;
+  }
+  pos += length;
+  return c;
+}
+
 namespace {
 
 // Letters as their base letter in lower case: ä as a, ß as ss; any other
@@ -124,16 +147,9 @@ std::string SortKey(std::string_view name) {
       i = end;
       continue;
     }
-    std::size_t length = byte < 0x80    ? 1
-                         : byte >= 0xF0 ? 4
-                         : byte >= 0xE0 ? 3
-                         : byte >= 0xC0 ? 2
-                                        : 1;
-    if (i + length > name.size()) length = 1;
-    char32_t c = byte;
-    if (length == 2) c = (byte & 0x1F) << 6 | (static_cast<unsigned char>(name[i + 1]) & 0x3F);
-    AppendFolded(c, name.substr(i, length), key);
-    i += length;
+    const std::size_t start = i;
+    const char32_t c = NextCharacter(name, i);
+    AppendFolded(c, name.substr(start, i - start), key);
   }
   // Equal so far: the bytes decide, so that no two names tie.
   key += '\0';

@@ -40,6 +40,11 @@ inline bool IsDataFile(std::string_view name) {
 // Whether candidate is a temporary file of the data file named name.
 bool IsTemporaryOf(std::string_view candidate, const std::string& name);
 
+// The character of UTF-8 at pos, pos moved past it. A byte that starts none
+// (of another encoding, or of a sequence cut short or too long) stands for
+// itself, and broken says so.
+char32_t NextCharacter(std::string_view text, std::size_t& pos, bool* broken = nullptr);
+
 // A key that orders names as a German reader does: numbers by their value
 // ("Datei 2" before "Datei 10"), letters whatever their case, umlauts as
 // their vowel and ß as ss; names equal so far by their bytes. Compared as

@@ -201,27 +201,6 @@ std::string SummaryText(const std::vector<FileResult>& results) {
   return SummarySentences({done, already, same, notBegun, unconfirmed, failed}, undo);
 }
 
-namespace {
-
-// How many bytes of text from at form one character of UTF-8; 0 where they
-// are none (a byte of another encoding, or a sequence cut short).
-std::size_t CharacterAt(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  const std::size_t length = lead < 0x80                    ? 1
-                             : lead >= 0xC2 && lead <= 0xDF ? 2
-                             : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                            : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-}  // namespace
-
 std::string Printable(const std::string& text) {
   std::string out;
   const auto escape = [&](unsigned char byte) {
@@ -231,24 +210,17 @@ std::string Printable(const std::string& text) {
     out += kHex[byte & 15];
   };
   for (std::size_t at = 0; at < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    const std::size_t length = CharacterAt(text, at);
+    const std::size_t start = at;
+    bool broken = false;
+    const char32_t c = NextCharacter(text, at, &broken);
     // C0, DEL, C1 (U+0080 to U+009F, which a terminal acts on as it does on
     // C0) and bytes that are no UTF-8, which a terminal may read as C1.
-    const bool control =
-        byte < 0x20 || byte == 0x7F ||
-        (length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0);
-    if (length == 0 || control) {
-      for (std::size_t i = 0; i < std::max<std::size_t>(length, 1); ++i) {
-        escape(static_cast<unsigned char>(text[at + i]));
-      }
-      at += std::max<std::size_t>(length, 1);
-    } else if (text[at] == '\\' && !platform::IsSeparator(text[at])) {
+    if (broken || c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      for (std::size_t i = start; i < at; ++i) escape(static_cast<unsigned char>(text[i]));
+    } else if (c == '\\' && !platform::IsSeparator('\\')) {
       out += "\\\\";
-      ++at;
     } else {
-      out.append(text, at, length);
-      at += length;
+      out.append(text, start, at - start);
     }
   }
   return out;
