@@ -162,6 +162,10 @@ std::string SharedBackupDetail(const std::string& backup, const std::string& oth
          " wieder her";
 }
 
+std::string MissingDetail(const std::string& backup) {
+  return backup + " fehlt";
+}
+
 std::string NotOriginalDetail(const std::string& backup) {
   return backup + " hat nicht Version 1.0";
 }

@@ -158,6 +158,8 @@ std::string NoRoomDetail(std::uint64_t needed, std::uint64_t free);
 // conversion).
 std::string DifferenceDetail(std::uint64_t offset, int block, std::uint64_t record, char ended,
                              const std::string& backup);
+// A converted file's backup that is not there.
+std::string MissingDetail(const std::string& backup);
 // A backup that does not hold a version 1.0 file.
 std::string NotOriginalDetail(const std::string& backup);
 // A version 1.1 file whose backup name is a second name of the file itself.

@@ -46,7 +46,7 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
       return;
     case Standing::NoBackup:
       Fail(result, Failure::NotUndone,
-           found.detail.empty() ? platform::NameOf(backup) + " fehlt" : found.detail);
+           found.detail.empty() ? MissingDetail(platform::NameOf(backup)) : found.detail);
       return;
     default:
       Settle(

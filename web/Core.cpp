@@ -114,7 +114,7 @@ int Advance(Job& job) {
       const Version version = VersionOf(std::span(header).first(ReadFully(job.source, header)));
       if (job.undo) {
         if (version != Version::V10) {
-          Fail(r, Failure::NotUndone, backup + " hat nicht Version 1.0");
+          Fail(r, Failure::NotUndone, NotOriginalDetail(backup));
           return static_cast<int>(r.outcome);
         }
       } else if (version != Version::V10) {
@@ -304,7 +304,7 @@ void Befell(FileResult& r, Failure kind, const std::string& reason) {
     case Failure::ChangedWhileUndone:
       return Fail(r, kind, kChangedWhileUndoneDetail);
     case Failure::NoBackup:
-      return Fail(r, kind, backup + " fehlt");
+      return Fail(r, kind, MissingDetail(backup));
     case Failure::NotBegun:
       return Settle(r, Outcome::NotReached, "");
     default:
