@@ -85,7 +85,6 @@ inline constexpr const char* kReadyText =
     "Umgesetzt und zum Speichern bereit; Ihre Datei bleibt, wie sie ist";
 // The browser's refusals that have no reason of the system's.
 inline constexpr const char* kUnreadableAgainReason = "Die Datei ließ sich nicht mehr lesen.";
-inline constexpr const char* kNoRoomReason = "Auf dem Datenträger ist nicht genug Platz.";
 inline constexpr const char* kBrowserFailedReason =
     "Der Browser meldet einen Fehler beim Lesen oder Schreiben.";
 // The page's own: the mark before a line that needs a look; the save

@@ -2,6 +2,7 @@
 // browser's refusals, each file's line and the run's summary as the command
 // line says them, and the desktop tool's rules for names.
 #include <algorithm>
+#include <cerrno>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,7 +23,7 @@ using namespace kvo::web;
 // words: never the browser's English.
 std::string kvo::web::BrowserReason(std::string_view error) {
   using platform::Problem;
-  if (error == "QuotaExceededError") return kNoRoomReason;
+  if (error == "QuotaExceededError") return platform::Reason(platform::FileError("", {}, ENOSPC));
   if (error == "NotAllowedError" || error == "SecurityError") {
     return platform::ProblemReason(Problem::NoAccess);
   }
