@@ -5,9 +5,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Messages.h"
+#include "Paths.h"
 #include "Placement.h"
 
 namespace kvo::design {
@@ -51,5 +54,43 @@ int FittingFontPixels(Measure measure) {
 
 // A run of several files shows its progress once it has taken this long.
 inline constexpr std::chrono::milliseconds kProgressAfter{1000};
+
+// The progress of a run as both windows show it: files done and, within a
+// large file, its bytes, in thousandths of a file; due once the run has
+// taken `after`.
+class Progress {
+ public:
+  using Clock = std::chrono::steady_clock;
+  std::chrono::milliseconds after = kProgressAfter;
+
+  // A file of the run begins: done of total, its path. The run starts at 0
+  // and is over where the path is empty: false then.
+  bool Begin(std::size_t done, std::size_t total, const std::string& path) {
+    if (done == 0) started_ = Clock::now();
+    if (path.empty()) started_.reset();
+    done_ = done;
+    total_ = total;
+    permille_ = 0;
+    path_ = path;
+    return started_.has_value();
+  }
+  void Within(std::uint64_t done, std::uint64_t total) {
+    permille_ = total == 0 ? 0 : static_cast<int>(done * 1000 / total);
+  }
+  bool Due() const { return started_ && Clock::now() - *started_ >= after; }
+  // "Datei N von M: NAME", with the file's name, or its whole path for a
+  // control that shortens paths itself.
+  std::string Line(bool wholePath) const {
+    return ProgressLine(done_, total_, wholePath ? path_ : platform::NameOf(path_));
+  }
+  int Range() const { return static_cast<int>(total_ * 1000); }
+  int Position() const { return static_cast<int>(done_ * 1000) + permille_; }
+
+ private:
+  std::optional<Clock::time_point> started_;
+  std::size_t done_ = 0, total_ = 1;
+  int permille_ = 0;
+  std::string path_;
+};
 
 }  // namespace kvo::design

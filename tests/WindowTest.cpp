@@ -403,7 +403,7 @@ TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
   for (const char* name : {"a.dat", "b.dat", "c.dat"}) dir.Put(name, test::SmallFile());
   TForm1 form(nullptr);
   QtUserInterface ui(&form, form.dlgOpen);
-  ui.progressAfterMs = 0;
+  ui.progress.after = {};
   std::function<void()> cancelWhenShown = [&] {
     // Once the first file is done.
     auto* progress = form.findChild<QProgressDialog*>();
@@ -424,6 +424,26 @@ TEST(Window, TheProgressDialogCancelsBeforeTheNextFile) {
   EXPECT_EQ(form.findChild<QProgressDialog*>(), nullptr);
 }
 
+// Work shorter than the threshold shows no progress at all.
+TEST(Window, ARunShorterThanTheThresholdShowsNoProgress) {
+  test::TempDir dir;
+  for (const char* name : {"a.dat", "b.dat"}) dir.Put(name, test::SmallFile());
+  TForm1 form(nullptr);
+  QtUserInterface ui(&form, form.dlgOpen);
+  ui.progress.after = std::chrono::hours(1);
+  bool shown = false;
+  std::function<void()> look = [&] {
+    shown = shown || form.findChild<QProgressDialog*>() != nullptr;
+    QTimer::singleShot(0, &form, look);
+  };
+  QTimer::singleShot(0, &form, look);
+  BoxReader boxes;
+  RunConversion(ui, platform::SystemFiles(), {dir.Path("")});
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"a.dat", "a.old", "b.dat", "b.old"}));
+}
+
 // One large file shows its progress by bytes too, and cancelling it while it
 // is read or written leaves it untouched, without a box.
 TEST(Window, OneLargeFileShowsItsProgressAndCancelsUntouched) {
@@ -432,7 +452,7 @@ TEST(Window, OneLargeFileShowsItsProgressAndCancelsUntouched) {
   dir.Put("gross.dat", big);
   TForm1 form(nullptr);
   QtUserInterface ui(&form, form.dlgOpen);
-  ui.progressAfterMs = 0;
+  ui.progress.after = {};
   int seen = 0;  // how far into the file the dialog showed, in thousandths
   std::function<void()> cancelWithinTheFile = [&] {
     auto* progress = form.findChild<QProgressDialog*>();

@@ -281,28 +281,22 @@ bool QtUserInterface::ShowSummary(const std::vector<FileResult>& results, bool o
 }
 
 void QtUserInterface::Progress(std::size_t done, std::size_t total, const std::string& current) {
-  if (done == 0) sinceStart_.start();
-  if (current.empty()) {
+  if (!progress.Begin(done, total, current)) {
     delete progress_;
-    sinceStart_.invalidate();
     return;
   }
-  done_ = done;
-  total_ = total;
-  permille_ = 0;
-  current_ = QFileInfo(QFile::decodeName(current.c_str())).fileName();
   ShowProgress();
 }
 
 void QtUserInterface::FileProgress(std::uint64_t done, std::uint64_t total) {
-  permille_ = total == 0 ? 0 : static_cast<int>(done * 1000 / total);
+  progress.Within(done, total);
   ShowProgress();
 }
 
 void QtUserInterface::ShowProgress() {
   // Shown only for work of more than about a second, by files and within a
   // large file by its bytes.
-  if (!progress_ && sinceStart_.isValid() && sinceStart_.elapsed() >= progressAfterMs) {
+  if (!progress_ && progress.Due()) {
     progress_ = new QProgressDialog(window_);
     progress_->setWindowTitle(Title());
     progress_->setWindowModality(Qt::WindowModal);
@@ -313,10 +307,9 @@ void QtUserInterface::ShowProgress() {
     progress_->show();
   }
   if (progress_) {
-    progress_->setRange(0, static_cast<int>(total_ * 1000));
-    progress_->setValue(static_cast<int>(done_ * 1000) + permille_);
-    progress_->setLabelText(
-        QString::fromStdString(ProgressLine(done_, total_, current_.toStdString())));
+    progress_->setRange(0, progress.Range());
+    progress_->setValue(progress.Position());
+    progress_->setLabelText(QString::fromStdString(progress.Line(false)));
   }
   // The window repaints, and the cancel button must be heard; before it
   // shows, the window takes no input.

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPointer>
@@ -82,19 +81,15 @@ class QtUserInterface final : public UserInterface {
   bool CancelRequested() override;
   bool ConfirmStart(const std::string& question) override;
 
-  // Work that lasts longer than this shows its progress.
-  int progressAfterMs = static_cast<int>(design::kProgressAfter.count());
+  // The run's progress; shown for work that lasts longer than progress.after.
+  design::Progress progress;
 
  private:
   QWidget* window_;
   QFileDialog* dialog_;
   void ShowProgress();
 
-  QElapsedTimer sinceStart_;
   QPointer<QProgressDialog> progress_;
-  std::size_t done_ = 0, total_ = 1;  // files
-  int permille_ = 0;                  // of the file at hand
-  QString current_;
 };
 
 }  // namespace kvo

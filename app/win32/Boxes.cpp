@@ -262,28 +262,21 @@ void Win32UserInterface::EndWait() {
 }
 
 void Win32UserInterface::Progress(std::size_t done, std::size_t total, const std::string& current) {
-  if (done == 0) {
-    started_ = std::chrono::steady_clock::now();
-    cancelled_ = false;
-  }
-  if (current.empty()) {
+  if (done == 0) cancelled_ = false;
+  if (!progress.Begin(done, total, current)) {
     EndProgress();
     return;
   }
-  done_ = done;
-  total_ = total;
-  permille_ = 0;
-  current_ = platform::Wide(current);
   ShowProgress();
 }
 
 void Win32UserInterface::FileProgress(std::uint64_t done, std::uint64_t total) {
-  permille_ = total == 0 ? 0 : static_cast<int>(done * 1000 / total);
+  progress.Within(done, total);
   ShowProgress();
 }
 
 void Win32UserInterface::ShowProgress() {
-  if (progress_ == nullptr && std::chrono::steady_clock::now() - started_ >= progressAfter) {
+  if (progress_ == nullptr && progress.Due()) {
     // Shown only for work of more than about a second, by files and within
     // a large file by its bytes; the window waits meanwhile, as under a
     // dialog.
@@ -311,11 +304,9 @@ void Win32UserInterface::ShowProgress() {
     ::SetFocus(::GetDlgItem(progress_, IDCANCEL));
   }
   if (progress_ != nullptr) {
-    const std::wstring line = platform::Wide(ProgressLine(done_, total_, platform::Utf8(current_)));
-    ::SetDlgItemTextW(progress_, kProgressText, line.c_str());
-    ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETRANGE32, 0,
-                          static_cast<LPARAM>(total_ * 1000));
-    ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETPOS, done_ * 1000 + permille_, 0);
+    ::SetDlgItemTextW(progress_, kProgressText, platform::Wide(progress.Line(true)).c_str());
+    ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETRANGE32, 0, progress.Range());
+    ::SendDlgItemMessageW(progress_, kProgressBar, PBM_SETPOS, progress.Position(), 0);
   }
   // The window repaints; before the progress shows, input waits for after
   // the run, and once it shows the cancel button must be heard.

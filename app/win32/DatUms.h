@@ -46,8 +46,8 @@ class Win32UserInterface final : public UserInterface {
   void RequestCancel() { cancelled_ = true; }
 
   bool waiting() const { return waiting_; }
-  // Work that lasts longer than this shows its progress.
-  std::chrono::milliseconds progressAfter = design::kProgressAfter;
+  // The run's progress; shown for work that lasts longer than progress.after.
+  design::Progress progress;
 
  private:
   struct Button {
@@ -70,12 +70,8 @@ class Win32UserInterface final : public UserInterface {
   std::wstring startFolder_;
   std::array<wchar_t, 32768> file_{};
   bool waiting_ = false;
-  std::chrono::steady_clock::time_point started_;
   HWND progress_ = nullptr;
   bool cancelled_ = false;
-  std::size_t done_ = 0, total_ = 1;  // files
-  int permille_ = 0;                  // of the file at hand
-  std::wstring current_;
 };
 
 class TForm1 {
