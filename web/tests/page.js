@@ -411,6 +411,18 @@ async function main() {
     await page.evaluate(async () => window.kvoConvertFolder(await (await navigator.storage.getDirectory()).getDirectoryHandle('Leer', { create: true })));
     assert.equal(await page.$eval('#summary', (e) => e.textContent), 'Keine Datei mit der Endung .dat gefunden');
 
+    step('a file chosen outside the folder chosen for it');
+    // The page's own words, from the core's texts, in the notice; nothing
+    // is converted.
+    const outside = await page.evaluate(async () => {
+      const root = await navigator.storage.getDirectory();
+      const other = await root.getDirectoryHandle('Anderswo', { create: true });
+      const file = await other.getFileHandle('a.dat', { create: true });
+      await guarded(async () => convertHere(await filesIn(await root.getDirectoryHandle('Leer'), [file])));
+      return document.getElementById('notice').textContent;
+    });
+    assert.equal(outside, '„a.dat“ liegt nicht im gewählten Ordner „Leer“.');
+
     step('Abbrechen in the middle of a folder');
     const many = {};
     for (let i = 0; i < 40; ++i) many[`f${i + 1}.dat`] = generated(`v10/${10 + i}`);
