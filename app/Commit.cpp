@@ -145,7 +145,7 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   ui.Reached(Step::Replace, staged.path);
   // A program may have written to the file while its backup was made.
   CheckUnchanged(files, staged);
-  CheckSameBytes(staged);
+  CheckSameBytes(*staged.input, staged.readDigest);
   const platform::FileIdentity original = Expected(staged);
   staged.expected = original;  // the lock on it may go before the rename
   // Windows replaces no open file: there the lock goes just before the file

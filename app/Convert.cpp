@@ -157,6 +157,18 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
       }
     }
     if (digest) staged.readDigest = digest->Value();
+    // A cut run's backup was compared with the file before this pass read
+    // it: an edit in between, which no change time shows here, would leave
+    // a conversion of bytes that no backup holds.
+    if (digest && staged.resumed) {
+      std::unique_ptr<platform::InputFile> backup;
+      try {
+        backup = files_.OpenToLook(staged.backup);
+      } catch (const FileError& e) {
+        throw Failed(Failure::Backup, platform::Reason(e));
+      }
+      CheckSameBytes(*backup, staged.readDigest);
+    }
     staged.output->Complete(*staged.input);
     pending.Done();
   } catch (const FileError& e) {

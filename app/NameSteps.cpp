@@ -26,17 +26,17 @@ constexpr int kAttempts = 100;
 
 }  // namespace
 
-void CheckSameBytes(Staged& staged) {
-  if (!staged.readDigest) return;
+void CheckSameBytes(platform::InputFile& file, std::optional<std::uint64_t> read) {
+  if (!read) return;
   Digest now;
   try {
-    staged.input->Rewind();
+    file.Rewind();
     std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
-    while (const std::size_t n = staged.input->Read(buffer)) now.Add(std::span(buffer).first(n));
+    while (const std::size_t n = file.Read(buffer)) now.Add(std::span(buffer).first(n));
   } catch (const FileError& e) {
     throw Failed(Failure::Read, platform::Reason(e));
   }
-  if (now.Value() != *staged.readDigest) throw Failed(Failure::Changed);
+  if (now.Value() != *read) throw Failed(Failure::Changed);
 }
 
 void RemoveQuietly(Files& files, const std::string& path) {

@@ -74,10 +74,10 @@ class Leftovers {
 // all the files of a group in it. Throws KvoError.
 void SyncFolder(platform::Files& files, const std::string& folder);
 
-// The file's bytes still those that were read (staged.readDigest), where
+// A file's bytes still those that were read (their digest, read), where
 // its identity cannot show an edit that put the time back: read once more,
 // through the run's own lock. Throws Failed(Failure::Changed).
-void CheckSameBytes(Staged& staged);
+void CheckSameBytes(platform::InputFile& file, std::optional<std::uint64_t> read);
 // Removes path; a leftover that stays is cleared by the next run.
 void RemoveQuietly(platform::Files& files, const std::string& path);
 

@@ -54,7 +54,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     // the backup's as copied (another program's file written over it in
     // place would otherwise go with it).
     if (!changeTimeKept) {
-      CheckSameBytes(staged);
+      CheckSameBytes(*staged.input, staged.readDigest);
       if (!SameBytes(*files.OpenToLook(twin.path()), *staged.restoring)) {
         throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
       }
