@@ -195,6 +195,7 @@ int kvo_file(const char* path, int inFolder) {
   r.path = path;
   r.inFolder = inFolder != 0;
   r.operation = run.operation;
+  run.backups.emplace(BackupPath(r.path), run.results.size() - 1);
   return static_cast<int>(run.results.size() - 1);
 }
 
@@ -310,6 +311,12 @@ void Befell(FileResult& r, Failure kind, const std::string& reason) {
     default:
       return Fail(r, kind, reason);
   }
+}
+
+std::optional<std::string> BackupClaimedBefore(const FileResult& r) {
+  const FileResult& first = TheRun().results.at(TheRun().backups.at(BackupPath(r.path)));
+  if (first.path == r.path) return std::nullopt;
+  return platform::NameOf(first.path);
 }
 
 Plan& PlanOf(int job) {

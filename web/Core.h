@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,12 +17,16 @@ struct Run {
   Operation operation = Operation::Convert;
   bool download = false;
   std::vector<FileResult> results;
-  std::string text;  // the last text asked for
+  std::map<std::string, std::size_t> backups;  // each backup name, and the first file it is for
+  std::string text;                            // the last text asked for
 };
 
 Run& TheRun();
 // The text, kept until the next is asked for.
 const char* Text(std::string text);
+// The file before r in the run that takes r's backup name (x.dat before
+// x.DAT where names keep their case): its name.
+std::optional<std::string> BackupClaimedBefore(const FileResult& r);
 
 // What the page does next with a file, and what the browser's answers to
 // it mean; the steps' order and their clean-up are decided here, once.

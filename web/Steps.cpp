@@ -5,6 +5,9 @@
 #include <string>
 
 #include "Core.h"
+#include "Messages.h"
+#include "Names.h"
+#include "Paths.h"
 
 using namespace kvo;
 using namespace kvo::web;
@@ -42,6 +45,12 @@ void Did(Plan& p, FileResult& r, int answer, const std::string& reason) {
     case Action::Look:
       if ((answer & kRefused) != 0) return fail(undo ? Failure::NotUndone : Failure::Read);
       if (undo && (answer & kTaken) == 0) return fail(Failure::NoBackup);
+      // Files side by side: the one before would take the backup's name
+      // while this one is made.
+      if (const auto first = undo ? std::nullopt : BackupClaimedBefore(r)) {
+        return Fail(p, r, Failure::Backup,
+                    BackupTakenDetail(platform::NameOf(BackupPath(r.path)), *first));
+      }
       p.backupTaken = (answer & kFolder) != 0;
       p.at = !undo && (answer & kTaken) != 0 ? Action::Compare : Action::Convert;
       return;
