@@ -136,6 +136,10 @@ const char* StandingText(Standing standing, Operation operation) {
   return kDamagedText;
 }
 
+std::string SameFileText(const std::string& name) {
+  return std::string(kSameFileText) + " " + name;
+}
+
 std::string SameFileDetail(const char* version) {
   return std::string("dieser Name hat weiterhin Version ") + version;
 }

@@ -137,6 +137,8 @@ inline constexpr const char* kTooManyOpenDetail =
 // A second name of a file that was dealt with under another: it still holds
 // what it held.
 std::string SameFileDetail(const char* version);
+// "Dieselbe Datei wie NAME": a second name of a file dealt with before.
+std::string SameFileText(const std::string& name);
 // A backup whose data file is missing, and the way back.
 std::string BackupAloneDetail(const std::string& path, const std::string& backup);
 // A version 1.0 file beside a backup that holds its very bytes.

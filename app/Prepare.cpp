@@ -166,7 +166,7 @@ const char* Preparation::VersionAt(const std::string& path) {
 }
 
 void Preparation::SameFile(FileResult& result, const std::string& name, const char* version) {
-  Settle(result, Outcome::SameFile, std::string(kSameFileText) + " " + name,
+  Settle(result, Outcome::SameFile, SameFileText(name),
          version != nullptr ? SameFileDetail(version) : "");
   result.heldVersion = version;
 }

@@ -188,13 +188,18 @@ void kvo_begin(int mode) {
 }
 
 // A file of the run, in the order the run shows them: its index. It counts
-// as not begun until a job of it says otherwise.
-int kvo_file(const char* path, int inFolder) {
+// as not begun until a job of it says otherwise; sameAs: the index of an
+// earlier file of the run that is this very file, or -1.
+int kvo_file(const char* path, int inFolder, int sameAs) {
   Run& run = TheRun();
   FileResult& r = run.results.emplace_back();
   r.path = path;
   r.inFolder = inFolder != 0;
   r.operation = run.operation;
+  if (sameAs >= 0) {
+    Settle(r, Outcome::SameFile,
+           SameFileText(run.results.at(static_cast<std::size_t>(sameAs)).path));
+  }
   run.backups.emplace(BackupPath(r.path), run.results.size() - 1);
   return static_cast<int>(run.results.size() - 1);
 }

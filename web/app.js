@@ -105,8 +105,9 @@ async function run(items, mode) {
   Core.begin(mode);
   budget = new Budget(MEMORY);
   let passedBefore = Promise.resolve(), fundedBefore = Promise.resolve();
+  const named = new Map();
   for (const item of items) {
-    item.index = Core.file(item.path, item.inFolder);
+    item.index = Core.file(item.path, item.inFolder, await sameAsBefore(item, named));
     item.before = passedBefore;
     passedBefore = new Promise((ok) => { item.passed = ok; });
     item.turn = fundedBefore;

@@ -56,6 +56,19 @@ async function filesIn(dir, fileHandles) {
   return found;
 }
 
+// The earlier item of a run that is this very file (a folder dropped with
+// a file in it names that file twice): its index, or -1. named: the items
+// before, by their names.
+async function sameAsBefore(item, named) {
+  if (!item.handle) return -1;
+  const before = named.get(item.handle.name) || [];
+  for (const other of before) {
+    if (await other.handle.isSameEntry(item.handle)) return other.index;
+  }
+  named.set(item.handle.name, before.concat(item));
+  return -1;
+}
+
 async function writable(dir) {
   const options = { mode: 'readwrite' };
   if ((await dir.queryPermission(options)) === 'granted') return true;
