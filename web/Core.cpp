@@ -199,6 +199,11 @@ int kvo_file(const char* path, int inFolder, int sameAs) {
   if (sameAs >= 0) {
     Settle(r, Outcome::SameFile,
            SameFileText(run.results.at(static_cast<std::size_t>(sameAs)).path));
+  } else if (!run.download && run.operation == Operation::Convert &&
+             EndsWith(platform::NameOf(r.path), ".old")) {
+    // A backup chosen as a file is never converted: its name is its own
+    // backup's (in another case too, as where names ignore case).
+    Fail(r, Failure::Backup, kOwnBackupDetail);
   }
   run.backups.emplace(BackupPath(r.path), run.results.size() - 1);
   return static_cast<int>(run.results.size() - 1);

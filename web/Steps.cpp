@@ -164,7 +164,8 @@ extern "C" {
 // What the page does next with the job's file: an Action by its number.
 int kvo_next(int job) {
   Plan& p = PlanOf(job);
-  if (ResultOf(job).outcome == Outcome::SameFile) p.at = Action::Done;  // dealt with as the first
+  // Settled before its job began: another name of a file before it, a backup.
+  if (p.at == Action::Look && ResultOf(job).outcome != Outcome::NotReached) p.at = Action::Done;
   if (p.at == Action::Look && TheRun().download) p.at = Action::Convert;
   return static_cast<int>(p.at);
 }
