@@ -90,13 +90,15 @@ inline constexpr const char* kBrowserFailedReason =
 // The page's own: the mark before a line that needs a look; the save
 // buttons (one file's after its name in quotes); a file chosen outside the
 // folder chosen for it, and a dropped folder the browser may not write to,
-// each after the name in quotes.
+// each after the name in quotes; a run that waits for another window's.
 inline constexpr const char* kLookMarkText = "Bitte ansehen";
 inline constexpr const char* kSaveOneText = "speichern";
 inline constexpr const char* kSaveAllText = "Alle als ZIP-Datei speichern";
 inline constexpr const char* kNotInFolderText = "liegt nicht im gewählten Ordner";
 inline constexpr const char* kNoWriteText =
     "darf die Seite nicht schreiben, es bleibt alles, wie es ist";
+inline constexpr const char* kWaitText =
+    "Ein anderes Fenster dieser Seite setzt gerade um; es geht weiter, sobald es fertig ist";
 // A run a signal stopped, and a command line whose output could not be written.
 inline constexpr const char* kStoppedText = "Abgebrochen.";
 inline constexpr const char* kNoOutputText = "die Ausgabe ließ sich nicht schreiben";

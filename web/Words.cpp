@@ -52,7 +52,8 @@ const char* kvo_numbers() {
                                    {"SaveOne", kSaveOneText},
                                    {"SaveAll", kSaveAllText},
                                    {"NotInFolder", kNotInFolderText},
-                                   {"NoWrite", kNoWriteText}}) {
+                                   {"NoWrite", kNoWriteText},
+                                   {"Wait", kWaitText}}) {
     texts += std::string(texts.empty() ? "\"" : ",\"") + name + "\":\"" + text + "\"";
   }
   return Text("{\"Action\":" + named(kActionNames, false) +

@@ -170,10 +170,25 @@ async function run(items, mode) {
   $('summary').focus();
 }
 
-async function convertHere(items) {
-  await run(items, 'place');
-  lastRun = items.filter((item) => Core.converted(item.index));
-  $('undo').hidden = lastRun.length === 0;
+// One run in place at a time, in all of the page's windows: the files are
+// found once another window's run is over, as it left them (its backups).
+async function alone(work) {
+  if (!navigator.locks) return work();
+  return navigator.locks.request('kvo-umsetzer', { ifAvailable: true }, async (lock) => {
+    if (lock) return work();
+    notice(Text.Wait);
+    $('form').inert = true;
+    return navigator.locks.request('kvo-umsetzer', work);
+  });
+}
+
+async function convertHere(find) {
+  await alone(async () => {
+    const items = await find();
+    await run(items, 'place');
+    lastRun = items.filter((item) => Core.converted(item.index));
+    $('undo').hidden = lastRun.length === 0;
+  });
 }
 
 async function convertToSave(items) {
@@ -202,14 +217,14 @@ $('convert').addEventListener('click', () => guarded(async () => {
     id: 'kvo', multiple: true, types: [{ description: 'Datendateien', accept: { 'application/octet-stream': ['.dat'] } }],
   });
   await ready;
-  await convertHere(await folderOf(handles));
+  await convertHere(() => folderOf(handles));
 }));
 
 $('folder').addEventListener('click', () => guarded(async () => {
   if (!inPlace) return $('pick-folder').click();
   const dir = await window.showDirectoryPicker({ id: 'kvo', mode: 'readwrite' });
   await ready;
-  await convertHere(await walkFolder(dir, dir.name + '/', []));
+  await convertHere(() => walkFolder(dir, dir.name + '/', []));
 }));
 
 for (const id of ['pick-files', 'pick-folder']) {
@@ -229,7 +244,7 @@ $('cancel').addEventListener('click', () => {
 $('undo').addEventListener('click', () => guarded(async () => {
   const items = lastRun.map(({ dir, handle, path }) => ({ dir, handle, path, inFolder: false }));
   lastRun = [];
-  await run(items, 'undo');
+  await alone(() => run(items, 'undo'));
 }));
 
 const drop = $('drop');
@@ -252,13 +267,14 @@ drop.addEventListener('drop', (event) => {
     const found = (await Promise.all(handles)).filter(Boolean);
     const folders = found.filter((h) => h.kind === 'directory');
     const files = found.filter((h) => h.kind === 'file' && Core.isData(h.name));
-    let list = [];
     for (const dir of folders) {
       if (!(await writable(dir))) throw new Error(`In „${dir.name}“ ${Text.NoWrite}.`);
-      list = list.concat(await walkFolder(dir, dir.name + '/', []));
     }
-    if (files.length > 0) list = list.concat(await folderOf(files));
-    await convertHere(list);
+    await convertHere(async () => {
+      let list = [];
+      for (const dir of folders) list = list.concat(await walkFolder(dir, dir.name + '/', []));
+      return files.length > 0 ? list.concat(await folderOf(files)) : list;
+    });
   });
 });
 

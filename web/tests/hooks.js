@@ -14,14 +14,14 @@ run = async (items, mode) => {
 };
 window.kvoConvertFolder = async (dir) => {
   await ready;
-  await convertHere(await walkFolder(dir, dir.name ? dir.name + '/' : '', []));
+  await convertHere(() => walkFolder(dir, dir.name ? dir.name + '/' : '', []));
   return window.kvoLastRun;
 };
 window.kvoConvertFiles = async (dir, names) => {
   await ready;
   const handles = [];
   for (const name of names) handles.push(await dir.getFileHandle(name));
-  await convertHere(await filesIn(dir, handles));
+  await convertHere(() => filesIn(dir, handles));
   return window.kvoLastRun;
 };
 reached = async (step, item) => {

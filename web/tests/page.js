@@ -406,6 +406,29 @@ async function main() {
       'Zusammenfassung: 2 rückgängig gemacht, 0 nicht rückgängig gemacht');
     sameTree(await take('Ordner'), folder, 'after undo');
 
+    step('two windows at once');
+    // The second window's run waits while the first's is under way, says
+    // so, and finds the files as the first left them.
+    const two = { 'a.dat': good, 'b.dat': generated('v10/2') };
+    await put('Zwei', serve(two, 'zwei'));
+    const inZwei = async () => window.kvoConvertFolder(await (await navigator.storage.getDirectory()).getDirectoryHandle('Zwei'));
+    await page.evaluate(() => {
+      const held = new Promise((ok) => { window.kvoLetGo = ok; });
+      window.kvoReached = async (step) => step === 'read' && held;
+    });
+    const first = page.evaluate(inZwei);
+    await until(page, 'the first window under way', () => !document.getElementById('work').hidden);
+    const other = await open();
+    const second = other.evaluate(inZwei);
+    await until(other, 'the second window waiting', () => document.getElementById('notice').textContent.startsWith('Ein anderes Fenster'));
+    await page.evaluate(() => { window.kvoReached = null; window.kvoLetGo(); });
+    const [once, again] = await within('two windows at once', Promise.all([first, second]));
+    assert.equal(once.summary, 'Zusammenfassung: 2 umgesetzt, 0 nicht umgesetzt');
+    assert.deepEqual(again.lines.map((l) => l.text), ['Zwei/a.dat: Schon auf Version 1.1, nichts zu tun',
+      'Zwei/b.dat: Schon auf Version 1.1, nichts zu tun']);
+    sameTree(await take('Zwei'), desktop(two, 'zwei').after, 'two windows at once');
+    await other.close();
+
     // ---- Abbrechen, and what a user is told ----------------------------------
     step('an empty folder');
     await page.evaluate(async () => window.kvoConvertFolder(await (await navigator.storage.getDirectory()).getDirectoryHandle('Leer', { create: true })));
@@ -418,7 +441,7 @@ async function main() {
       const root = await navigator.storage.getDirectory();
       const other = await root.getDirectoryHandle('Anderswo', { create: true });
       const file = await other.getFileHandle('a.dat', { create: true });
-      await guarded(async () => convertHere(await filesIn(await root.getDirectoryHandle('Leer'), [file])));
+      await guarded(async () => convertHere(async () => filesIn(await root.getDirectoryHandle('Leer'), [file])));
       return document.getElementById('notice').textContent;
     });
     assert.equal(outside, '„a.dat“ liegt nicht im gewählten Ordner „Leer“.');
