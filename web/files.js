@@ -63,7 +63,7 @@ async function sameAsBefore(item, named) {
   if (!item.handle) return -1;
   const before = named.get(item.handle.name) || [];
   for (const other of before) {
-    if (await other.handle.isSameEntry(item.handle)) return other.index;
+    if (await other.handle.isSameEntry(item.handle).catch(() => false)) return other.index;
   }
   named.set(item.handle.name, before.concat(item));
   return -1;
