@@ -204,8 +204,9 @@ int kvo_file(const char* path, int inFolder, int sameAs) {
     // A backup chosen as a file is never converted: its name is its own
     // backup's (in another case too, as where names ignore case).
     Fail(r, Failure::Backup, kOwnBackupDetail);
+  } else {
+    run.backups.emplace(BackupPath(r.path), run.results.size() - 1);  // one its job may make
   }
-  run.backups.emplace(BackupPath(r.path), run.results.size() - 1);
   return static_cast<int>(run.results.size() - 1);
 }
 
