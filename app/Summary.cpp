@@ -250,8 +250,7 @@ std::string SharedFolder(const std::vector<const FileResult*>& listed) {
 FailureListing FailureList(const std::vector<FileResult>& results) {
   std::vector<const FileResult*> listed;
   for (const FileResult& r : results) {
-    if ((Good(r) && r.outcome != Outcome::Unconfirmed) || LeftAlone(r)) continue;
-    listed.push_back(&r);
+    if (IsProblem(r)) listed.push_back(&r);  // each that the counts call one
   }
   FailureListing listing{FailureHeading(""), ""};
   if (listed.empty()) return listing;
