@@ -189,14 +189,18 @@ void kvo_begin(int mode) {
 
 // A file of the run, in the order the run shows them: its index. It counts
 // as not begun until a job of it says otherwise; sameAs: the index of an
-// earlier file of the run that is this very file, or -1.
-int kvo_file(const char* path, int inFolder, int sameAs) {
+// earlier file of the run that is this very file, or -1; unlisted: a folder
+// the browser may not list.
+int kvo_file(const char* path, int inFolder, int sameAs, int unlisted) {
   Run& run = TheRun();
   FileResult& r = run.results.emplace_back();
   r.path = path;
   r.inFolder = inFolder != 0;
   r.operation = run.operation;
-  if (sameAs >= 0) {
+  if (unlisted != 0) {
+    Settle(r, Outcome::NotOpened, kWrongVersionText);
+    r.openProblem = platform::Problem::Folder;
+  } else if (sameAs >= 0) {
     Settle(r, Outcome::SameFile,
            SameFileText(run.results.at(static_cast<std::size_t>(sameAs)).path));
   } else if (!run.download && run.operation == Operation::Convert &&

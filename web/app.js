@@ -107,7 +107,7 @@ async function run(items, mode) {
   let passedBefore = Promise.resolve(), fundedBefore = Promise.resolve();
   const named = new Map();
   for (const item of items) {
-    item.index = Core.file(item.path, item.inFolder, await sameAsBefore(item, named));
+    item.index = Core.file(item.path, item.inFolder, await sameAsBefore(item, named), item.unlisted);
     item.before = passedBefore;
     passedBefore = new Promise((ok) => { item.passed = ok; });
     item.turn = fundedBefore;

@@ -20,13 +20,17 @@ async function entriesOf(dir) {
   return naturally(entries.filter((e) => !gone.has(e.name)), (e) => e.name);
 }
 
-// Every .dat in a folder and its subfolders, as handles with their folder.
-async function walkFolder(dir, prefix, out) {
-  const entries = await entriesOf(dir);
+// Every .dat in a folder and its subfolders, as handles with their folder;
+// a subfolder the browser may not list stands as an item of its own, which
+// the run reports rather than passing it over.
+async function walkFolder(dir, prefix, out, entries = null) {
+  entries = entries || await entriesOf(dir);
   const listed = new Set(entries.map((e) => e.name));
   for (const entry of entries) {
     if (entry.kind === 'directory') {
-      await walkFolder(entry, prefix + entry.name + '/', out);
+      const inner = await entriesOf(entry).catch(() => null);
+      if (inner) await walkFolder(entry, prefix + entry.name + '/', out, inner);
+      else out.push({ path: prefix + entry.name, inFolder: true, unlisted: true });
     } else if (Core.isData(entry.name)) {
       out.push({ dir, handle: entry, path: prefix + entry.name, inFolder: true, listed });
     }

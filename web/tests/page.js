@@ -276,6 +276,15 @@ async function main() {
       const sources = {};
       for (const e of row.files) sources[e.name] = e.kind === 'folder' ? null : contentsOf(e.contents);
       await put('w', sources);
+      // A folder its user may not list: one the browser will not list.
+      await page.evaluate((names) => {
+        const values = FileSystemDirectoryHandle.prototype.kvoValues || FileSystemDirectoryHandle.prototype.values;
+        FileSystemDirectoryHandle.prototype.kvoValues = values;
+        FileSystemDirectoryHandle.prototype.values = function () {
+          if (names.includes(this.name)) throw new DOMException('not listed', 'NotAllowedError');
+          return values.call(this);
+        };
+      }, row.files.filter((e) => e.kind === 'folder' && e.mode && !(parseInt(e.mode, 8) & 0o400)).map((e) => e.name.split('/').pop()));
       // What another program saves or puts, ready before the run.
       const ready = { 'v10.dat': contentsOf('v10/9') };
       if (row.at && row.at.action === 'put') ready.put = contentsOf(row.at.args[1]);

@@ -41,7 +41,7 @@ function entry(word, temporaryName) {
       return { kind, name: expand(word.slice(0, at), temporaryName), contents, mode };
     }
   }
-  return { kind: 'folder', name: word.slice(0, word.lastIndexOf('/')) };
+  return { kind: 'folder', name: word.slice(0, word.lastIndexOf('/')), mode: word.split('@')[1] };
 }
 
 // {tmp:NAME}: the temporary name of NAME's new file, in its folder.
