@@ -85,6 +85,21 @@ Job& JobOf(int id) {
   return *Jobs().at(id);
 }
 
+FileResult& ResultAt(int index) {
+  return TheRun().results.at(static_cast<std::size_t>(index));
+}
+
+// The file at index, whose job will not begin: it takes no backup name.
+FileResult& Unclaimed(int index) {
+  auto& backups = TheRun().backups;
+  FileResult& r = ResultAt(index);
+  if (const auto it = backups.find(BackupPath(r.path));
+      it != backups.end() && it->second == static_cast<std::size_t>(index)) {
+    backups.erase(it);
+  }
+  return r;
+}
+
 // What kvo_step answers besides an outcome: the job wants more bytes.
 constexpr int kNeedBytes = -1;
 
@@ -188,23 +203,15 @@ void kvo_begin(int mode) {
 }
 
 // A file of the run, in the order the run shows them: its index. It counts
-// as not begun until a job of it says otherwise; sameAs: the index of an
-// earlier file of the run that is this very file, or -1; unlisted: a folder
-// the browser may not list.
-int kvo_file(const char* path, int inFolder, int sameAs, int unlisted) {
+// as not begun until a job of it says otherwise.
+int kvo_file(const char* path, int inFolder) {
   Run& run = TheRun();
   FileResult& r = run.results.emplace_back();
   r.path = path;
   r.inFolder = inFolder != 0;
   r.operation = run.operation;
-  if (unlisted != 0) {
-    Settle(r, Outcome::NotOpened, kWrongVersionText);
-    r.openProblem = platform::Problem::Folder;
-  } else if (sameAs >= 0) {
-    Settle(r, Outcome::SameFile,
-           SameFileText(run.results.at(static_cast<std::size_t>(sameAs)).path));
-  } else if (!run.download && run.operation == Operation::Convert &&
-             EndsWith(platform::NameOf(r.path), ".old")) {
+  if (!run.download && run.operation == Operation::Convert &&
+      EndsWith(platform::NameOf(r.path), ".old")) {
     // A backup chosen as a file is never converted: its name is its own
     // backup's (in another case too, as where names ignore case).
     Fail(r, Failure::Backup, kOwnBackupDetail);
@@ -212,6 +219,19 @@ int kvo_file(const char* path, int inFolder, int sameAs, int unlisted) {
     run.backups.emplace(BackupPath(r.path), run.results.size() - 1);  // one its job may make
   }
   return static_cast<int>(run.results.size() - 1);
+}
+
+// The file at index is the very file at first, met before under another
+// name: no job of it begins.
+void kvo_same_as(int index, int first) {
+  Settle(Unclaimed(index), Outcome::SameFile, SameFileText(ResultAt(first).path));
+}
+
+// The file at index is a folder the browser may not list.
+void kvo_unlisted(int index) {
+  FileResult& r = Unclaimed(index);
+  Settle(r, Outcome::NotOpened, kWrongVersionText);
+  r.openProblem = platform::Problem::Folder;
 }
 
 // Starts converting the file at index, of size bytes; backupTaken: another

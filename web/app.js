@@ -107,7 +107,10 @@ async function run(items, mode) {
   let passedBefore = Promise.resolve(), fundedBefore = Promise.resolve();
   const named = new Map();
   for (const item of items) {
-    item.index = Core.file(item.path, item.inFolder, await sameAsBefore(item, named), item.unlisted);
+    item.index = Core.file(item.path, item.inFolder);
+    const first = await sameBefore(item, named);
+    if (first) Core.sameAs(item.index, first.index);
+    if (item.unlisted) Core.unlisted(item.index);
     item.before = passedBefore;
     passedBefore = new Promise((ok) => { item.passed = ok; });
     item.turn = fundedBefore;

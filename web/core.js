@@ -36,9 +36,10 @@ function into(at, bytes, offset = 0) {
 const Core = {
   // A run: in place, for saving, or undo.
   begin(mode) { core._kvo_begin(Mode[mode]); },
-  file(path, inFolder, sameAs, unlisted) {
-    return withString(path, (p) => core._kvo_file(p, inFolder ? 1 : 0, sameAs, unlisted ? 1 : 0));
-  },
+  file(path, inFolder) { return withString(path, (p) => core._kvo_file(p, inFolder ? 1 : 0)); },
+  // The very file at an earlier index; a folder the browser may not list.
+  sameAs(index, first) { core._kvo_same_as(index, first); },
+  unlisted(index) { core._kvo_unlisted(index); },
   start(index, undo) { return core._kvo_start(index, 0, 0, undo ? 1 : 0, 0); },
   source(job, size, fileSize) { core._kvo_source(job, size, fileSize); },
   give(job, offset, bytes) {

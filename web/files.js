@@ -61,16 +61,16 @@ async function filesIn(dir, fileHandles) {
 }
 
 // The earlier item of a run that is this very file (a folder dropped with
-// a file in it names that file twice): its index, or -1. named: the items
-// before, by their names.
-async function sameAsBefore(item, named) {
-  if (!item.handle) return -1;
+// a file in it names that file twice), if any. named: the items before, by
+// their names.
+async function sameBefore(item, named) {
+  if (!item.handle) return null;
   const before = named.get(item.handle.name) || [];
   for (const other of before) {
-    if (await other.handle.isSameEntry(item.handle).catch(() => false)) return other.index;
+    if (await other.handle.isSameEntry(item.handle).catch(() => false)) return other;
   }
   named.set(item.handle.name, before.concat(item));
-  return -1;
+  return null;
 }
 
 async function writable(dir) {

@@ -72,7 +72,7 @@ KvoCore().then((core) => {
   for (const [i, name] of names.entries()) {
     const bytes = fs.readFileSync(path.join(mine, name));
     const where = text(`Ordner/${name}`);
-    const index = core._kvo_file(where, 1, -1, 0);
+    const index = core._kvo_file(where, 1);
     core._free(where);
     const taken = fs.existsSync(path.join(mine, name.replace(/\.dat$/, '.old'))) ? 1 : 0;
     // Whole, in windows of 4 KB, or byte by byte as the core asks.
