@@ -85,21 +85,6 @@ Job& JobOf(int id) {
   return *Jobs().at(id);
 }
 
-FileResult& ResultAt(int index) {
-  return TheRun().results.at(static_cast<std::size_t>(index));
-}
-
-// The file at index, whose job will not begin: it takes no backup name.
-FileResult& Unclaimed(int index) {
-  auto& backups = TheRun().backups;
-  FileResult& r = ResultAt(index);
-  if (const auto it = backups.find(BackupPath(r.path));
-      it != backups.end() && it->second == static_cast<std::size_t>(index)) {
-    backups.erase(it);
-  }
-  return r;
-}
-
 // What kvo_step answers besides an outcome: the job wants more bytes.
 constexpr int kNeedBytes = -1;
 
@@ -221,19 +206,6 @@ int kvo_file(const char* path, int inFolder) {
   return static_cast<int>(run.results.size() - 1);
 }
 
-// The file at index is the very file at first, met before under another
-// name: no job of it begins.
-void kvo_same_as(int index, int first) {
-  Settle(Unclaimed(index), Outcome::SameFile, SameFileText(ResultAt(first).path));
-}
-
-// The file at index is a folder the browser may not list.
-void kvo_unlisted(int index) {
-  FileResult& r = Unclaimed(index);
-  Settle(r, Outcome::NotOpened, kWrongVersionText);
-  r.openProblem = platform::Problem::Folder;
-}
-
 // Starts converting the file at index, of size bytes; backupTaken: another
 // file holds its backup's name (one that holds these very bytes is the
 // backup of a run that was cut short, and does not count). With undo, the
@@ -346,12 +318,6 @@ void Befell(FileResult& r, Failure kind, const std::string& reason) {
     default:
       return Fail(r, kind, reason);
   }
-}
-
-std::optional<std::string> BackupClaimedBefore(const FileResult& r) {
-  const FileResult& first = TheRun().results.at(TheRun().backups.at(BackupPath(r.path)));
-  if (first.path == r.path) return std::nullopt;
-  return platform::NameOf(first.path);
 }
 
 Plan& PlanOf(int job) {

@@ -24,10 +24,6 @@ struct Run {
 Run& TheRun();
 // The text, kept until the next is asked for.
 const char* Text(std::string text);
-// The file before r in the run that takes r's backup name (x.dat before
-// x.DAT where names keep their case): its name. Only a file whose job
-// begins takes one, whatever its version turns out to be.
-std::optional<std::string> BackupClaimedBefore(const FileResult& r);
 
 // What the page does next with a file, and what the browser's answers to
 // it mean; the steps' order and their clean-up are decided here, once.

@@ -1,5 +1,6 @@
 // What the page does next with a file, and what the browser's answer to it
-// means: the steps' order and their clean-up decided here, once.
+// means: the steps' order and their clean-up decided here, once; and which
+// file of the run takes a backup name, where several files are under way.
 #include <algorithm>
 #include <span>
 #include <string>
@@ -13,6 +14,30 @@ using namespace kvo;
 using namespace kvo::web;
 
 namespace {
+
+FileResult& ResultAt(int index) {
+  return TheRun().results.at(static_cast<std::size_t>(index));
+}
+
+// The file before r in the run that takes r's backup name (x.dat before
+// x.DAT where names keep their case): its name. Only a file whose job
+// begins takes one, whatever its version turns out to be.
+std::optional<std::string> BackupClaimedBefore(const FileResult& r) {
+  const FileResult& first = ResultAt(static_cast<int>(TheRun().backups.at(BackupPath(r.path))));
+  if (first.path == r.path) return std::nullopt;
+  return platform::NameOf(first.path);
+}
+
+// The file at index, whose job will not begin: it takes no backup name.
+FileResult& Unclaimed(int index) {
+  auto& backups = TheRun().backups;
+  FileResult& r = ResultAt(index);
+  if (const auto it = backups.find(BackupPath(r.path));
+      it != backups.end() && it->second == static_cast<std::size_t>(index)) {
+    backups.erase(it);
+  }
+  return r;
+}
 
 // Where a failed file's clean-up begins: the copy goes first, then the
 // backup, while it still holds the original's bytes.
@@ -178,6 +203,19 @@ const char* kvo_point(int job) {
 // (null for none).
 void kvo_did(int job, int answer, const char* error) {
   Did(PlanOf(job), ResultOf(job), answer, error && *error != '\0' ? BrowserReason(error) : "");
+}
+
+// The file at index is the very file at first, met before under another
+// name: no job of it begins.
+void kvo_same_as(int index, int first) {
+  Settle(Unclaimed(index), Outcome::SameFile, SameFileText(ResultAt(first).path));
+}
+
+// The file at index is a folder the browser may not list.
+void kvo_unlisted(int index) {
+  FileResult& r = Unclaimed(index);
+  Settle(r, Outcome::NotOpened, kWrongVersionText);
+  r.openProblem = platform::Problem::Folder;
 }
 
 // Compare: room for a piece of each file, size bytes apiece, for the page to
