@@ -429,7 +429,8 @@ async function main() {
     await until(page, 'the first window under way', () => !document.getElementById('work').hidden);
     const other = await open();
     const second = other.evaluate(inZwei);
-    await until(other, 'the second window waiting', () => document.getElementById('notice').textContent.startsWith('Ein anderes Fenster'));
+    await until(other, 'the second window waiting', () => document.getElementById('notice').textContent
+      === 'Ein anderes Fenster dieser Seite setzt gerade um; es geht weiter, sobald es fertig ist');
     await page.evaluate(() => { window.kvoReached = null; window.kvoLetGo(); });
     const [once, again] = await within('two windows at once', Promise.all([first, second]));
     assert.equal(once.summary, 'Zusammenfassung: 2 umgesetzt, 0 nicht umgesetzt');
