@@ -148,13 +148,14 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   CheckSameBytes(*staged.input, staged.readDigest);
   const platform::FileIdentity original = Expected(staged);
   staged.expected = original;  // the lock on it may go before the rename
+  ui.Reached(Step::Last, staged.path);
   // Windows replaces no open file: there the lock goes just before the file
   // changes names, and a rollback takes the lock again before it removes
   // the backup.
   if (!files.RenamesOpenFiles()) ReleaseInput(staged);
   bool stuck = false;
   try {
-    Replace(files, staged.temporary, staged.path, original, staged.input, stuck, ui);
+    Replace(files, staged.temporary, staged.path, original, staged.input, stuck);
   } catch (const FileError& e) {
     throw Failed(Failure::Output, platform::Reason(e));
   } catch (const KvoError&) {

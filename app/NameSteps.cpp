@@ -142,9 +142,8 @@ std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& re
                                              const std::string& path,
                                              const platform::FileIdentity& expected,
                                              std::unique_ptr<platform::InputFile>& held,
-                                             bool& stuck, UserInterface& ui) {
+                                             bool& stuck) {
   stuck = false;
-  ui.Reached(Step::Last, path);
   if (files.Exchange(replacement, path)) {
     const auto displaced = files.IdentityOf(replacement);
     if (!displaced || !displaced->SameBytes(expected)) {

@@ -121,6 +121,6 @@ std::unique_ptr<platform::InputFile> Replace(platform::Files& files, const std::
                                              const std::string& path,
                                              const platform::FileIdentity& expected,
                                              std::unique_ptr<platform::InputFile>& held,
-                                             bool& stuck, UserInterface& ui);
+                                             bool& stuck);
 
 }  // namespace kvo

@@ -59,13 +59,13 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
         throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
       }
     }
+    ui.Reached(Step::Last, staged.path);
     if (windows) {
-      ui.Reached(Step::Last, staged.path);
       files.RenameReplace(staged.backup, staged.path);
     } else {
       bool stuck = false;
       try {
-        staged.holding = Replace(files, twin.path(), staged.path, file, staged.input, stuck, ui);
+        staged.holding = Replace(files, twin.path(), staged.path, file, staged.input, stuck);
       } catch (const KvoError&) {
         if (stuck) twin.Keep();  // holds the changed file now
         throw;
