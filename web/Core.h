@@ -22,6 +22,10 @@ struct Run {
 };
 
 Run& TheRun();
+// The result of the run's file at index.
+inline FileResult& ResultAt(int index) {
+  return TheRun().results.at(static_cast<std::size_t>(index));
+}
 // The text, kept until the next is asked for.
 const char* Text(std::string text);
 

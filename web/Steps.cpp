@@ -15,10 +15,6 @@ using namespace kvo::web;
 
 namespace {
 
-FileResult& ResultAt(int index) {
-  return TheRun().results.at(static_cast<std::size_t>(index));
-}
-
 // The file before r in the run that takes r's backup name (x.dat before
 // x.DAT where names keep their case): its name. Only a file whose job
 // begins takes one, whatever its version turns out to be.

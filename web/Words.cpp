@@ -64,11 +64,11 @@ const char* kvo_numbers() {
 // The line of the file at index, as the command line prints it; problem
 // tells whether it needs a look; 0 lines for a file not begun.
 const char* kvo_line(int index) {
-  const FileResult& r = TheRun().results.at(static_cast<std::size_t>(index));
+  const FileResult& r = ResultAt(index);
   return Text(r.outcome == Outcome::NotReached ? "" : Printable(FileLine(r)));
 }
 int kvo_problem(int index) {
-  return IsProblem(TheRun().results.at(static_cast<std::size_t>(index))) ? 1 : 0;
+  return IsProblem(ResultAt(index)) ? 1 : 0;
 }
 
 // The run's summary line, as the command line prints it after several files.
@@ -136,7 +136,7 @@ const char* kvo_leftovers(const char* listing) {
 }
 // Whether the file at index was converted in place: undo is offered for it.
 int kvo_converted(int index) {
-  return TheRun().results.at(static_cast<std::size_t>(index)).outcome == Outcome::Converted ? 1 : 0;
+  return ResultAt(index).outcome == Outcome::Converted ? 1 : 0;
 }
 const char* kvo_progress_line(int done, int total, const char* name) {
   return Text(ProgressLine(static_cast<std::size_t>(done), static_cast<std::size_t>(total), name));
