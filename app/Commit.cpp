@@ -6,6 +6,7 @@
 
 #include "Container.h"
 #include "Errors.h"
+#include "Interrupts.h"
 #include "Messages.h"
 #include "NameSteps.h"
 #include "Names.h"
@@ -82,6 +83,8 @@ void RollBack(Files& files, Staged& staged) {
     // Taken back only while it is still what this run made and no other run
     // holds the original: that run may count on the backup.
     try {
+      // (This run still holds its new file, or the original: no other run
+      // is at work on the file meanwhile.)
       std::unique_ptr<platform::InputFile> relocked;
       if (!staged.input) relocked = files.OpenRead(staged.backup);
       const auto now = files.IdentityOf(staged.backup);
@@ -102,10 +105,13 @@ void RollBack(Files& files, Staged& staged) {
     } catch (const FileError&) {
       // The original is whole under its name; the next run recognises the
       // backup as the original's and finishes the job.
+    } catch (const platform::Interrupted&) {
+      // So too where a signal ended the wait for a look at the backup.
     }
     staged.backupMade.reset();
   }
   Abandon(files, staged);
+  staged.holding.reset();
 }
 
 void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
@@ -149,12 +155,16 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   const platform::FileIdentity original = Expected(staged);
   staged.expected = original;  // the lock on it may go before the rename
   ui.Reached(Step::Last, staged.path);
-  // Windows replaces no open file: there the lock goes just before the file
-  // changes names, and a rollback takes the lock again before it removes
-  // the backup.
-  if (!files.RenamesOpenFiles()) ReleaseInput(staged);
   bool stuck = false;
   try {
+    // The new file is held from now until its name is on the disk: where the
+    // original must be let go of before the rename, another run that takes
+    // it meanwhile sees this one at work and keeps its hands off.
+    staged.holding = files.OpenRead(staged.temporary);
+    // Windows replaces no open file: there the lock goes just before the
+    // file changes names, and a rollback takes the lock again before it
+    // removes the backup.
+    if (!files.RenamesOpenFiles()) ReleaseInput(staged);
     Replace(files, staged.temporary, staged.path, original, staged.input, stuck);
   } catch (const FileError& e) {
     throw Failed(Failure::Output, platform::Reason(e));
@@ -169,7 +179,6 @@ void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   }
   staged.temporary.clear();
   staged.backupMade.reset();
-  ReleaseInput(staged);
   pending.Done();
 }
 

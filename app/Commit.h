@@ -62,8 +62,10 @@ void Abandon(platform::Files& files, Staged& staged);
 void MakeBackup(platform::Files& files, Staged& staged, UserInterface& ui);
 
 // The second step, once the backup is on the disk: the new file takes the
-// original's name. Throws KvoError with a message that says what is on the
-// disk afterwards. ui hears of Step::Replace and Step::Last.
+// original's name. It stays held, with the original, until the caller has
+// the folder flushed and lets go of staged's files. Throws KvoError with a
+// message that says what is on the disk afterwards. ui hears of
+// Step::Replace and Step::Last.
 void PutInPlace(platform::Files& files, Staged& staged, UserInterface& ui);
 
 // Undoes MakeBackup and abandons the new file: for a commit stopped between

@@ -70,6 +70,16 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
   if (!options_.checkOnly && !leftovers_.RemoveFor(files_, staged.path)) {
     throw Failed(Failure::Backup, kBusyDetail);
   }
+  // Another run may have let go of the file for its rename just before
+  // this one took it.
+  switch (ClaimFile(files_, path, *staged.input)) {
+    case Claim::Ours:
+      break;
+    case Claim::Busy:
+      throw Failed(Failure::Backup, kBusyDetail);
+    case Claim::Moved:
+      throw Failed(Failure::Changed);
+  }
   // Another file of this run takes this backup name already: refused before
   // anything is made, naming both.
   const auto [taken, fresh] = backupsTaken_.emplace(staged.backup, path);
@@ -272,9 +282,17 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
         placed.push_back(m);
       } catch (const KvoError& e) {
         Fail(results[m->index], e);
+      } catch (const platform::Interrupted&) {
+        // A signal ended a wait for a look: rolled back.
+        Settle(results[m->index], Outcome::Interrupted, kInterruptedText);
       }
     }
     if (!placed.empty()) ConfirmFolder(files, folder, placed, results, kFolderNotSyncedText);
+    // Only now, the new names on the disk, may another run take the files.
+    for (Member* m : placed) {
+      ReleaseInput(m->staged);
+      m->staged.holding.reset();
+    }
   }
 }
 

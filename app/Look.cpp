@@ -20,6 +20,16 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
     Fail(result, Failure::NotUndone, kBusyDetail);
     return;
   }
+  // Another run may have let go of the file for its rename just before
+  // this one took it: then nothing of it is this run's to take or remove.
+  if (undo && opened) {
+    const Claim claim = ClaimFile(files_, path, *opened);
+    if (claim != Claim::Ours) {
+      Fail(result, claim == Claim::Busy ? Failure::NotUndone : Failure::ChangedWhileUndone,
+           claim == Claim::Busy ? kBusyDetail : kChangedWhileUndoneDetail);
+      return;
+    }
+  }
   Finding found;
   try {
     found = Examine(files_, path, backup, Tables(), std::move(opened), undo);

@@ -136,13 +136,9 @@ std::optional<std::string> LinkBeside(Files& files, const std::string& from,
 // Throws FileError when nothing has changed. Throws Failed(Failure::Changed)
 // when the swap was undone; if even that failed, the names stay swapped,
 // stuck says so and the detail says where the changed file now is.
-// Returns the lock taken on the replacement where it was renamed, which
-// now holds path for the caller.
-std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& replacement,
-                                             const std::string& path,
-                                             const platform::FileIdentity& expected,
-                                             std::unique_ptr<platform::InputFile>& held,
-                                             bool& stuck) {
+void Replace(Files& files, const std::string& replacement, const std::string& path,
+             const platform::FileIdentity& expected, std::unique_ptr<platform::InputFile>& held,
+             bool& stuck) {
   stuck = false;
   if (files.Exchange(replacement, path)) {
     const auto displaced = files.IdentityOf(replacement);
@@ -156,17 +152,9 @@ std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& re
       throw Failed(Failure::Changed);
     }
     RemoveQuietly(files, replacement);  // a leftover is cleared by the next run
-    return nullptr;
+    return;
   }
-  // The replacement stays held while the file goes, so that another run
-  // that opens the file meanwhile takes it for work in progress, not for a
-  // leftover to clear away. (Undo's second name of a backup is held already.)
-  std::unique_ptr<platform::InputFile> keep;
   if (held) {
-    try {
-      keep = files.OpenRead(replacement);
-    } catch (const FileError&) {
-    }
     try {
       held->Close();
     } catch (const FileError&) {
@@ -174,7 +162,6 @@ std::unique_ptr<platform::InputFile> Replace(Files& files, const std::string& re
     held.reset();
   }
   files.RenameReplace(replacement, path);
-  return keep;
 }
 
 bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {
@@ -249,6 +236,55 @@ bool Leftovers::AnyFor(Files& files, const std::string& path) {
   } catch (const FileError&) {
   }
   return false;
+}
+
+namespace {
+
+// Whether a run holds the file at path: a look is refused then.
+bool Held(Files& files, const std::string& path) {
+  try {
+    files.OpenToLook(path);
+    return false;
+  } catch (const FileError& e) {
+    return e.problem() == platform::Problem::Locked;
+  }
+}
+
+}  // namespace
+
+bool Leftovers::HeldFor(Files& files, const std::string& path) {
+  for (const std::string_view ending : {kTemporaryEnding, kBackupEnding}) {
+    // A run's file has the first name that was free when it was made.
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      const std::string name = BesidePath(path, attempt, ending);
+      try {
+        if (!files.IdentityOf(name)) break;
+      } catch (const FileError&) {
+        break;
+      }
+      if (Held(files, name)) return true;
+    }
+  }
+  return false;
+}
+
+bool Leftovers::AtWork(Files& files, const std::string& path) {
+  return Held(files, path) || HeldFor(files, path);
+}
+
+Claim ClaimFile(Files& files, const std::string& path, const platform::InputFile& in) {
+  std::optional<platform::FileIdentity> now;
+  try {
+    now = files.IdentityOf(path);
+  } catch (const FileError&) {
+    return Claim::Busy;  // not to be told: nothing is changed
+  }
+  if (now && now->SameFile(in.Identity())) {
+    return Leftovers::HeldFor(files, path) ? Claim::Busy : Claim::Ours;
+  }
+  // Another run's new file took the name (and is held until that is on the
+  // disk), or another program put a file there.
+  return Leftovers::AtWork(files, path) ? Claim::Busy : Claim::Moved;
 }
 
 void SyncFolder(Files& files, const std::string& folder) {

@@ -44,8 +44,10 @@ struct Staged {
   // Undo: the backup as it was compared, removed once the original is back
   // under the file's name and that is on the disk.
   std::optional<platform::FileIdentity> backupToDrop;
-  // Undo: the lock on the copy that took the file's name, held (as
-  // restoring is where a second name took it) until the backup is gone.
+  // The lock on the file that takes the name (the new file; undo's copy of
+  // the backup), taken before the original is let go of and held until the
+  // new name is on the disk (undo: until the backup is gone): another run
+  // that meets the file in that moment sees this one at work.
   std::unique_ptr<platform::InputFile> holding;
 };
 
@@ -65,6 +67,15 @@ class Leftovers {
   // path locked by someone else, another run is converting it.
   static bool AnyFor(platform::Files& files, const std::string& path);
 
+  // Whether a run holds a temporary file of path right now: it is in its
+  // last step, where the system may have made it let go of the file itself.
+  // Asked of the names, not of a listing, which may be older than that
+  // run's files. Changes nothing.
+  static bool HeldFor(platform::Files& files, const std::string& path);
+  // Whether a run is at work on path right now: it holds the file, or a
+  // temporary file of it. Changes nothing.
+  static bool AtWork(platform::Files& files, const std::string& path);
+
  private:
   // folder -> the names in it that may be temporary files
   std::map<std::string, std::set<std::string>> listed_;
@@ -73,6 +84,12 @@ class Leftovers {
 // The folder flush that makes a step durable; one per folder suffices for
 // all the files of a group in it. Throws KvoError.
 void SyncFolder(platform::Files& files, const std::string& folder);
+
+// Whether the file at path, which this run has just locked (held open as
+// in), is this run's to change: no other run is at work on it in a moment
+// it let go of the file, and the name still leads to the file held.
+enum class Claim { Ours, Busy, Moved };
+Claim ClaimFile(platform::Files& files, const std::string& path, const platform::InputFile& in);
 
 // A file's bytes still those that were read (their digest, read), where
 // its identity cannot show an edit that put the time back: read once more,
@@ -116,11 +133,10 @@ std::string CopyBeside(platform::Files& files, platform::InputFile& from, const 
 std::optional<std::string> LinkBeside(platform::Files& files, const std::string& from,
                                       const std::string& path);
 // replacement takes path's name in one step: swapped where the system can, and
-// what was displaced checked to be expected; else renamed over it.
-std::unique_ptr<platform::InputFile> Replace(platform::Files& files, const std::string& replacement,
-                                             const std::string& path,
-                                             const platform::FileIdentity& expected,
-                                             std::unique_ptr<platform::InputFile>& held,
-                                             bool& stuck);
+// what was displaced checked to be expected; else renamed over it. The
+// caller holds replacement already.
+void Replace(platform::Files& files, const std::string& replacement, const std::string& path,
+             const platform::FileIdentity& expected, std::unique_ptr<platform::InputFile>& held,
+             bool& stuck);
 
 }  // namespace kvo

@@ -155,7 +155,7 @@ class Preparation {
                  std::unique_ptr<platform::FolderHold> folder, Finding& found);
   void PrepareAlone(FileResult& result, Staged& staged, const std::string& backup,
                     std::string path = {});
-  bool DropTwin(const Finding& found, const std::string& backup);
+  bool DropTwin(const Finding& found, const std::string& backup, const std::string& path);
 
   UserInterface& ui_;
   Files& files_;

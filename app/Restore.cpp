@@ -17,13 +17,12 @@ using platform::Files;
 void PutBack(Files& files, Staged& staged, UserInterface& ui) {
   const platform::FileIdentity file = staged.input->Identity();
   platform::FileIdentity backup = staged.restoring->Identity();
-  // Windows renames no open file: there the locks go first, and the backup
-  // itself takes the name, as NTFS renames in one step.
+  // Windows replaces no open file: there the file's lock goes first, and
+  // the backup itself takes the name, as NTFS renames in one step. The
+  // backup stays held through its rename, so that no other run takes it
+  // meanwhile.
   const bool windows = !files.RenamesOpenFiles();
-  if (windows) {
-    ReleaseInput(staged);
-    staged.restoring.reset();  // only read: its close cannot lose anything
-  }
+  if (windows) ReleaseInput(staged);
   TemporaryName twin(files);  // the backup's second name or copy, until it takes the name
   bool linked = false;
   bool changeTimeKept = true;  // as on every disk with second names
@@ -63,9 +62,12 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     if (windows) {
       files.RenameReplace(staged.backup, staged.path);
     } else {
+      // A copy is held from now until the backup is gone, as a second name
+      // is through the backup's own lock.
+      if (!linked) staged.holding = files.OpenRead(twin.path());
       bool stuck = false;
       try {
-        staged.holding = Replace(files, twin.path(), staged.path, file, staged.input, stuck);
+        Replace(files, twin.path(), staged.path, file, staged.input, stuck);
       } catch (const KvoError&) {
         if (stuck) twin.Keep();  // holds the changed file now
         throw;
@@ -107,8 +109,9 @@ void DropBackup(Files& files, Staged& staged) {
 }
 
 void RestoreAlone(Files& files, Staged& staged) {
+  // Held through its rename (Windows too renames a file open so), so that
+  // no other run takes it meanwhile.
   const platform::FileIdentity backup = staged.restoring->Identity();
-  if (!files.RenamesOpenFiles()) staged.restoring.reset();
   try {
     const auto now = files.IdentityOf(staged.backup);
     if (!now || *now != backup)
@@ -117,7 +120,6 @@ void RestoreAlone(Files& files, Staged& staged) {
   } catch (const FileError& e) {
     throw Failed(Failure::NotUndone, platform::Reason(e));
   }
-  staged.restoring.reset();
 }
 
 }  // namespace kvo

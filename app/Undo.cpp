@@ -31,7 +31,7 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
     case Standing::Interrupted:  // the original is under its name
       Settle(result, Outcome::Examined, kNothingToUndoText);
       // A twin of the original under the backup name goes too.
-      if (found.backupIsTwin && found.file && DropTwin(found, backup)) {
+      if (found.backupIsTwin && found.file && DropTwin(found, backup, path)) {
         result.detail = TwinDroppedDetail(platform::NameOf(backup));
       }
       return;
@@ -97,11 +97,16 @@ void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::st
 
 // Removes a backup that holds the original's very bytes, beside the
 // original under its own name: the end an interrupted undo was making for.
-bool Preparation::DropTwin(const Finding& found, const std::string& backup) {
+bool Preparation::DropTwin(const Finding& found, const std::string& backup,
+                           const std::string& path) {
   try {
     const platform::FileIdentity expected =
         found.backup ? found.backup->Identity() : found.file->Identity();
     if (files_.IdentityOf(backup) != expected) return false;
+    // The file's name still leads to the original this run holds: only then
+    // does the twin keep nothing the name does not.
+    const auto file = files_.IdentityOf(path);
+    if (!file || !file->SameFile(found.file->Identity())) return false;
     files_.Remove(backup);
     files_.SyncFolder(platform::FolderOf(backup));
     return true;

@@ -211,11 +211,4 @@ class Files {
 // The operating system's files.
 Files& SystemFiles();
 
-#ifdef _WIN32
-// How the file layer waits between tries while a file is busy (a scanner or
-// the indexer holding it for a moment); tests put in a pause of their own,
-// and an empty one brings the system's back.
-void SetBusyPause(std::function<void(unsigned milliseconds)> pause);
-#endif
-
 }  // namespace kvo::platform

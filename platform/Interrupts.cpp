@@ -1,6 +1,9 @@
 #include "Interrupts.h"
 
+#include <chrono>
 #include <csignal>
+#include <thread>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -81,6 +84,25 @@ void ForgetInterrupt() {
 
 void ThrowIfInterrupted() {
   if (caught != 0) throw Interrupted();
+}
+
+namespace {
+
+std::function<void(unsigned)>& BusyPause() {
+  static std::function<void(unsigned)> pause;
+  return pause;
+}
+
+}  // namespace
+
+void PauseWhileBusy(unsigned milliseconds) {
+  if (BusyPause()) return BusyPause()(milliseconds);
+  // A signal cuts the sleep short on POSIX.
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void SetBusyPause(std::function<void(unsigned)> pause) {
+  BusyPause() = std::move(pause);
 }
 
 }  // namespace kvo::platform

@@ -3,6 +3,7 @@
 // other time they end the process as usual.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 
 namespace kvo::platform {
@@ -37,5 +38,11 @@ void ForgetInterrupt();
 // Throws Interrupted when a signal arrived: called where a run can still
 // stop and roll back.
 void ThrowIfInterrupted();
+
+// The pause between tries while a file is busy for a moment (a look, a
+// scanner, another run letting go). Tests put in a pause of their own (the
+// other party going on meanwhile); an empty one brings the system's back.
+void PauseWhileBusy(unsigned milliseconds);
+void SetBusyPause(std::function<void(unsigned milliseconds)> pause);
 
 }  // namespace kvo::platform

@@ -12,14 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -94,7 +92,7 @@ bool ModeRefused(int error) {
 // A run's lock on a file: refused at once while another run holds it. A
 // look (status, verify) holds it shared for a moment only: that is waited
 // for, so that no look ever makes a run fail. (Bounded, should another
-// program keep a shared lock for good.)
+// program keep a shared lock for good; a signal ends the wait at once.)
 void LockForRun(int fd, const std::string& path) {
   for (int tries = 0;; ++tries) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return;
@@ -102,7 +100,8 @@ void LockForRun(int fd, const std::string& path) {
     // A shared lock of our own fails only where a run holds the file.
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0) Fail("lock", path);
     if (::flock(fd, LOCK_UN) != 0) Fail("lock", path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ThrowIfInterrupted();
+    PauseWhileBusy(1);
   }
 }
 

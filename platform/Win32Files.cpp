@@ -41,15 +41,6 @@ Problem ProblemOf(int code) {
 
 namespace {
 
-void Pause(unsigned milliseconds) {
-  ::Sleep(milliseconds);
-}
-
-std::function<void(unsigned)>& BusyPause() {
-  static std::function<void(unsigned)> pause = Pause;
-  return pause;
-}
-
 // An antivirus scanner or the search indexer holds a file for a moment after
 // it is written: a call that meets a sharing violation is tried again, with
 // growing pauses, for about two seconds before it counts as failed (and the
@@ -66,11 +57,15 @@ bool Patiently(Call call) {
       ::SetLastError(error);
       return false;
     }
-    BusyPause()(pause);
+    PauseWhileBusy(pause);
     waited += pause;
     pause = std::min(pause * 2, 500u);
   }
 }
+
+// How long a run waits for a look at the same file (which holds it only
+// while it reads) before the file counts as held by another program.
+constexpr unsigned kLookPatience = 10'000;
 
 [[noreturn]] void Fail(const char* what, const std::string& path) {
   const DWORD error = ::GetLastError();
@@ -154,6 +149,41 @@ class Handle {
  private:
   HANDLE h_;
 };
+
+// The run's lock on a file: one byte far behind any file's end, which no
+// read or write touches, taken by a run alone and by a look shared for a
+// moment. Byte-range locks, unlike sharing modes, tell a run from a look:
+// both read, so sharing alone would let a second run in.
+bool LockRange(HANDLE h, bool alone) {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x7FFFFFF0;
+  return ::LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (alone ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0, 1,
+                      0, &at);
+}
+
+void UnlockRange(HANDLE h) {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x7FFFFFF0;
+  ::UnlockFileEx(h, 0, 1, 0, &at);
+}
+
+// Takes the run's lock, refused at once while another run holds it; a look
+// that holds it for a moment is waited for, as on POSIX, so that no look
+// ever makes a run fail. A signal ends the wait.
+void LockForRun(HANDLE h, const std::string& path) {
+  for (unsigned waited = 0, pause = 1;; waited += pause, pause = std::min(pause * 2, 50u)) {
+    if (LockRange(h, true)) return;
+    const DWORD error = ::GetLastError();
+    // A shared lock of our own fails only where a run holds the file.
+    if (error != ERROR_LOCK_VIOLATION || waited >= kLookPatience || !LockRange(h, false)) {
+      ::SetLastError(error);
+      Fail("LockFileEx", path);
+    }
+    UnlockRange(h);
+    ThrowIfInterrupted();
+    PauseWhileBusy(pause);
+  }
+}
 
 // A handle on the name itself that reads nothing: it stands in no one's way.
 Handle Look(const std::wstring& path) {
@@ -344,16 +374,22 @@ class Win32Files final : public Files {
 
   std::unique_ptr<InputFile> OpenRead(const std::string& path) override {
     // No other program may write the file while it is converted, and no
-    // other run may open it; reading is shared, so that a status or verify
-    // that reads it meanwhile neither fails nor makes this open fail, and
-    // deleting, so that the commit can put the new file in its place while
-    // this one is still held.
-    return Open(path, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    // other run may hold it (the run's lock); reading is shared, so that a
+    // status or verify that reads it meanwhile neither fails nor makes this
+    // open fail, and so is renaming it, so that the run can give the file
+    // it holds a name.
+    auto file = Open(path, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    LockForRun(reinterpret_cast<HANDLE>(file->Attributes().handle), path);
+    return file;
   }
 
   std::unique_ptr<InputFile> OpenToLook(const std::string& path) override {
-    // Shared with everyone; a run that holds the file refuses this open.
-    return Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    // Shared with everyone; refused while a run holds the file.
+    auto file = Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const auto h = reinterpret_cast<HANDLE>(file->Attributes().handle);
+    if (!LockRange(h, false)) Fail("LockFileEx", path);
+    UnlockRange(h);
+    return file;
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {
@@ -394,9 +430,25 @@ class Win32Files final : public Files {
   void RenameReplace(const std::string& from, const std::string& to) override {
     const std::wstring target = Long(to);
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (Patiently([&] { return ::MoveFileExW(Long(from).c_str(), target.c_str(), flags); })) return;
-    const DWORD error = ::GetLastError();
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const auto move = [&] { return ::MoveFileExW(Long(from).c_str(), target.c_str(), flags); };
+    DWORD attributes = ::GetFileAttributesW(target.c_str());
+    // Windows replaces no file that is open: a look reading it, or another
+    // run that opened it and lets go as soon as it sees this one at work,
+    // is waited for, as a run waits for a look on POSIX. A write-protected
+    // file says the same, and is not waited for.
+    bool moved = Patiently(move);
+    DWORD error = ::GetLastError();
+    for (unsigned waited = 0, pause = 1;
+         !moved && error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_READONLY) == 0 && waited < kLookPatience;
+         waited += pause, pause = std::min(pause * 2, 50u)) {
+      ThrowIfInterrupted();
+      PauseWhileBusy(pause);
+      moved = Patiently(move);
+      error = ::GetLastError();
+      attributes = ::GetFileAttributesW(target.c_str());
+    }
+    if (moved) return;
     if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
       ::SetLastError(error);
@@ -415,11 +467,11 @@ class Win32Files final : public Files {
     if (!::SetFileInformationByHandle(replaced.get(), FileBasicInfo, &basic, sizeof basic)) {
       Fail("SetFileInformationByHandle", to);
     }
-    const bool moved = ::MoveFileExW(Long(from).c_str(), target.c_str(), flags);
-    const DWORD moveError = ::GetLastError();
+    moved = ::MoveFileExW(Long(from).c_str(), target.c_str(), flags);
+    error = ::GetLastError();
     basic.FileAttributes = attributes;
     ::SetFileInformationByHandle(replaced.get(), FileBasicInfo, &basic, sizeof basic);
-    ::SetLastError(moveError);
+    ::SetLastError(error);
     if (!moved) Fail("MoveFileExW", from);
   }
 
@@ -427,18 +479,34 @@ class Win32Files final : public Files {
     if (!Patiently([&] { return ::DeleteFileW(Long(path).c_str()); })) Fail("DeleteFileW", path);
   }
 
-  // A file another run holds is open without shared deletion: Windows
-  // refuses to delete it.
+  // A file another run is writing is open without sharing; one it holds
+  // has the run's lock. Removed through the handle that holds the lock, so
+  // that no run takes the file in between.
   bool RemoveUnlessHeld(const std::string& path) override {
-    if (::DeleteFileW(Long(path).c_str())) return true;
-    switch (::GetLastError()) {
-      case ERROR_SHARING_VIOLATION:
-        return false;
-      case ERROR_FILE_NOT_FOUND:
-        return true;
-      default:
-        Fail("DeleteFileW", path);
+    Handle h(::CreateFileW(Long(path).c_str(), GENERIC_READ | DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.valid()) {
+      switch (::GetLastError()) {
+        case ERROR_SHARING_VIOLATION:
+          return false;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+          return true;
+        default:
+          Fail("CreateFileW", path);
+      }
     }
+    if (!LockRange(h.get(), true)) {
+      if (::GetLastError() == ERROR_LOCK_VIOLATION) return false;
+      Fail("LockFileEx", path);
+    }
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (!::SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone)) {
+      Fail("SetFileInformationByHandle", path);
+    }
+    h.Close(path);
+    return true;
   }
 
   bool Exchange(const std::string&, const std::string&) override { return false; }
@@ -536,10 +604,6 @@ class Win32Files final : public Files {
 };
 
 }  // namespace
-
-void SetBusyPause(std::function<void(unsigned)> pause) {
-  BusyPause() = pause ? std::move(pause) : Pause;
-}
 
 std::string Reason(const FileError& error) {
   if (error.code() == 0) return ProblemReason(error.problem());
