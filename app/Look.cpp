@@ -30,11 +30,25 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
       return;
     }
   }
+  // Undo changes only what it holds: a file it could not open is looked at,
+  // to say why, and left as it is.
+  const bool holds = undo && opened;
   Finding found;
   try {
-    found = Examine(files_, path, backup, Tables(), std::move(opened), undo);
+    found = Examine(files_, path, backup, Tables(), std::move(opened), holds);
   } catch (const FileError&) {
     throw OutOfFiles{};  // the only one that escapes
+  }
+  if (undo && !holds) {
+    found.backupIsTwin = false;
+    // Held a moment ago by another run or program, and perhaps let go of
+    // just now: not this run's to put back.
+    if (found.standing == Standing::Converted) {
+      found = {};
+      found.standing = Standing::Busy;
+      found.detail =
+          Leftovers::AtWork(files_, path) ? kBusyDetail : ProblemText(platform::Problem::Locked);
+    }
   }
   // The backup is held by this very run, which is giving it back to another
   // file: the two share one backup (two names of a file, each converted).

@@ -199,15 +199,19 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
       ClearTables(tables);
       return Found(Standing::Damaged, e.what());
     }
+    // What a run leaves midway is said to be so only where no run is at
+    // work on the file: a look met it while a run held it.
+    const auto atWork = [&] { return !toChange && Leftovers::AtWork(files, path); };
     // A run ended before its temporary file was cleared away: the next
     // run, or undo, clears it.
-    const std::string leftover = Leftovers::AnyFor(files, path) ? kLeftoverDetail : "";
+    const bool leftover = Leftovers::AnyFor(files, path);
+    if (leftover && atWork()) return Found(Standing::Busy, kBusyDetail);
     // The file stays open (for undo, locked) while its leftovers are cleared.
     const auto keeping = [&](Finding f) {
       f.file = std::move(file);
       return f;
     };
-    if (!kept) return keeping(Found(Standing::ToConvert, leftover));
+    if (!kept) return keeping(Found(Standing::ToConvert, leftover ? kLeftoverDetail : ""));
     // The original under both names: what a conversion leaves when it ends
     // between its backup and its rename.
     if (kept->SameFile(file->Identity())) {
@@ -218,6 +222,7 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
         file.reset();
         return Examine(files, path, backup, tables, nullptr, toChange, again - 1);
       }
+      if (atWork()) return Found(Standing::Busy, kBusyDetail);
       Finding f = Found(Standing::Interrupted);
       f.backupIsTwin = true;
       f.file = std::move(file);
@@ -236,6 +241,7 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     if (SameBytes(*file, *old)) {
       // Made by hand, or by a run on a disk without hard links: either way
       // the next run takes it as the backup.
+      if (atWork()) return Found(Standing::Busy, kBusyDetail);
       Finding f = Found(Standing::ToConvert, SameBytesDetail(backupName));
       f.backupIsTwin = true;
       f.file = std::move(file);

@@ -157,8 +157,8 @@ class Handle {
 bool LockRange(HANDLE h, bool alone) {
   OVERLAPPED at{};
   at.OffsetHigh = 0x7FFFFFF0;
-  return ::LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (alone ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0, 1,
-                      0, &at);
+  return ::LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY | (alone ? LOCKFILE_EXCLUSIVE_LOCK : 0), 0, 1, 0,
+                      &at);
 }
 
 void UnlockRange(HANDLE h) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,6 +25,7 @@
 #include "Commit.h"
 #include "Container.h"
 #include "Errors.h"
+#include "Interrupts.h"
 #include "Messages.h"
 #include "Names.h"
 #include "Paths.h"
@@ -32,7 +34,6 @@
 #include "support/DatFile.h"
 #include "support/FakeUi.h"
 #include "support/FaultyFiles.h"
-#include "support/HeldFile.h"
 #include "support/PowerLoss.h"
 #include "support/TempDir.h"
 
@@ -182,13 +183,15 @@ TEST(Hostile, AFileBusyForAMomentIsWaitedFor) {
   test::TempDir dir;
   const auto v10 = test::SmallFile(3);
   dir.Put("a.dat", v10);
-  auto held = std::make_unique<test::HeldFile>(dir.Path("a.dat"));
-  ASSERT_TRUE(held->held());
+  HANDLE scanner = ::CreateFileW(platform::Wide(dir.Path("a.dat")).c_str(), GENERIC_READ, 0,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
   int pauses = 0;
   // The first pause is the moment the scanner lets go.
   platform::SetBusyPause([&](unsigned) {
     ++pauses;
-    held.reset();
+    if (scanner != INVALID_HANDLE_VALUE)
+      ::CloseHandle(std::exchange(scanner, INVALID_HANDLE_VALUE));
   });
   const FileResult r = ConvertOne(dir.Path("a.dat"));
   platform::SetBusyPause({});

@@ -1,26 +1,22 @@
-// Holds a file open the way another run of the tool would, so that nobody
-// else may open it meanwhile.
+// Holds a file open as another run of the tool holds it: through the file
+// layer's own lock, so that no other run may take it meanwhile (a look may
+// still read it).
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "Files.h"
 
 namespace kvo::test {
 
 class HeldFile {
  public:
   explicit HeldFile(const std::string& path);
-  ~HeldFile();
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-  bool held() const { return held_; }
+  bool held() const { return file_ != nullptr; }
 
  private:
-#ifdef _WIN32
-  void* handle_ = nullptr;
-#else
-  int fd_ = -1;
-#endif
-  bool held_ = false;
+  std::unique_ptr<platform::InputFile> file_;
 };
 
 }  // namespace kvo::test
