@@ -51,10 +51,13 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
     }
   }
   // The backup is held by this very run, which is giving it back to another
-  // file: the two share one backup (two names of a file, each converted).
+  // file: the two share one backup (two names of a file, each converted, or
+  // two files whose backup name is one). A further undo finds it only under
+  // a name of its own.
   if (undo && found.standing == Standing::Busy) {
     if (const auto other = PuttingBack(backup)) {
-      found.detail = SharedBackupDetail(platform::NameOf(backup), *other, platform::NameOf(path));
+      found.detail = SharedBackupDetail(platform::NameOf(backup), platform::NameOf(*other),
+                                        platform::NameOf(path), BackupPath(*other) != backup);
     }
   }
   result.standing = found.standing;

@@ -160,10 +160,10 @@ std::string TwinDroppedDetail(const std::string& backup) {
 }
 
 std::string SharedBackupDetail(const std::string& backup, const std::string& other,
-                               const std::string& name) {
-  return backup + " ist auch die Sicherung von " + other +
-         ", der dieser Lauf sie zurückgibt; ein weiterer Lauf mit --undo stellt " + name +
-         " wieder her";
+                               const std::string& name, bool again) {
+  return backup + " ist auch die Sicherung von " + other + ", der dieser Lauf sie zurückgibt; " +
+         (again ? "ein weiterer Lauf mit --undo stellt " + name + " wieder her"
+                : name + " bleibt auf Version 1.1, seine alten Bytes stehen nun in " + other);
 }
 
 std::string MissingDetail(const std::string& backup) {

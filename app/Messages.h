@@ -147,9 +147,11 @@ std::string BackupAloneDetail(const std::string& path, const std::string& backup
 std::string SameBytesDetail(const std::string& backup);
 // Undo removed a backup that was the original's twin.
 std::string TwinDroppedDetail(const std::string& backup);
-// Undo met a backup that it is giving back to another file.
+// Undo met a backup that it is giving back to another file: under a name
+// of its own (again), a further undo restores this file too; otherwise the
+// file stays converted, and its old bytes are the other's.
 std::string SharedBackupDetail(const std::string& backup, const std::string& other,
-                               const std::string& name);
+                               const std::string& name, bool again);
 
 // The second line of a conversion that left bytes behind the last block out.
 std::string ExtraBytesDetail(std::uint64_t bytes, const std::string& backup, bool checkOnly);

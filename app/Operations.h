@@ -118,8 +118,8 @@ class Preparation {
 
   // A second name of a file this run dealt with: a run cut short may have
   // worked through it, and what it left goes, while this run holds the
-  // file. Once its group has let go of it.
-  void ClearForSecondName(const std::string& chosen);
+  // file; result's detail says what went. Once its group has let go of it.
+  void ClearForSecondName(FileResult& result);
 
  private:
   struct Seen {
@@ -136,7 +136,8 @@ class Preparation {
   void SameFile(FileResult& result, const std::string& name, const char* version);
   void OwnBackup(FileResult& result, Staged& staged, const std::string& path);
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path);
-  // The file whose backup, under path, this run is putting back, if any.
+  // The file (its path) whose backup, under path, this run is putting
+  // back, if any.
   std::optional<std::string> PuttingBack(const std::string& path);
 
   // Convert.cpp

@@ -171,17 +171,35 @@ void Preparation::SameFile(FileResult& result, const std::string& name, const ch
   result.heldVersion = version;
 }
 
-void Preparation::ClearForSecondName(const std::string& chosen) {
+void Preparation::ClearForSecondName(FileResult& result) {
   const Operation op = options_.operation;
   if (options_.checkOnly || (op != Operation::Convert && op != Operation::Undo)) return;
   try {
-    const std::string path = files_.Resolve(chosen);
+    const std::string path = files_.Resolve(result.path);
     const auto held = files_.OpenRead(path);
-    leftovers_.RemoveFor(files_, path);
+    if (!leftovers_.RemoveFor(files_, path) || ClaimFile(files_, path, *held) != Claim::Ours) {
+      return;
+    }
+    // Undo: a name that holds the original, its own backup name a second
+    // name of it, is what an undo cut short beside a shared backup leaves.
+    // The twin goes, as it does for a file met by its own name.
+    const std::string backup = BackupPath(path);
+    const auto twin = files_.IdentityOf(backup);
+    Header header{};
+    if (op != Operation::Undo || !twin || !twin->SameFile(held->Identity()) ||
+        ReadFully(*held, header) != header.size() || VersionOf(header) != Version::V10) {
+      return;
+    }
+    files_.Remove(backup);
+    files_.SyncFolder(platform::FolderOf(backup));
+    const std::string dropped = TwinDroppedDetail(platform::NameOf(backup));
+    result.detail = result.detail.empty() ? dropped : result.detail + "; " + dropped;
   } catch (const FileError&) {
     // Refused while another run holds the file, or no file may be opened
     // now: what is left stays for a later run, which meets this name first
     // or alone. The name's own outcome is settled either way.
+  } catch (const platform::Interrupted&) {
+    // A signal ended a wait for a look: left for a later run likewise.
   }
 }
 
@@ -190,6 +208,7 @@ void Preparation::ClearForSecondName(const std::string& chosen) {
 void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::string& path) {
   const Operation op = options_.operation;
   std::optional<std::string> owner = PuttingBack(path);
+  if (owner) owner = platform::NameOf(*owner);
   for (const char* ending : {".dat", ".DAT"}) {
     const std::string data = path.substr(0, path.size() - 4) + ending;
     if (!owner && IdentityOf(data)) owner = platform::NameOf(data);
@@ -210,7 +229,7 @@ std::optional<std::string> Preparation::PuttingBack(const std::string& path) {
   try {
     if (const auto id = files_.IdentityOf(path)) {
       if (const auto it = seen_.find(KeyOf(*id)); it != seen_.end() && !it->second.index)
-        return platform::NameOf(it->second.path);
+        return it->second.path;
     }
   } catch (const FileError&) {
   }

@@ -218,8 +218,8 @@ std::vector<FileResult> RunOperation(UserInterface& ui, Files& files,
         releaser.WaitUntilHolding(0);
         released = true;
       }
-      if (results[i].outcome == Outcome::SameFile) preparation.ClearForSecondName(results[i].path);
       SayWhatASecondNameHolds(files, results[i]);
+      if (results[i].outcome == Outcome::SameFile) preparation.ClearForSecondName(results[i]);
       ui.FileDone(results[i]);
     }
   }
