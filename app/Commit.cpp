@@ -141,7 +141,7 @@ void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
     }
     if (taken)
       throw Failed(Failure::BackupTaken, BackupExistsDetail(platform::NameOf(staged.backup)));
-    throw Failed(Failure::Backup, platform::Reason(e));
+    throw Failed(Failure::Backup, WriteReason(files, e, staged.path, Expected(staged).size));
   }
   pending.Done();
 }
@@ -149,9 +149,12 @@ void MakeBackup(Files& files, Staged& staged, UserInterface& ui) {
 void PutInPlace(Files& files, Staged& staged, UserInterface& ui) {
   Pending pending(files, staged);
   ui.Reached(Step::Replace, staged.path);
-  // A program may have written to the file while its backup was made.
-  CheckUnchanged(files, staged);
+  // A program may have written to the file while its backup was made: its
+  // bytes read once more where that must be (through the run's own handle),
+  // and then, last, the name checked to lead to them, so that a file saved
+  // over the name meanwhile is seen too.
   CheckSameBytes(*staged.input, staged.readDigest);
+  CheckUnchanged(files, staged);
   const platform::FileIdentity original = Expected(staged);
   staged.expected = original;  // the lock on it may go before the rename
   ui.Reached(Step::Last, staged.path);

@@ -182,7 +182,7 @@ void Preparation::Stage(FileResult& result, Staged& staged, const std::string& p
     staged.output->Complete(*staged.input);
     pending.Done();
   } catch (const FileError& e) {
-    throw Failed(Failure::Output, platform::Reason(e));
+    throw Failed(Failure::Output, WriteReason(files_, e, path, ConvertedSize(counts)));
   } catch (const WriteFailed& e) {
     throw Failed(Failure::Output, e.reason);
   } catch (...) {
@@ -231,8 +231,9 @@ void CommitConversion(Files& files, std::vector<Member>& group, std::vector<File
       m.staged.output->Finish();
       return false;
     } catch (const FileError& e) {
+      const std::string why = WriteReason(files, e, m.staged.path, m.staged.input->Identity().size);
       Abandon(files, m.staged);
-      Fail(results[m.index], Failure::Output, platform::Reason(e));
+      Fail(results[m.index], Failure::Output, why);
       return true;
     }
   });

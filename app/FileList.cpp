@@ -172,7 +172,7 @@ WindowStart ReadWindowArguments(const std::vector<std::string>& arguments) {
     } else if (!optionsEnd && AsksForHelp(arg)) {
       return {WindowStart::Help, kWindowUsageText, {}};
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-      return {WindowStart::Wrong, "unbekannte Option " + arg, {}};
+      return {WindowStart::Wrong, UnknownOptionText(arg), {}};
     } else {
       start.named.push_back(arg);
     }

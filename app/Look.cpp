@@ -33,6 +33,7 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
   // Undo changes only what it holds: a file it could not open is looked at,
   // to say why, and left as it is.
   const bool holds = undo && opened;
+  const bool unlocked = opened && opened->Unlocked();
   Finding found;
   try {
     found = Examine(files_, path, backup, Tables(), std::move(opened), holds);
@@ -60,9 +61,17 @@ void Preparation::Look(FileResult& result, Staged& staged, const std::string& pa
                                         platform::NameOf(path), BackupPath(*other) != backup);
     }
   }
+  // A backup without its file: looked at itself before a way back is
+  // promised or taken.
+  if (found.standing == Standing::BackupAlone) {
+    PrepareAlone(result, staged, backup, path);
+    return;
+  }
   result.standing = found.standing;
   ui_.Reached(Step::Read, path);
   if (!undo) {
+    // What was read without a lock is said as such.
+    if (unlocked) found.detail += (found.detail.empty() ? "" : "; ") + std::string(kUnlockedDetail);
     Settle(result, Outcome::Examined, StandingText(found.standing, options_.operation),
            std::move(found.detail));
     return;

@@ -5,6 +5,7 @@
 
 #include "Names.h"
 #include "Paths.h"
+#include "Summary.h"
 
 namespace kvo {
 
@@ -24,6 +25,10 @@ const char* ProblemText(platform::Problem problem) {
       return "Name oder Pfad zu lang";
     case platform::Problem::TooManyOpen:
       return kTooManyOpenDetail;
+    case platform::Problem::NoLock:
+      return kNoLockDetail;
+    case platform::Problem::Full:
+      return kDiskFullDetail;
     case platform::Problem::Other:
       break;
   }
@@ -232,6 +237,16 @@ std::string SummarySentences(const SummaryCounts& n, bool undo) {
 std::string FailureHeading(const std::string& folder) {
   return folder.empty() ? "Meldungen zu einzelnen Dateien:"
                         : "Meldungen zu einzelnen Dateien im Ordner " + folder + ":";
+}
+
+std::string UnknownOptionText(const std::string& option) {
+  return "unbekannte Option " + Printable(option);
+}
+
+std::string AlsoAFileText(const std::string& name) {
+  return "„" + Printable(name) +
+         "“ ist auch der Name einer Datei in diesem Ordner; als Datei schreiben Sie ./" +
+         Printable(name);
 }
 
 std::string BackupExistsDetail(const std::string& backup) {

@@ -103,6 +103,18 @@ inline constexpr const char* kWaitText =
 inline constexpr const char* kStoppedText = "Abgebrochen.";
 inline constexpr const char* kNoOutputText = "die Ausgabe ließ sich nicht schreiben";
 
+// The command line's and the window's answers to a wrong call, and where
+// more is said.
+inline constexpr const char* kNoFileNamedText = "keine Datei angegeben";
+inline constexpr const char* kOneOperationText = "nur eine von --status, --verify, --undo";
+inline constexpr const char* kCheckConvertsOnlyText = "--check gilt nur für das Umsetzen";
+inline constexpr const char* kMoreHelpText = "Mehr mit: kvo-umsetzer-cli --help";
+// "unbekannte Option X", the option as printable text: no byte of it reaches
+// the terminal raw.
+std::string UnknownOptionText(const std::string& option);
+// An argument that spells an option and names a file in the folder too.
+std::string AlsoAFileText(const std::string& name);
+
 // The counts of the summary line (the command line's and the page's), each
 // after its number. Converting:
 inline constexpr const char* kCountConverted = "umgesetzt";
@@ -136,6 +148,15 @@ inline constexpr const char* kCountDamaged = "beschädigt oder nicht lesbar";
 // The process may hold no more files open: the system's limit, not the file.
 inline constexpr const char* kTooManyOpenDetail =
     "das System lässt den Kvo-Umsetzer nicht mehr Dateien zugleich öffnen";
+// A disk that gives no locks: the file cannot be held against another run
+// (a network share without its lock service). The system's own words.
+inline constexpr const char* kNoLockDetail =
+    "die Datei lässt sich nicht sperren: Keine Sperren verfügbar";
+// A disk, or the user's share of it, that is full.
+inline constexpr const char* kDiskFullDetail = "der Datenträger ist voll";
+// A look that read a file without the moment's lock, as the disk gives none:
+// a run may have changed it meanwhile.
+inline constexpr const char* kUnlockedDetail = "ohne Sperre gelesen, der Datenträger gibt keine";
 // A second name of a file that was dealt with under another: it still holds
 // what it held.
 std::string SameFileDetail(const char* version);

@@ -10,6 +10,7 @@
 
 #include "Digest.h"
 #include "Errors.h"
+#include "Interrupts.h"
 #include "Messages.h"
 #include "Names.h"
 #include "Paths.h"
@@ -61,6 +62,25 @@ void ReleaseInput(Staged& staged) {
 std::string CreateReason(const FileError& e) {
   return e.problem() == platform::Problem::NoAccess ? kFolderNotWritableDetail
                                                     : platform::Reason(e);
+}
+
+std::string WriteReason(Files& files, const FileError& e, const std::string& path,
+                        std::uint64_t needed) {
+  // (A full disk that says so is said in the system's words.)
+  if (e.problem() != platform::Problem::NoAccess && e.problem() != platform::Problem::Other) {
+    return platform::Reason(e);
+  }
+  try {
+    const auto free = files.FreeBytes(platform::FolderOf(path));
+    if (free && *free < needed) return NoRoomDetail(needed, *free);
+  } catch (const FileError&) {
+  }
+  return platform::Reason(e);
+}
+
+void CheckRoom(Files& files, const std::string& path, std::uint64_t needed, Failure kind) {
+  const auto free = files.FreeBytes(platform::FolderOf(path));
+  if (free && *free < needed) throw Failed(kind, NoRoomDetail(needed, *free));
 }
 
 // Creates a file beside path under a temporary name with the given ending,
@@ -123,6 +143,20 @@ std::optional<std::string> LinkBeside(Files& files, const std::string& from,
   }
 }
 
+void RenameOver(Files& files, const std::string& from, const std::string& to) {
+  constexpr unsigned kPatience = 10'000;  // milliseconds of pauses
+  for (unsigned waited = 0, pause = 1;; waited += pause, pause = std::min(pause * 2, 50u)) {
+    try {
+      files.RenameReplace(from, to);
+      return;
+    } catch (const FileError& e) {
+      if (e.problem() != platform::Problem::Locked || waited >= kPatience) throw;
+    }
+    platform::ThrowIfInterrupted();
+    platform::PauseWhileBusy(pause);
+  }
+}
+
 // Puts the file at replacement in place of path in one step, where the
 // system can swap two names: then what was displaced must be exactly
 // expected, or the swap is undone and the run reports a change, so that a
@@ -161,7 +195,7 @@ void Replace(Files& files, const std::string& replacement, const std::string& pa
     }
     held.reset();
   }
-  files.RenameReplace(replacement, path);
+  RenameOver(files, replacement, path);
 }
 
 bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {

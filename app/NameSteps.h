@@ -121,6 +121,14 @@ class TemporaryName {
 void ReleaseInput(Staged& staged);
 // Why a new name could not be made, in words a user can act on.
 std::string CreateReason(const platform::FileError& e);
+// Why a file of needed bytes beside path could not be written: too little
+// room on the disk where that is so, whatever the driver called it
+// (fusefat says "not permitted" when full); else the system's reason.
+std::string WriteReason(platform::Files& files, const platform::FileError& e,
+                        const std::string& path, std::uint64_t needed);
+// Throws Failed(kind, ...) where the disk has less room than needed bytes
+// beside path, before anything is written.
+void CheckRoom(platform::Files& files, const std::string& path, std::uint64_t needed, Failure kind);
 // A new file beside path under a temporary name with the given ending; its
 // name in chosen.
 std::unique_ptr<platform::OutputFile> CreateBeside(platform::Files& files, const std::string& path,
@@ -132,6 +140,12 @@ std::string CopyBeside(platform::Files& files, platform::InputFile& from, const 
 // A second name of from beside path, or nothing where there are none.
 std::optional<std::string> LinkBeside(platform::Files& files, const std::string& from,
                                       const std::string& path);
+// from takes to's name in one step, replacing it. Where the system replaces
+// no file another opener holds (Windows: a look reading it, or another run
+// that opened it and lets go as soon as it sees this one at work), that is
+// waited for, about as long as a run waits for a look on POSIX; a signal
+// ends the wait (platform::Interrupted).
+void RenameOver(platform::Files& files, const std::string& from, const std::string& to);
 // replacement takes path's name in one step: swapped where the system can, and
 // what was displaced checked to be expected; else renamed over it. The
 // caller holds replacement already.

@@ -75,6 +75,10 @@ std::string BackupPath(std::string_view path) {
   return std::string(path.substr(0, stem)) + ".old";
 }
 
+std::string DataPathOf(std::string_view backup) {
+  return std::string(backup.substr(0, backup.size() - 4)) + ".dat";
+}
+
 char32_t NextCharacter(std::string_view text, std::size_t& pos, bool* broken) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(pos);

@@ -12,6 +12,10 @@ namespace kvo {
 // without extension gets ".old" appended. Dots in folder names do not count.
 std::string BackupPath(std::string_view path);
 
+// The data file a backup found alone belongs to: the same folder and name
+// with the ending ".dat" for ".old".
+std::string DataPathOf(std::string_view backup);
+
 // The run's temporary files beside a data file: ".kvo-", a tag of the data
 // file's name, "-N" from the second attempt on, and an ending.
 inline constexpr std::string_view kTemporaryPrefix = ".kvo-";

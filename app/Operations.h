@@ -130,6 +130,7 @@ class Preparation {
     const char* version;  // "1.0", "1.1" or nothing, as its header says
   };
 
+  void PlanWritable(const std::vector<FileToConvert>& list);
   TableSets& Tables() { return options_.tables != nullptr ? *options_.tables : ProcessTables(); }
   const char* VersionAt(const std::string& path);
   // path: a second name of the file met first as name.

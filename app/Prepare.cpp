@@ -43,6 +43,7 @@ const char* VersionName(const Header& header) {
 // there, whichever the walk meets first; the others are its second names.
 // A name of another file's backup is that backup's second name.
 void Preparation::Plan(const std::vector<FileToConvert>& list) {
+  if (options_.operation == Operation::Convert) return PlanWritable(list);
   if (options_.operation != Operation::Undo) return;
   std::map<FileKey, std::vector<std::size_t>> names;
   std::map<FileKey, std::size_t> backups;
@@ -77,6 +78,39 @@ void Preparation::Plan(const std::vector<FileToConvert>& list) {
       for (const std::size_t i : indices) {
         planned_[i] = {BackupPath(list[b->second].path), "1.0"};
       }
+    }
+  }
+}
+
+// Of the names that lead to one file, the conversion goes through one whose
+// folder it may write (a read-only mount and its writable path named
+// together); the others are its second names.
+void Preparation::PlanWritable(const std::vector<FileToConvert>& list) {
+  std::map<FileKey, std::vector<std::size_t>> names;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].backupAlone) continue;
+    try {
+      if (const auto id = files_.IdentityOf(files_.Resolve(list[i].path))) {
+        names[KeyOf(*id)].push_back(i);
+      }
+    } catch (const FileError&) {
+      // The run says what is wrong with it.
+    }
+  }
+  const auto writable = [&](std::size_t i) {
+    try {
+      files_.CheckCreatable(BackupPath(files_.Resolve(list[i].path)));
+      return true;
+    } catch (const FileError&) {
+      return false;
+    }
+  };
+  for (const auto& [key, indices] : names) {
+    if (indices.size() < 2 || writable(indices.front())) continue;
+    const auto owner = std::ranges::find_if(indices, writable);
+    if (owner == indices.end()) continue;
+    for (const std::size_t i : indices) {
+      if (i != *owner) planned_[i] = {list[*owner].path, VersionAt(list[i].path)};
     }
   }
 }
@@ -123,6 +157,11 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
     in = look ? files_.OpenToLook(path) : files_.OpenRead(path);
   } catch (const FileError& e) {
     if (e.problem() == platform::Problem::TooManyOpen) throw OutOfFiles{};
+    // Undo changes nothing it cannot hold.
+    if (options_.operation == Operation::Undo && e.problem() == platform::Problem::NoLock) {
+      Fail(result, Failure::NotUndone, kNoLockDetail);
+      return;
+    }
     if (options_.operation != Operation::Convert) {
       // Missing, or not to be opened: Examine says which.
       Look(result, staged, path.empty() ? chosen : path, std::move(folder));
@@ -136,7 +175,11 @@ void Preparation::Prepare(std::size_t index, const FileToConvert& entry, FileRes
       result.detail = kBusyDetail;  // held by another run of this tool
     } else if (e.problem() == platform::Problem::Missing && !path.empty() &&
                IdentityOf(BackupPath(path))) {
-      result.detail = BackupAloneDetail(path, platform::NameOf(BackupPath(path)));
+      // The way back, where the backup is one undo would take.
+      FileResult alone;
+      Staged none;
+      PrepareAlone(alone, none, BackupPath(path), path);
+      if (alone.standing == Standing::BackupAlone) result.detail = alone.detail;
     }
     return;
   }

@@ -38,17 +38,17 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
         }
         backup = *now;
       } else {
-        twin.path() =
-            CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding, &changeTimeKept);
+        const std::uint64_t size = staged.restoring->Identity().size;
+        CheckRoom(files, staged.path, size, Failure::NotUndone);
+        try {
+          twin.path() =
+              CopyBeside(files, *staged.restoring, staged.path, kTemporaryEnding, &changeTimeKept);
+        } catch (const FileError& e) {
+          throw Failed(Failure::NotUndone, WriteReason(files, e, staged.path, size));
+        }
       }
     }
     ui.Reached(Step::PutBack, staged.path);
-    // Both still the very files that were compared.
-    const auto fileNow = files.IdentityOf(staged.path);
-    const auto backupNow = files.IdentityOf(staged.backup);
-    if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
-      throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
-    }
     // Where the disk keeps no change time, the bytes too: the file's as read,
     // the backup's as copied (another program's file written over it in
     // place would otherwise go with it).
@@ -58,9 +58,16 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
         throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
       }
     }
+    // Both still the very files that were compared: asked last, so that a
+    // file saved over either name while the bytes were read is seen too.
+    const auto fileNow = files.IdentityOf(staged.path);
+    const auto backupNow = files.IdentityOf(staged.backup);
+    if (!fileNow || *fileNow != file || !backupNow || *backupNow != backup) {
+      throw Failed(Failure::ChangedWhileUndone, kChangedWhileUndoneDetail);
+    }
     ui.Reached(Step::Last, staged.path);
     if (windows) {
-      files.RenameReplace(staged.backup, staged.path);
+      RenameOver(files, staged.backup, staged.path);
     } else {
       // A copy is held from now until the backup is gone, as a second name
       // is through the backup's own lock.

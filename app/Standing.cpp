@@ -174,14 +174,10 @@ Finding Examine(Files& files, const std::string& path, const std::string& backup
     Header header{};
     const std::size_t got = ReadFully(*file, header);
     const Version version = VersionOf(std::span(header).first(got));
-    if (version == Version::Other) {
-      // A header of another version is a data file the tool cannot take;
-      // anything else is no data file at all.
-      constexpr std::string_view kStart = "\x16Ver. ";
-      const bool likeHeader =
-          got >= kStart.size() && std::equal(kStart.begin(), kStart.end(), header.begin());
-      return likeHeader ? Found(Standing::Damaged, kOtherVersionDetail) : Found(Standing::NotData);
-    }
+    // A header of another version is a data file the tool cannot take;
+    // anything else is no data file at all.
+    if (version == Version::Unknown) return Found(Standing::Damaged, kOtherVersionDetail);
+    if (version == Version::Other) return Found(Standing::NotData);
     const auto kept = files.IdentityOf(backup);
     if (version == Version::V11) {
       if (!kept) return Found(Standing::NoBackup);

@@ -16,6 +16,16 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
   const std::string backup = BackupPath(path);
   switch (found.standing) {
     case Standing::Converted:
+      // Nothing is made where the names cannot be replaced and removed
+      // (another user's files in a shared folder): a second name of the
+      // backup made here could be neither used nor taken back.
+      try {
+        files_.CheckReplaceable(path);
+        files_.CheckReplaceable(backup);
+      } catch (const FileError& e) {
+        Fail(result, Failure::NotUndone, platform::Reason(e));
+        return;
+      }
       staged = {};
       staged.folder = std::move(folder);
       staged.path = path;
@@ -34,9 +44,6 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
       if (found.backupIsTwin && found.file && DropTwin(found, backup, path)) {
         result.detail = TwinDroppedDetail(platform::NameOf(backup));
       }
-      return;
-    case Standing::BackupAlone:
-      PrepareAlone(result, staged, backup, path);
       return;
     case Standing::NotData:  // a note named *.dat: not ours to undo
       Settle(result, Outcome::Examined, kNotDataText);
@@ -58,41 +65,67 @@ void Preparation::StageUndo(FileResult& result, Staged& staged, const std::strin
 
 // A backup whose data file is missing: undo puts it back under the name
 // the file was asked for by (a backup found or named itself, as NAME.dat);
-// everything else says so, with that way out.
+// everything else says so, with that way out. Only where the backup is a
+// version 1.0 file, one undo would take back: anything else (a note, a
+// link, a file of another version) is said as what it is.
 void Preparation::PrepareAlone(FileResult& result, Staged& staged, const std::string& backup,
                                std::string path) {
-  if (path.empty()) path = backup.substr(0, backup.size() - 4) + ".dat";
-  const std::string detail = BackupAloneDetail(path, platform::NameOf(backup));
-  result.standing = Standing::BackupAlone;
-  if (options_.operation != Operation::Undo || options_.checkOnly) {
-    Settle(result, Outcome::Examined, kBackupAloneText, detail);
-    return;
-  }
+  if (path.empty()) path = DataPathOf(backup);
+  const std::string name = platform::NameOf(backup);
+  const bool undo = options_.operation == Operation::Undo && !options_.checkOnly;
+  const auto say = [&](Standing standing, const char* text, std::string detail) {
+    result.standing = standing;
+    Settle(result, Outcome::Examined, text, std::move(detail));
+  };
+  staged = {};
+  Version version = Version::Other;
   try {
-    staged = {};
     staged.folder = files_.HoldFolder(platform::FolderOf(backup));
-    staged.path = path;
-    staged.backup = backup;
-    staged.restoring = files_.OpenRead(backup);
-    // What the run that lost the file's name left beside it goes too,
-    // unless a run holds it.
-    if (!leftovers_.RemoveFor(files_, path)) {
-      staged = {};
-      Fail(result, Failure::NotUndone, kBusyDetail);
-      return;
-    }
+    staged.restoring = undo ? files_.OpenRead(backup) : files_.OpenToLook(backup);
     Header header{};
-    if (VersionOf(std::span(header).first(ReadFully(*staged.restoring, header))) != Version::V10) {
-      staged = {};
-      Fail(result, Failure::NotUndone, NotOriginalDetail(platform::NameOf(backup)));
-      return;
-    }
+    version = VersionOf(std::span(header).first(ReadFully(*staged.restoring, header)));
   } catch (const FileError& e) {
     staged = {};
-    Rethrow(e);
+    if (e.problem() == platform::Problem::TooManyOpen) throw OutOfFiles{};
+    if (e.problem() == platform::Problem::NotRegular || e.problem() == platform::Problem::Folder) {
+      return say(Standing::NotData, kNotDataText, ProblemText(e.problem()));
+    }
+    const std::string why =
+        e.problem() == platform::Problem::Locked && Leftovers::AtWork(files_, backup)
+            ? kBusyDetail
+            : name + ": " + ProblemText(e.problem());
+    if (undo) return Fail(result, Failure::NotUndone, why);
+    return say(e.problem() == platform::Problem::Locked ? Standing::Busy : Standing::Damaged,
+               e.problem() == platform::Problem::Locked ? kBusyText : kDamagedText, why);
+  }
+  if (version == Version::Other) {
+    staged = {};
+    return say(Standing::NotData, kNotDataText, "");
+  }
+  if (version != Version::V10) {
+    staged = {};
+    if (undo) return Fail(result, Failure::NotUndone, NotOriginalDetail(name));
+    return say(Standing::BackupAlone, kBackupAloneText,
+               MissingDetail(platform::NameOf(path)) + "; " + NotOriginalDetail(name));
+  }
+  if (!undo) {
+    staged = {};
+    return say(Standing::BackupAlone, kBackupAloneText, BackupAloneDetail(path, name));
+  }
+  result.standing = Standing::BackupAlone;
+  staged.path = path;
+  staged.backup = backup;
+  // A second name of it elsewhere in this run is this file, taken back.
+  seen_[KeyOf(staged.restoring->Identity())] = {std::nullopt, backup, path, "1.0"};
+  // What the run that lost the file's name left beside it goes too,
+  // unless a run holds it.
+  if (!leftovers_.RemoveFor(files_, path)) {
+    staged = {};
+    Fail(result, Failure::NotUndone, kBusyDetail);
+    return;
   }
   Settle(result, Outcome::Undone, kUndoneText,
-         platform::NameOf(path) + " aus " + platform::NameOf(backup) + " wiederhergestellt");
+         platform::NameOf(path) + " aus " + name + " wiederhergestellt");
 }
 
 // Removes a backup that holds the original's very bytes, beside the

@@ -140,8 +140,7 @@ bool NameHere(platform::Files& files, const std::string& name) {
 }
 
 int Usage(std::ostream& err, const std::string& problem) {
-  err << "kvo-umsetzer-cli: " << problem << "\n"
-      << "Mehr mit: kvo-umsetzer-cli --help\n";
+  err << "kvo-umsetzer-cli: " << problem << "\n" << kMoreHelpText << "\n";
   return 2;
 }
 
@@ -156,10 +155,7 @@ int RunCommandLine(const std::vector<std::string>& args, platform::Files& files,
     // "kvo-umsetzer-cli *" in a folder that holds a file named "--undo" or
     // "-h": what the shell made a file name is never taken for an option.
     if (!optionsEnd && arg.size() > 1 && arg[0] == '-' && arg != "--" && NameHere(files, arg)) {
-      return Usage(err, "„" + Printable(arg) +
-                            "“ ist auch der Name einer Datei in diesem Ordner; als Datei schreiben "
-                            "Sie ./" +
-                            Printable(arg));
+      return Usage(err, AlsoAFileText(arg));
     }
     if (!optionsEnd && arg == "--") {
       optionsEnd = true;
@@ -172,20 +168,19 @@ int RunCommandLine(const std::vector<std::string>& args, platform::Files& files,
     } else if (!optionsEnd && arg == "--check") {
       options.checkOnly = true;
     } else if (!optionsEnd && (arg == "--status" || arg == "--verify" || arg == "--undo")) {
-      if (options.operation != Operation::Convert)
-        return Usage(err, "nur eine von --status, --verify, --undo");
+      if (options.operation != Operation::Convert) return Usage(err, kOneOperationText);
       options.operation = arg == "--status"   ? Operation::Status
                           : arg == "--verify" ? Operation::Verify
                                               : Operation::Undo;
     } else if (!optionsEnd && arg.size() > 1 && arg[0] == '-') {
-      return Usage(err, "unbekannte Option " + arg);
+      return Usage(err, UnknownOptionText(arg));
     } else {
       named.push_back(arg);
     }
   }
-  if (named.empty()) return Usage(err, "keine Datei angegeben");
+  if (named.empty()) return Usage(err, kNoFileNamedText);
   if (options.checkOnly && options.operation != Operation::Convert) {
-    return Usage(err, "--check gilt nur für das Umsetzen");
+    return Usage(err, kCheckConvertsOnlyText);
   }
 
   CommandLineUi ui(out, err, beside);

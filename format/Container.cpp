@@ -1,6 +1,7 @@
 #include "Container.h"
 
 #include <algorithm>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -22,7 +23,11 @@ Version VersionOf(std::span<const std::uint8_t> header) {
   if (CheckHeader0(header)) return Version::V10;
   if (header.size() >= kHeader.size() && std::equal(kHeader.begin(), kHeader.end(), header.begin()))
     return Version::V11;
-  return Version::Other;
+  // A data file's header of another version: its length byte and "Ver. ".
+  constexpr std::string_view kStart = "\x16Ver. ";
+  const bool like =
+      header.size() >= kStart.size() && std::equal(kStart.begin(), kStart.end(), header.begin());
+  return like ? Version::Unknown : Version::Other;
 }
 
 namespace {

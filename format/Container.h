@@ -26,7 +26,9 @@ struct Counts {
   friend bool operator==(const Counts&, const Counts&) = default;
 };
 
-enum class Version { V10, V11, Other };
+// Other: no data file's header at all; Unknown: a data file's header of a
+// version this tool does not know.
+enum class Version { V10, V11, Unknown, Other };
 
 // Which version a file's first bytes announce; a short header is Other.
 Version VersionOf(std::span<const std::uint8_t> header);

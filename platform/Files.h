@@ -28,6 +28,10 @@ enum class Problem {
   TooLong,
   // The process holds as many files open as it may: no fault of the file.
   TooManyOpen,
+  // The disk gives no locks (a network share without its lock service).
+  NoLock,
+  // The disk, or the user's share of it, is full.
+  Full,
 };
 
 // A failed file operation: what() names the call and the path, for
@@ -93,6 +97,9 @@ class InputFile : public ByteSource {
  public:
   // Read() throws FileError when the system reports an error.
   virtual void Close() = 0;
+  // Opened to look without the moment's lock a look takes, as the disk
+  // gives none: a run may have held it meanwhile.
+  virtual bool Unlocked() const { return false; }
   // Back to the first byte, through the same locked handle.
   virtual void Rewind() = 0;
   // The file as it was when it was opened.
@@ -160,7 +167,9 @@ class Files {
   // Opens an existing regular file only to read it, keeping it from no one:
   // a run that opens it meanwhile is not refused. Fails as OpenRead does,
   // and with Problem::Locked while another run holds the file. A file the
-  // system keeps from being changed is read all the same.
+  // system keeps from being changed is read all the same, and so is one on
+  // a disk that gives no locks (Unlocked says so); OpenRead fails there
+  // with Problem::NoLock.
   virtual std::unique_ptr<InputFile> OpenToLook(const std::string& path) = 0;
   // Creates a file that must not exist yet, readable by its creator only,
   // and held with the same lock as OpenRead's until it is closed.
@@ -175,7 +184,9 @@ class Files {
   // Renames; fails, and changes nothing, when a file of the new name exists.
   virtual void RenameNoReplace(const std::string& from, const std::string& to) = 0;
   // Renames in one step, replacing what has the new name: at every moment to
-  // names either the old file or the new one.
+  // names either the old file or the new one. Fails with Problem::Locked,
+  // changing nothing, where the system replaces no file another opener
+  // holds (Windows).
   virtual void RenameReplace(const std::string& from, const std::string& to) = 0;
   // Swaps the files of two existing names in one step. False, changing
   // nothing, where the file system cannot.

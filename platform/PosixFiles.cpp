@@ -40,6 +40,11 @@ Problem ProblemOf(int error) {
       return Problem::NoAccess;
     case EWOULDBLOCK:
       return Problem::Locked;
+    case ENOLCK:
+      return Problem::NoLock;
+    case ENOSPC:
+    case EDQUOT:
+      return Problem::Full;
     case ELOOP:  // a link put in place of the resolved name
       return Problem::NotRegular;
     case EMFILE:
@@ -166,6 +171,8 @@ class PosixInput final : public InputFile {
   }
   const FileIdentity& Identity() const override { return identity_; }
   const FileAttributes& Attributes() const override { return attributes_; }
+  bool Unlocked() const override { return unlocked; }
+  bool unlocked = false;
 
  private:
   Fd fd_;
@@ -392,10 +399,14 @@ class PosixFiles final : public Files {
   std::unique_ptr<InputFile> OpenToLook(const std::string& path) override {
     Fd fd = OpenRegular(path);
     // A shared lock fails only where a run holds the file; let go of at once,
-    // so that a run starting now is not refused.
-    if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) Fail("lock", path);
-    if (::flock(fd.get(), LOCK_UN) != 0) Fail("lock", path);
-    return Input(std::move(fd), path);
+    // so that a run starting now is not refused. A disk without locks is
+    // read all the same.
+    const bool locked = ::flock(fd.get(), LOCK_SH | LOCK_NB) == 0;
+    if (!locked && errno != ENOLCK) Fail("lock", path);
+    if (locked && ::flock(fd.get(), LOCK_UN) != 0) Fail("lock", path);
+    auto file = Input(std::move(fd), path);
+    static_cast<PosixInput&>(*file).unlocked = !locked;
+    return file;
   }
 
   std::unique_ptr<OutputFile> CreateNew(const std::string& path) override {

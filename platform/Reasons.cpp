@@ -23,6 +23,10 @@ std::string ProblemReason(Problem problem) {
       return "Der Name oder der Pfad ist zu lang.";
     case Problem::TooManyOpen:
       return "Es sind zu viele Dateien zugleich geöffnet.";
+    case Problem::NoLock:
+      return "Keine Sperren verfügbar: der Datenträger kann Dateien nicht sperren.";
+    case Problem::Full:
+      return "Auf dem Datenträger ist nicht genug Platz.";
     case Problem::Other:
       break;
   }
@@ -36,7 +40,7 @@ std::string Reason(const FileError& error) {
     case 0:
       return ProblemReason(error.problem());
     case ENOSPC:
-      return "Auf dem Datenträger ist nicht genug Platz.";
+      return ProblemReason(Problem::Full);
     case EDQUOT:
       return "Der Speicherplatz, der Ihnen auf dem Datenträger zusteht, ist aufgebraucht.";
     case EACCES:
@@ -53,6 +57,8 @@ std::string Reason(const FileError& error) {
       return ProblemReason(Problem::TooManyOpen);
     case EWOULDBLOCK:
       return ProblemReason(Problem::Locked);
+    case ENOLCK:
+      return ProblemReason(Problem::NoLock);
     case ENOENT:
     case ENOTDIR:
       return ProblemReason(Problem::Missing);

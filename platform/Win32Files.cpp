@@ -34,6 +34,9 @@ Problem ProblemOf(int code) {
       return Problem::TooLong;
     case ERROR_TOO_MANY_OPEN_FILES:
       return Problem::TooManyOpen;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return Problem::Full;
     default:
       return Problem::Other;
   }
@@ -174,8 +177,13 @@ void LockForRun(HANDLE h, const std::string& path) {
   for (unsigned waited = 0, pause = 1;; waited += pause, pause = std::min(pause * 2, 50u)) {
     if (LockRange(h, true)) return;
     const DWORD error = ::GetLastError();
+    // A disk without locks (a network share) says it cannot.
+    if (error != ERROR_LOCK_VIOLATION) {
+      throw FileError("LockFileEx " + path + ": Windows error " + std::to_string(error),
+                      Problem::NoLock, static_cast<int>(error));
+    }
     // A shared lock of our own fails only where a run holds the file.
-    if (error != ERROR_LOCK_VIOLATION || waited >= kLookPatience || !LockRange(h, false)) {
+    if (waited >= kLookPatience || !LockRange(h, false)) {
       ::SetLastError(error);
       Fail("LockFileEx", path);
     }
@@ -232,6 +240,8 @@ class Win32Input final : public InputFile {
   }
   const FileIdentity& Identity() const override { return identity_; }
   const FileAttributes& Attributes() const override { return attributes_; }
+  bool Unlocked() const override { return unlocked; }
+  bool unlocked = false;
 
  private:
   Handle h_;
@@ -387,8 +397,14 @@ class Win32Files final : public Files {
     // Shared with everyone; refused while a run holds the file.
     auto file = Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     const auto h = reinterpret_cast<HANDLE>(file->Attributes().handle);
-    if (!LockRange(h, false)) Fail("LockFileEx", path);
-    UnlockRange(h);
+    // A disk without locks is read all the same.
+    if (LockRange(h, false)) {
+      UnlockRange(h);
+    } else if (::GetLastError() == ERROR_LOCK_VIOLATION) {
+      Fail("LockFileEx", path);
+    } else {
+      static_cast<Win32Input&>(*file).unlocked = true;
+    }
     return file;
   }
 
@@ -431,26 +447,19 @@ class Win32Files final : public Files {
     const std::wstring target = Long(to);
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     const auto move = [&] { return ::MoveFileExW(Long(from).c_str(), target.c_str(), flags); };
-    DWORD attributes = ::GetFileAttributesW(target.c_str());
-    // Windows replaces no file that is open: a look reading it, or another
-    // run that opened it and lets go as soon as it sees this one at work,
-    // is waited for, as a run waits for a look on POSIX. A write-protected
-    // file says the same, and is not waited for.
     bool moved = Patiently(move);
     DWORD error = ::GetLastError();
-    for (unsigned waited = 0, pause = 1;
-         !moved && error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_READONLY) == 0 && waited < kLookPatience;
-         waited += pause, pause = std::min(pause * 2, 50u)) {
-      ThrowIfInterrupted();
-      PauseWhileBusy(pause);
-      moved = Patiently(move);
-      error = ::GetLastError();
-      attributes = ::GetFileAttributesW(target.c_str());
-    }
     if (moved) return;
-    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    // Windows replaces no file that is open (a look reading it, another run
+    // letting go): said as held, for the run to wait for. A write-protected
+    // file says the same.
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+      throw FileError("MoveFileExW " + from + ": " + to + " is open", Problem::Locked,
+                      static_cast<int>(error));
+    }
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES) {
       ::SetLastError(error);
       Fail("MoveFileExW", from);
     }

@@ -226,6 +226,7 @@ TEST(Batch, TheWindowAnswersItsOptionsAndTakesTheRestForFiles) {
   }
   EXPECT_EQ(ReadWindowArguments({"--help"}).text, kWindowUsageText);
   EXPECT_EQ(ReadWindowArguments({"--schnell"}).text, "unbekannte Option --schnell");
+  EXPECT_EQ(ReadWindowArguments({"-\x1b[2J"}).text, "unbekannte Option -\\x1b[2J");
   // For a terminal, the help's paragraphs broken between words, none lost.
   const std::string wrapped = TerminalText(kWindowUsageText);
   std::istringstream lines(wrapped);

@@ -405,6 +405,12 @@ TEST(Cli, UsageErrorsAndHelp) {
       {"", 2, "", "kvo-umsetzer-cli: keine Datei angegeben\n"},
       {"--check", 2, "", "kvo-umsetzer-cli: keine Datei angegeben\n"},
       {"--schnell a.dat", 2, "", "kvo-umsetzer-cli: unbekannte Option --schnell\n"},
+#ifndef _WIN32
+      // No byte of what was typed reaches the terminal raw: it would change
+      // the window's title and clear the screen.
+      {"'-\x1b]0;x\x07\x1b[2J'", 2, "",
+       "kvo-umsetzer-cli: unbekannte Option -\\x1b]0;x\\x07\\x1b[2J\n"},
+#endif
       {"--status --undo a.dat", 2, "",
        "kvo-umsetzer-cli: nur eine von --status, --verify, --undo\n"},
       {"--check --verify a.dat", 2, "", "kvo-umsetzer-cli: --check gilt nur für das Umsetzen\n"},

@@ -363,6 +363,31 @@ TEST(Contract, AFullFatDiskThroughFuseIsNamedAsFull) {
             std::vector<std::string>{});
 }
 
+// Undo on a FAT disk too full for the backup's copy says so before it
+// copies anything, and changes nothing.
+TEST(Contract, AnUndoOnAFullFatDiskThroughFuseSaysItIsFull) {
+  KVO_NEEDS(::geteuid() == 0 && fs::exists("/dev/fuse") && Have("fusefat mkfs.vfat"),
+            "root, /dev/fuse and fusefat");
+  FuseDisk disk("mkfs.vfat", "fusefat -o rw+", false, "24M");
+  KVO_NEEDS(disk.ok(), "a FAT image mounted through FUSE");
+  const auto put = [](const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  };
+  put(disk.root() + "/a.dat", test::Contents("big/1>11"));
+  put(disk.root() + "/a.old", test::Contents("big/1"));
+  std::ostringstream out, err;
+  test::FaultyFiles files;
+  EXPECT_EQ(RunCommandLine({"--undo", disk.root() + "/a.dat"}, files, out, err, nullptr), 1);
+  EXPECT_NE(err.str().find("zu wenig Platz auf der Platte"), std::string::npos) << err.str();
+  EXPECT_EQ(test::Differences(Settled(disk.root()),
+                              {{test::Entry::File, "a.dat", "big/1>11", std::nullopt, false},
+                               {test::Entry::File, "a.old", "big/1", std::nullopt, false}},
+                              false),
+            std::vector<std::string>{});
+}
+
 #endif
 
 }  // namespace

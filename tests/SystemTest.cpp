@@ -21,6 +21,7 @@
 
 #include "Container.h"
 #include "Messages.h"
+#include "TableSets.h"
 #include "support/Command.h"
 #include "support/DatFile.h"
 #include "support/Needs.h"
@@ -228,6 +229,79 @@ TEST(SystemErrors, AConversionWaitsForALookAtTheSameFile) {
     EXPECT_EQ(::pclose(looking), 0) << said;
     EXPECT_TRUE(said.starts_with("a.dat: ")) << said;
   }
+}
+
+// A disk that gives no locks (a network share without its lock service:
+// strace has every lock answer ENOLCK). Conversion, check and undo change
+// nothing and say so in the system's words; status and verify still say
+// what they read, and that they read it without a lock.
+TEST(SystemErrors, ADiskWithoutLocksChangesNothingAndSaysWhy) {
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
+  test::TempDir dir;
+  const auto a = File(13, 100'000), b = File(14, 100'000);
+  dir.Put("a.dat", a);
+  dir.Put("b.dat", ConvertImage(b, *std::make_unique<TableSets>()));
+  dir.Put("b.old", b);
+  const auto before = std::map<std::string, std::vector<std::uint8_t>>{
+      {"a.dat", a}, {"b.dat", dir.Get("b.dat")}, {"b.old", b}};
+  const std::string noLock = std::string(" (") + kNoLockDetail + ")\n";
+  const std::string unlocked = std::string(" (") + kUnlockedDetail + ")\n";
+  struct Case {
+    const char* args;
+    int status;
+    std::string out, err;
+  };
+  const Case cases[] = {
+      {"a.dat", 1, "", "a.dat: Falsche Dateiversion" + noLock},
+      {"--check a.dat", 1, "", "a.dat: Falsche Dateiversion" + noLock},
+      {"--undo b.dat", 1, "", "b.dat: Nicht rückgängig gemacht" + noLock},
+      {"--status a.dat b.dat", 0,
+       "a.dat: Version 1.0, noch umzusetzen" + unlocked +
+           "b.dat: Version 1.1, umgesetzt und seitdem unverändert" + unlocked +
+           "Zusammenfassung: 1 noch umzusetzen, 1 umgesetzt und unverändert, 0 beschädigt oder "
+           "nicht lesbar\n",
+       ""},
+      {"--verify b.dat", 0, "b.dat: stimmt" + unlocked, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const auto r = Cli(dir, c.args,
+                       "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null "
+                       "-e inject=flock:error=ENOLCK ");
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    std::map<std::string, std::vector<std::uint8_t>> now;
+    for (const std::string& name : dir.Names()) now[name] = dir.Get(name);
+    EXPECT_EQ(now, before);
+  }
+}
+
+// Where a read-only mount of a folder and its writable path are both named,
+// the file is converted through the writable one; the other is its second
+// name.
+TEST(SystemErrors, AReadOnlyMountAndItsWritablePathConvertThroughTheWritable) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.Path("rw"));
+  std::filesystem::create_directories(dir.Path("ro"));
+  KVO_NEEDS(::geteuid() == 0 && ::mount(dir.Path("rw").c_str(), dir.Path("ro").c_str(), nullptr,
+                                        MS_BIND, nullptr) == 0,
+            "root, to make a bind mount");
+  const bool readOnly = ::mount(nullptr, dir.Path("ro").c_str(), nullptr,
+                                MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  const auto v10 = File(15, 100'000);
+  dir.Put("rw/a.dat", v10);
+  const auto r = Cli(dir, "ro/a.dat rw/a.dat");
+  const auto names = dir.Names();
+  const auto backup = dir.Has("rw/a.old") ? dir.Get("rw/a.old") : std::vector<std::uint8_t>{};
+  ::umount(dir.Path("ro").c_str());
+  ASSERT_TRUE(readOnly);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "ro/a.dat: Dieselbe Datei wie rw/a.dat\n"
+            "rw/a.dat: Datei erfolgreich umgesetzt, die alte Datei hat nun die Endung .old\n"
+            "Zusammenfassung: 1 umgesetzt, 1 doppelt genannt, 0 nicht umgesetzt\n");
+  EXPECT_EQ(backup, v10);
 }
 
 // A folder flush that fails after the new files took their names: they are
@@ -494,6 +568,27 @@ TEST(Signals, AnInterruptRollsTheFileBackAndStopsTheBatch) {
     EXPECT_EQ(dir.Get("a.dat"), a);
     EXPECT_EQ(dir.Get("b.dat"), b);
   }
+}
+
+// Ctrl+C while a conversion waits for a look at its file (here one that
+// holds it for good): the wait ends at once, nothing is changed, and the
+// line says so. strace delivers SIGINT at the run's second try of its lock.
+TEST(Signals, AWaitForALookEndsAtOnce) {
+  KVO_NEEDS(std::system("strace -V >/dev/null 2>&1") == 0, "strace");
+  test::TempDir dir;
+  const auto v10 = File(16, 100'000);
+  dir.Put("a.dat", v10);
+  const int look = ::open(dir.Path("a.dat").c_str(), O_RDONLY);
+  ASSERT_GE(look, 0);
+  ASSERT_EQ(::flock(look, LOCK_SH), 0);
+  const auto r = Cli(dir, "a.dat",
+                     "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=flock "
+                     "-e inject=flock:signal=INT:when=4 ");
+  ::close(look);
+  EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_EQ(r.err, std::string("a.dat: ") + kInterruptedText + "\n" + kStoppedText + "\n");
+  EXPECT_EQ(dir.Names(), Names{"a.dat"});
+  EXPECT_EQ(dir.Get("a.dat"), v10);
 }
 
 }  // namespace

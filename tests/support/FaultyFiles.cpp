@@ -1,8 +1,29 @@
 #include "FaultyFiles.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace kvo::test {
 
 namespace {
+
+#ifndef _WIN32
+// Windows refuses to rename over a file while anyone has it open. On POSIX
+// each opener marks its open file with a read lock of its open file
+// description on a byte no one uses; a rename asks whether any is there.
+constexpr off_t kMarker = off_t{1} << 60;
+
+void Mark(int fd) {
+  struct flock mark {};
+  mark.l_type = F_RDLCK;
+  mark.l_whence = SEEK_SET;
+  mark.l_start = kMarker;
+  mark.l_len = 1;
+  ::fcntl(fd, F_OFD_SETLK, &mark);
+}
+#endif
 
 class FaultyInput final : public platform::InputFile {
  public:
@@ -35,7 +56,17 @@ class FaultyInput final : public platform::InputFile {
 class FaultyOutput final : public platform::OutputFile {
  public:
   FaultyOutput(std::unique_ptr<platform::OutputFile> real, FaultyFiles& files, std::string path)
-      : real_(std::move(real)), files_(files), path_(std::move(path)) {}
+      : real_(std::move(real)), files_(files), path_(std::move(path)) {
+#ifndef _WIN32
+    // Open for reading beside the writer, only to carry its mark.
+    if (files.noOpenRenames && (marker_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC)) >= 0) {
+      Mark(marker_);
+    }
+#endif
+  }
+  ~FaultyOutput() override {
+    Unmark();
+  }
   void Write(std::span<const std::uint8_t> bytes) override {
     files_.Call("write");
     real_->Write(bytes);
@@ -48,11 +79,19 @@ class FaultyOutput final : public platform::OutputFile {
     files_.Call("times");
     real_->KeepTimes(from);
   }
-  void Finish() override { real_->Finish(); }
-  bool KeepsChangeTime() override { return !files_.noChangeTime && real_->KeepsChangeTime(); }
+  void Finish() override {
+    real_->Finish();
+  }
+  bool KeepsChangeTime() override {
+    return !files_.noChangeTime && real_->KeepsChangeTime();
+  }
   // Counted where the layer's SyncFiles is called.
-  void Sync() override { real_->Sync(); }
-  void SyncFileSystem() override { real_->SyncFileSystem(); }
+  void Sync() override {
+    real_->Sync();
+  }
+  void SyncFileSystem() override {
+    real_->SyncFileSystem();
+  }
   std::uint64_t Device() const override {
     const std::uint64_t device = files_.device ? files_.device(path_) : 0;
     return device != 0 ? device : real_->Device();
@@ -60,12 +99,21 @@ class FaultyOutput final : public platform::OutputFile {
   void Close() override {
     files_.Call("close");
     real_->Close();
+    Unmark();
   }
 
  private:
+  void Unmark() {
+#ifndef _WIN32
+    if (marker_ >= 0) ::close(marker_);
+    marker_ = -1;
+#endif
+  }
+
   std::unique_ptr<platform::OutputFile> real_;
   FaultyFiles& files_;
   std::string path_;
+  int marker_ = -1;
 };
 
 }  // namespace
@@ -86,12 +134,37 @@ void FaultyFiles::Call(const char* what) {
 
 std::unique_ptr<platform::InputFile> FaultyFiles::OpenRead(const std::string& path) {
   Call("open");
-  return std::make_unique<FaultyInput>(real_.OpenRead(path), *this);
+  auto file = std::make_unique<FaultyInput>(real_.OpenRead(path), *this);
+#ifndef _WIN32
+  if (noOpenRenames) Mark(static_cast<int>(file->Attributes().handle));
+#endif
+  return file;
 }
 
 std::unique_ptr<platform::InputFile> FaultyFiles::OpenToLook(const std::string& path) {
   Call("open");
-  return std::make_unique<FaultyInput>(real_.OpenToLook(path), *this);
+  auto file = std::make_unique<FaultyInput>(real_.OpenToLook(path), *this);
+#ifndef _WIN32
+  if (noOpenRenames) Mark(static_cast<int>(file->Attributes().handle));
+#endif
+  return file;
+}
+
+bool FaultyFiles::OpenedByAny([[maybe_unused]] const std::string& path) {
+#ifdef _WIN32
+  return false;
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kMarker;
+  probe.l_len = 1;
+  const bool opened = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  ::close(fd);
+  return opened;
+#endif
 }
 
 std::unique_ptr<platform::OutputFile> FaultyFiles::CreateNew(const std::string& path) {
@@ -116,6 +189,10 @@ void FaultyFiles::RenameNoReplace(const std::string& from, const std::string& to
 
 void FaultyFiles::RenameReplace(const std::string& from, const std::string& to) {
   Call("replace");
+  // As Windows refuses, and the Windows layer says so.
+  if (noOpenRenames && OpenedByAny(to)) {
+    throw platform::FileError("replace: open " + to, platform::Problem::Locked, EBUSY);
+  }
   real_.RenameReplace(from, to);
 }
 

@@ -53,6 +53,8 @@ class FaultyFiles : public ForwardingFiles {
     return id;
   }
   void SyncFolder(const std::string& folder) override;
+  // Where open files are marked (noOpenRenames): whether one holds path.
+  static bool OpenedByAny(const std::string& path);
   std::size_t OpenFilesAllowed() override {
     return openFilesAllowed != 0 ? openFilesAllowed : real_.OpenFilesAllowed();
   }
@@ -85,7 +87,9 @@ class FaultyFiles : public ForwardingFiles {
   // As a disk that keeps no change time (FAT, exFAT through FUSE): a file's
   // identity shows none, and a new file says so.
   bool noChangeTime = false;
-  // As Windows: no open file is renamed or replaced.
+  // As Windows: no open file is renamed or replaced, and a rename over a
+  // name that another opener (of any process) holds open fails, as the
+  // Windows layer says it (Problem::Locked).
   bool noOpenRenames = false;
   // Counts the calls that only look, too: stat, list and statfs.
   bool looks = false;
