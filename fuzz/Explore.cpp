@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,7 @@
 #include "support/FaultyFiles.h"
 #include "support/ForwardingFiles.h"
 #include "support/PowerLoss.h"
+#include "support/SecondRun.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -375,6 +377,12 @@ struct Event {
   std::string file;        // Edit
   bool atItsLast = false;  // Edit: of the file past its last check then, if one is
   std::string second;      // Second: the other run's option ("" converts)
+  // Second: it waits before its own call of this number, counted among those
+  // another run can see (0: never); or, with afterOpen, before its first
+  // such call after its pauseAt-th open: it holds a file and has not looked
+  // around yet.
+  long pauseAt = 0;
+  bool afterOpen = false;
   bool temporary = false;  // Put: under the temporary name, else the backup's
   int signal = 0;          // Cancel: a signal to the process instead of "Abbrechen"
   kvo::test::Persistence model = kvo::test::Persistence::InOrder;  // PowerCut
@@ -653,6 +661,87 @@ void Promise(const Folder& before, const Folder& after, const fs::path& folder, 
         "the exit status says otherwise");
 }
 
+// The calls at which another run can see a difference: those that open,
+// close, make, name or remove a file, flush a folder, or look at names.
+// (Reading, writing and flushing a file's bytes change nothing another run
+// sees, so a switch before them is one before the next of these.)
+bool Switches(const std::string& what) {
+  return what != "read" && what != "write" && what != "rewind" && what != "complete" &&
+         what != "times" && what != "fsync";
+}
+
+// When the explorer's second run waits: before its pauseAt-th call another
+// run can see, or before the first such call after its pauseAt-th open.
+kvo::test::SecondRun::WaitBefore SecondWaits(const Event& e) {
+  if (e.pauseAt == 0) return {};
+  return [e, calls = 0L, opens = 0L](const std::string& what) mutable {
+    if (!Switches(what)) return false;
+    if (e.afterOpen) return std::exchange(opens, opens + (what == "open")) == e.pauseAt;
+    return ++calls == e.pauseAt;
+  };
+}
+
+// The second run's command line, in its own process: in the folder.
+int RunSecond(const fs::path& folder, const std::vector<std::string>& args,
+              kvo::platform::Files& files, std::ostream& out, std::ostream& err) {
+  fs::current_path(folder);
+  return kvo::RunCommandLine(args, files, out, err, nullptr);
+}
+
+void StartSecond(kvo::test::SecondRun& second) {
+  try {
+    second.Start();
+  } catch (const std::exception& e) {
+    Broken(std::string("the second run: ") + e.what());
+  }
+}
+
+void FinishSecond(kvo::test::SecondRun& second) {
+  try {
+    second.Finish();
+  } catch (const std::exception& e) {
+    Broken(std::string("the second run: ") + e.what());
+  }
+}
+
+// Whether a run says it changed name (converted it, or took it back).
+bool Changed(const std::string& line) {
+  return line.find(kvo::kSuccessText) != std::string::npos ||
+         line.find(kvo::kFolderNotSyncedText) != std::string::npos ||
+         line.find(kvo::kUndoneText) != std::string::npos;
+}
+
+// Two runs at once: each run's lines true of the disk at its own end, and
+// its status as its lines say. A file the other run changed too may have
+// been changed after this run let go of it, before this run ended: that
+// both lines were true in their turn, the promise that nothing is lost
+// holds. before: the folder before either began.
+void LinesTrueAtTheirEnd(const Ran& ran, const Folder& after, const Folder& before,
+                         const std::string& who, const Ran& otherRan) {
+  const auto original = [&](const Bytes& bytes) {
+    return std::ranges::any_of(before, [&](const auto& entry) { return entry.second == bytes; });
+  };
+  std::set<std::string> alsoChanged;
+  for (const std::string& line : otherRan.out) {
+    if (Changed(line)) alsoChanged.insert(NameOfLine(line, after));
+  }
+  for (const std::string& line : ran.out) {
+    const std::string name = NameOfLine(line, after);
+    if (!after.contains(name) || IsLeftover(name) || alsoChanged.contains(name)) continue;
+    const std::string backup = kvo::BackupPath(name);
+    if (line.find(kvo::kSuccessText) != std::string::npos ||
+        line.find(kvo::kFolderNotSyncedText) != std::string::npos) {
+      Check(after.contains(backup) && IsV10(after.at(backup)) && original(after.at(backup)) &&
+                Converted(after.at(backup)) == after.at(name),
+            who + ": " + line + ": but at its end the file is not the conversion of its backup");
+    } else if (line.find(kvo::kUndoneText) != std::string::npos && name != backup) {
+      Check(IsV10(after.at(name)) && original(after.at(name)),
+            who + ": " + line + ": but at its end the file is no original");
+    }
+  }
+  Check(ran.exit == (ran.err.empty() ? 0 : 1), who + ": the exit status says otherwise");
+}
+
 // Status names each file's real state, as the disk tells it.
 void StatusIsTrue(const fs::path& folder, kvo::platform::Files& files) {
   const Ran ran = RunIn(folder, {"--status", "."}, files, nullptr);
@@ -707,6 +796,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // explorer learnt later: owners, names that ignore case, a disk without
   // change time. (The kept inputs are shorter and decode as they always did.)
   const bool later = size >= 128;
+  // And of 320 bytes or more, what it learnt after that.
+  const bool latest = size >= 320;
   const auto front = [&](std::size_t choices) -> std::size_t {
     const auto b = later ? in.ConsumeBytes<std::uint8_t>(1) : std::vector<std::uint8_t>{};
     return b.empty() ? 0 : b[0] % choices;
@@ -924,12 +1015,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     e.edit = in.ConsumeIntegralInRange(0, 2);
     // Later inputs: a second run in the same folder, or another program's
     // file under a name the run is about to take.
-    if (const std::size_t more = front(10); more >= 5) {
+    if (const std::size_t more = front(10); more >= (latest ? 3 : 5)) {
       e.kind = more < 8 ? Event::Second : Event::Put;
-      // A conversion most often: the one that can take what another leaves.
+      // A conversion most often: the one that can take what another leaves;
+      // the latest inputs an undo as often, which removes what it takes.
       static const char* const kSecond[] = {"", "", "", "--undo", "--status", "--verify"};
-      e.second = kSecond[front(std::size(kSecond))];
+      const std::size_t which = front(std::size(kSecond));
+      e.second = kSecond[latest && which == 1 ? 3 : which];
       e.temporary = more == 9;
+    }
+    // The latest inputs: the second run starts at a call that commits or
+    // lets go of a file, and stops before one of its own calls at which
+    // another run can see a difference (among its first files, where the
+    // first run's are too) while the first goes on. (Drawn from bits no
+    // second run uses.)
+    if (latest && e.kind == Event::Second) {
+      static const char* const kLetGo[] = {"link",   "rename",   "replace", "exchange",
+                                           "remove", "fsyncdir", "close"};
+      e.callKind = kLetGo[e.state % std::size(kLetGo)];
+      e.state /= std::size(kLetGo);
+      e.call = e.state % 4 == 3 ? 2 : 1;  // a folder's first files
+      e.state /= 4;
+      e.afterOpen = e.state % 2 == 1;
+      e.state /= 2;
+      e.pauseAt = static_cast<long>(e.afterOpen ? 1 + e.state % 3 : e.state % 25);
+      e.state /= 25;
     }
     e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
     if (e.kind == Event::Cancel && e.atItsLast)
@@ -959,7 +1069,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       said += (e.signal != 0 ? "; the signal " + std::to_string(e.signal) : "; Abbrechen") +
               " before " + at;
     }
-    if (e.kind == Event::Second) said += "; a second run " + e.second + " . before " + at;
+    if (e.kind == Event::Second) {
+      said += "; a second run " + e.second + " . before " + at;
+      if (e.pauseAt != 0) {
+        said += ", which waits " +
+                (e.afterOpen ? "right after its open #" + std::to_string(e.pauseAt)
+                             : "before its own call #" + std::to_string(e.pauseAt)) +
+                " until the first has ended or waits for it";
+      }
+    }
     if (e.kind == Event::Put) {
       said += std::string("; another program puts a file under ") +
               (e.temporary ? "the temporary name" : "the backup name") + " of " + e.file +
@@ -1014,6 +1132,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           sameAs[name] = it->second;
       }
     }
+    // A second run in a process of its own, made now, before the first
+    // begins, so that it holds nothing of it.
+    std::optional<kvo::test::SecondRun> other;
+    if (e.kind == Event::Second) {
+      std::vector<std::string> secondArgs{"."};
+      if (!e.second.empty()) secondArgs.insert(secondArgs.begin(), e.second);
+      other.emplace(
+          [&, secondArgs](kvo::test::FaultyFiles& layer, std::ostream& out, std::ostream& err) {
+            asDisk(layer);
+            CaseBlindFiles blindOther(layer);
+            return RunSecond(folder, secondArgs,
+                             caseBlind ? static_cast<kvo::platform::Files&>(blindOther) : layer,
+                             out, err);
+          },
+          SecondWaits(e));
+    }
+    // Where the first waits (for a look, or a file to be let go of), the
+    // second goes on to its end: waiting is the first's turn ending.
+    Folder secondEnd;  // the folder as the second run ended
+    kvo::platform::SetBusyPause([&](unsigned) {
+      if (other && other->waiting()) {
+        Say("  (the first waits: the second goes on)");
+        FinishSecond(*other);
+        secondEnd = Read(folder);
+      }
+    });
     kvo::test::RecordingFiles recording(start, files, sameAs, folder.string());
     std::map<std::string, long> calls;  // of each kind
     bool excused = false;
@@ -1036,43 +1180,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (e.signal != 0) Say("  (no run holds the signal back there: it ends the process)");
         killed = kvo::test::FromUtf8(dir.Path("killed" + std::to_string(o)));
         Snapshot(folder, killed);
-      } else if (e.kind == Event::Second && !second) {
-        // Another process's run, all of it now: a child of its own, with its
-        // own locks and memory, as a second program has.
-        int pipe[2];
-        Check(::pipe(pipe) == 0, "no pipe for the second run");
-        const pid_t child = ::fork();
-        if (child == 0) {
-          ::close(pipe[0]);
-          kvo::test::FaultyFiles other;
-          asDisk(other);
-          CaseBlindFiles blindOther(other);
-          std::vector<std::string> secondArgs{"."};
-          if (!e.second.empty()) secondArgs.insert(secondArgs.begin(), e.second);
-          const Ran r = RunIn(folder, secondArgs,
-                              caseBlind ? static_cast<kvo::platform::Files&>(blindOther) : other,
-                              nullptr, true);
-          std::string said;
-          for (const std::string& line : r.out) said += "O" + line + "\n";
-          for (const std::string& line : r.err) said += "E" + line + "\n";
-          (void)!::write(pipe[1], said.data(), said.size());
-          ::_exit(r.exit);
-        }
-        ::close(pipe[1]);
-        std::string said;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) said.append(buffer, n);
-        ::close(pipe[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        Check(WIFEXITED(status), "the second run did not end by itself");
-        second.emplace();
-        second->exit = WEXITSTATUS(status);
-        for (const std::string& line : Lines(said)) {
-          (line[0] == 'O' ? second->out : second->err).push_back(line.substr(1));
-        }
-        Say("  the second run:");
-        SaySaid(*second);
+      } else if (e.kind == Event::Second && other && !other->started()) {
+        // Another process's run, started now: to its end, or to the call it
+        // waits before.
+        StartSecond(*other);
+        if (other->ended()) secondEnd = Read(folder);
+        if (other->waiting()) Say("  (the second run waits)");
       } else if (e.kind == Event::Put && !edit) {
         const std::string name = e.temporary ? TemporaryOf(e.file) : kvo::BackupPath(e.file);
         if (!fs::exists(folder / name)) {
@@ -1146,13 +1259,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kvo::platform::Files& layer = caseBlind ? static_cast<kvo::platform::Files&>(blind) : recorded;
     heap = {};
     const Ran ran = RunIn(folder, args, layer, &beside);
+    if (other && other->started()) {
+      // Each run's lines true of the disk at its end: the first's now, the
+      // second's once it has gone on to its end.
+      const Folder firstEnd = Read(folder);
+      SaySaid(ran);
+      Say("  (the first has ended)");
+      if (other->waiting()) {
+        FinishSecond(*other);
+        secondEnd = Read(folder);
+      }
+      second.emplace();
+      second->exit = other->exit;
+      second->out = other->out;
+      second->err = other->err;
+      Say("  the second run:");
+      SaySaid(*second);
+      LinesTrueAtTheirEnd(ran, firstEnd, here, "the first run", *second);
+      LinesTrueAtTheirEnd(*second, secondEnd, here, "the second run", ran);
+    }
+    other.reset();
+    kvo::platform::SetBusyPause({});
     // Whatever the files' sizes: one file of up to 8 MB read whole, as much
     // again to work in, and where files are written, the write pool's 16 MB.
     // (The power's model keeps every byte written.)
     const bool writes = kind == "convert" || kind == "--undo";
     Check(e.kind == Event::PowerCut || heap.peak <= std::int64_t{writes ? 32 : 16} << 20,
           "the run held " + std::to_string(heap.peak >> 20) + " MB at once");
-    SaySaid(ran);
+    if (!second) SaySaid(ran);
 
     if (e.kind == Event::PowerCut) {
       // After one of the calls that changed the disk: every state its names
@@ -1218,9 +1352,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       folder = killed;
       Promise(here, Read(folder), folder, {}, kind, edited, keptBefore, false);
     } else if (second) {
-      // Two runs' lines, each true when it was said, need not be true after
-      // both: what holds is that nothing of the user's is lost, and what
-      // status says now.
+      // Two runs' lines, each true at its end (above), need not be true
+      // after both: what holds is that nothing of the user's is lost, and
+      // what status says now.
       const bool undone = kind == "--undo" || e.second == "--undo";
       Promise(here, Read(folder), folder, {}, undone ? "--undo" : kind, edited, keptBefore, false,
               edit);
@@ -1295,5 +1429,216 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // To read what a kept input does: KVO_EXPLORE_SHOW=1 explore INPUT.
   if (std::getenv("KVO_EXPLORE_SHOW") != nullptr) PrintScript();
+  return 0;
+}
+
+// ---- every schedule of two runs, within two switches ----------------------------------
+
+namespace {
+
+// A disk, as the file layer's seam makes it.
+struct Disk {
+  const char* name;
+  bool links, swaps, noChangeTime, windows;
+  void Give(kvo::test::FaultyFiles& layer) const {
+    layer.noHardLinks = !links;
+    layer.noExchange = !swaps;
+    layer.noChangeTime = noChangeTime;
+    layer.noOpenRenames = windows;
+  }
+};
+constexpr Disk kDisks[] = {
+    {"swaps", true, true, false, false},
+    {"no swap", true, false, false, false},
+    {"no second names (FAT, exFAT)", false, false, true, false},
+    {"Windows' way: no open file renamed, nor one renamed over", true, false, false, true},
+};
+
+// The folder of one file, x.dat, in each state a run can leave it in.
+struct Start {
+  const char* name;
+  void (*make)(const fs::path& folder, const Disk& disk);
+};
+
+void Put(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+const Bytes& Small() {
+  static const Bytes bytes = kvo::test::SmallFile(7);
+  return bytes;
+}
+
+// A second name where the disk has them, else a copy.
+void Twin(const fs::path& from, const fs::path& to, const Disk& disk) {
+  if (disk.links) {
+    fs::create_hard_link(from, to);
+  } else {
+    fs::copy_file(from, to);
+  }
+}
+
+constexpr Start kStarts[] = {
+    {"fresh", [](const fs::path& f, const Disk&) { Put(f / "x.dat", Small()); }},
+    {"converted",
+     [](const fs::path& f, const Disk&) {
+       Put(f / "x.dat", Converted(Small()));
+       Put(f / "x.old", Small());
+     }},
+    {"a conversion cut while it wrote the new file",
+     [](const fs::path& f, const Disk&) {
+       Put(f / "x.dat", Small());
+       const Bytes& v11 = Converted(Small());
+       Put(f / TemporaryOf("x.dat"), Bytes(v11.begin(), v11.begin() + v11.size() / 2));
+     }},
+    {"a conversion cut after its backup",
+     [](const fs::path& f, const Disk& disk) {
+       Put(f / "x.dat", Small());
+       Put(f / TemporaryOf("x.dat"), Converted(Small()));
+       Twin(f / "x.dat", f / "x.old", disk);
+     }},
+    {"a conversion cut after its swap",
+     [](const fs::path& f, const Disk&) {
+       Put(f / "x.dat", Converted(Small()));
+       Put(f / "x.old", Small());
+       fs::create_hard_link(f / "x.old", f / TemporaryOf("x.dat"));
+     }},
+    {"an undo cut after its backup's second name",
+     [](const fs::path& f, const Disk& disk) {
+       Put(f / "x.dat", Converted(Small()));
+       Put(f / "x.old", Small());
+       Twin(f / "x.old", f / TemporaryOf("x.dat"), disk);
+     }},
+    {"a backup alone", [](const fs::path& f, const Disk&) { Put(f / "x.old", Small()); }},
+};
+
+// A run's arguments: the folder, with the operation's option.
+std::vector<std::string> ArgsOf(const std::string& op) {
+  return op == "convert" ? std::vector<std::string>{"."} : std::vector<std::string>{op, "."};
+}
+
+// How many calls a run makes at which another can see a difference, alone.
+long CallsAlone(const Disk& disk, const Start& start, const std::string& op) {
+  const TempDir dir;
+  const fs::path folder = kvo::test::FromUtf8(dir.Path("w"));
+  fs::create_directories(folder);
+  start.make(folder, disk);
+  kvo::test::FaultyFiles files;
+  disk.Give(files);
+  files.looks = true;
+  long calls = 0;
+  files.before = [&](long, const std::string& what) { calls += Switches(what); };
+  RunIn(folder, ArgsOf(op), files, nullptr);
+  return calls;
+}
+
+// One schedule: the first runs to its call i, the second to its call j, the
+// first to its end (or until it waits for the second), the second to its
+// end; then the promise. Returns whether the second came to its call j.
+bool OneSchedule(const Disk& disk, const Start& start, const std::string& first, long i,
+                 const std::string& secondOp, long j) {
+  Script().clear();
+  Say(std::string("disk: ") + disk.name + "; x.dat " + start.name);
+  Say("run " + first + " ., which lets a second run " + secondOp + " . go before its call #" +
+      std::to_string(i) + "; the second waits before its own call #" + std::to_string(j) +
+      " until the first has ended or waits for it");
+  const TempDir dir;
+  const fs::path folder = kvo::test::FromUtf8(dir.Path("w"));
+  fs::create_directories(folder);
+  start.make(folder, disk);
+  const Folder here = Read(folder);
+  const auto kept = KeptIn(folder);
+  kvo::test::SecondRun other(
+      [&](kvo::test::FaultyFiles& layer, std::ostream& out, std::ostream& err) {
+        disk.Give(layer);
+        return RunSecond(folder, ArgsOf(secondOp), layer, out, err);
+      },
+      [calls = 0L, j](const std::string& what) mutable { return Switches(what) && ++calls == j; });
+  Folder secondEnd;
+  const auto finish = [&] {
+    FinishSecond(other);
+    secondEnd = Read(folder);
+  };
+  kvo::platform::SetBusyPause([&](unsigned) {
+    if (other.waiting()) finish();
+  });
+  kvo::test::FaultyFiles files;
+  disk.Give(files);
+  files.looks = true;
+  long calls = 0;
+  files.before = [&](long, const std::string& what) {
+    if (!Switches(what) || ++calls != i) return;
+    StartSecond(other);
+    if (other.ended()) secondEnd = Read(folder);
+  };
+  const Ran ran = RunIn(folder, ArgsOf(first), files, nullptr);
+  const Folder firstEnd = Read(folder);
+  if (!other.started()) {
+    kvo::platform::SetBusyPause({});
+    return false;
+  }
+  if (other.waiting()) finish();
+  kvo::platform::SetBusyPause({});
+  Ran second;
+  second.exit = other.exit;
+  second.out = other.out;
+  second.err = other.err;
+  Say("  the first run:");
+  SaySaid(ran);
+  Say("  the second run:");
+  SaySaid(second);
+  LinesTrueAtTheirEnd(ran, firstEnd, here, "the first run", second);
+  LinesTrueAtTheirEnd(second, secondEnd, here, "the second run", ran);
+  const bool undone = first == "--undo" || secondOp == "--undo";
+  Promise(here, Read(folder), folder, {}, undone ? "--undo" : "convert", {}, kept, false);
+  // Nothing left that no run clears: the next conversion or undo clears it.
+  kvo::test::FaultyFiles plain;
+  disk.Give(plain);
+  const Ran again = RunIn(folder, ArgsOf(first), plain, nullptr);
+  Say("  the rerun:");
+  SaySaid(again);
+  for (const auto& [name, bytes] : Read(folder)) {
+    Check(!IsLeftover(name), "a rerun left " + name);
+  }
+  StatusIsTrue(folder, plain);
+  return other.paused();
+}
+
+}  // namespace
+
+// Every schedule of a first run (convert, undo) and a second (convert,
+// undo, status, verify) of a folder of one file, in every state a run can
+// leave it in, on every disk: the first to each of its calls i, the second
+// to each of its calls j, the first to its end, the second to its end.
+// part of parts: the disks and states dealt out, for runs side by side.
+// Prints how many schedules ran and how long they took.
+extern "C" int KvoEverySchedule(int part, int parts) {
+  static const bool signals = (kvo::platform::InstallInterruptHandling(), true);
+  (void)signals;
+  kvo::platform::WriteOnlyWhenWaited(true);
+  const auto began = std::chrono::steady_clock::now();
+  long schedules = 0, dealt = 0;
+  for (const Disk& disk : kDisks) {
+    for (const Start& start : kStarts) {
+      if (dealt++ % parts != part) continue;
+      for (const char* first : {"convert", "--undo"}) {
+        const long calls = CallsAlone(disk, start, first);
+        for (long i = 1; i <= calls; ++i) {
+          for (const char* secondOp : {"convert", "--undo", "--status", "--verify"}) {
+            for (long j = 1;; ++j) {
+              ++schedules;
+              if (!OneSchedule(disk, start, first, i, secondOp, j)) break;
+            }
+          }
+        }
+      }
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  std::printf("%ld schedules of two runs (part %d of %d), every promise kept, in %.0f s\n",
+              schedules, part + 1, parts, seconds);
   return 0;
 }

@@ -9,6 +9,8 @@
 //   explore-seeds FIRST-SEED SECONDS
 //   explore-seeds --write FOLDER FIRST-SEED COUNT
 //   explore-seeds --replay FILE...
+//   explore-seeds --schedules PART PARTS   (every schedule of two runs; see
+//                                           KvoEverySchedule in Explore.cpp)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,10 +23,11 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+extern "C" int KvoEverySchedule(int part, int parts);
 
 namespace {
 
-std::vector<std::uint8_t> input(256);
+std::vector<std::uint8_t> input(512);
 char keep[64];  // the name it is left under, made before the run
 
 void Seeded(std::uint64_t seed) {
@@ -63,6 +66,9 @@ int main(int argc, char** argv) {
       }
     }
     return 0;
+  }
+  if (argc == 4 && std::string(argv[1]) == "--schedules") {
+    return KvoEverySchedule(std::atoi(argv[2]) - 1, std::atoi(argv[3]));
   }
   if (argc > 1 && std::string(argv[1]) == "--replay") {
     for (int i = 2; i < argc; ++i) {
