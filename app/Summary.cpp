@@ -141,16 +141,23 @@ std::string CountsLine(const std::vector<FileResult>& results, Operation operati
   // counts for the whole.)
   const Tally tally(results);
   if (operation == Operation::Convert) {
-    std::size_t already = 0, alone = 0;
+    // Of the .old files found without their file: backups, notes, and those
+    // a run holds (one that cannot be read is a failure).
+    std::size_t already = 0, alone = 0, notes = 0, busy = 0;
     for (const FileResult& r : results) {
+      const bool examined = r.outcome == Outcome::Examined;
       already += r.outcome == Outcome::AlreadyConverted && r.inFolder;
-      alone += r.outcome == Outcome::Examined;  // a backup without its file
+      alone += examined && r.standing == Standing::BackupAlone;
+      notes += examined && r.standing == Standing::NotData;
+      busy += examined && r.standing == Standing::Busy;
     }
     add(tally.done, checkOnly ? kCountConvertible : kCountConverted, true);
     add(tally.unconfirmed, kCountUnconfirmed);
     add(already, kCountAlreadyConverted);
     add(tally.same, kCountSameFile);
     add(alone, alone == 1 ? kCountBackupAlone : kCountBackupsAlone);
+    add(notes, kCountNotData);
+    add(busy, kCountBusy);
     add(tally.notBegun, kCountNotBegun);
     add(tally.failed, checkOnly ? kCountNotConvertible : kCountNotConverted, true);
     return line;

@@ -1024,6 +1024,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       e.second = kSecond[latest && which == 1 ? 3 : which];
       e.temporary = more == 9;
     }
+    e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
+    if (e.kind == Event::Cancel && e.atItsLast)
+      e.signal = std::vector{SIGINT, SIGTERM, SIGHUP}[e.edit];
+    {
+      // One of the data files there: an edit of a file that is not there
+      // tells nothing.
+      std::vector<std::string> data;
+      for (const auto& [name, bytes] : here) {
+        if (name.ends_with(".dat") || name.ends_with(".DAT")) data.push_back(name);
+      }
+      const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, 7);
+      e.file = data.empty() ? kNames[pick] : data[pick % data.size()];
+    }
+    e.model = static_cast<kvo::test::Persistence>(in.ConsumeIntegralInRange(0, 2));
+    e.state = in.ConsumeIntegral<std::uint64_t>();
+    if (e.kind == Event::PowerCut) e.cut = in.ConsumeIntegral<std::uint16_t>();
     // The latest inputs: the second run starts at a call that commits or
     // lets go of a file, and stops before one of its own calls at which
     // another run can see a difference (among its first files, where the
@@ -1041,22 +1057,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       e.pauseAt = static_cast<long>(e.afterOpen ? 1 + e.state % 3 : e.state % 25);
       e.state /= 25;
     }
-    e.atItsLast = in.ConsumeIntegralInRange(0, 3) == 0;
-    if (e.kind == Event::Cancel && e.atItsLast)
-      e.signal = std::vector{SIGINT, SIGTERM, SIGHUP}[e.edit];
-    {
-      // One of the data files there: an edit of a file that is not there
-      // tells nothing.
-      std::vector<std::string> data;
-      for (const auto& [name, bytes] : here) {
-        if (name.ends_with(".dat") || name.ends_with(".DAT")) data.push_back(name);
-      }
-      const std::size_t pick = in.ConsumeIntegralInRange<std::size_t>(0, 7);
-      e.file = data.empty() ? kNames[pick] : data[pick % data.size()];
-    }
-    e.model = static_cast<kvo::test::Persistence>(in.ConsumeIntegralInRange(0, 2));
-    e.state = in.ConsumeIntegral<std::uint64_t>();
-    if (e.kind == Event::PowerCut) e.cut = in.ConsumeIntegral<std::uint16_t>();
+
     std::string said = "run";
     for (const std::string& a : args) said += " " + a;
     const std::string at = e.callKind + " #" + std::to_string(e.call);
