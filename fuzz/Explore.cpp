@@ -1152,12 +1152,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Where the first waits (for a look, or a file to be let go of), the
     // second goes on to its end: waiting is the first's turn ending.
     Folder secondEnd;  // the folder as the second run ended
+    // (Declared here: the wait's own doings are the explorer's, not the run's.)
+    HeapWatch heap;
     kvo::platform::SetBusyPause([&](unsigned) {
-      if (other && other->waiting()) {
+      if (!other || !other->waiting()) return;
+      heap.Around([&] {
         Say("  (the first waits: the second goes on)");
         FinishSecond(*other);
         secondEnd = Read(folder);
-      }
+      });
     });
     kvo::test::RecordingFiles recording(start, files, sameAs, folder.string());
     std::map<std::string, long> calls;  // of each kind
@@ -1247,7 +1250,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         groupOpen = beside.staged > 0;
       }
     };
-    HeapWatch heap;
     files.before = [&](long, const std::string& what) {
       afterLink = previousCall == "link";
       previousCall = what;
