@@ -143,7 +143,8 @@ std::optional<std::string> LinkBeside(Files& files, const std::string& from,
   }
 }
 
-void RenameOver(Files& files, const std::string& from, const std::string& to) {
+void RenameOver(Files& files, const std::string& from, const std::string& to,
+                const platform::FileIdentity& expected) {
   constexpr unsigned kPatience = 10'000;  // milliseconds of pauses
   for (unsigned waited = 0, pause = 1;; waited += pause, pause = std::min(pause * 2, 50u)) {
     try {
@@ -154,6 +155,7 @@ void RenameOver(Files& files, const std::string& from, const std::string& to) {
     }
     platform::ThrowIfInterrupted();
     platform::PauseWhileBusy(pause);
+    if (files.IdentityOf(to) != expected) throw Failed(Failure::Changed);
   }
 }
 
@@ -195,7 +197,7 @@ void Replace(Files& files, const std::string& replacement, const std::string& pa
     }
     held.reset();
   }
-  RenameOver(files, replacement, path);
+  RenameOver(files, replacement, path, expected);
 }
 
 bool IsOwnBackup(Files& files, const std::string& path, const std::string& backup) {

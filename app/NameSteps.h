@@ -144,8 +144,11 @@ std::optional<std::string> LinkBeside(platform::Files& files, const std::string&
 // no file another opener holds (Windows: a look reading it, or another run
 // that opened it and lets go as soon as it sees this one at work), that is
 // waited for, about as long as a run waits for a look on POSIX; a signal
-// ends the wait (platform::Interrupted).
-void RenameOver(platform::Files& files, const std::string& from, const std::string& to);
+// ends the wait (platform::Interrupted). After a wait, to must still be
+// expected, unchanged (an opener may have written to it): otherwise
+// Failed(Failure::Changed), nothing renamed.
+void RenameOver(platform::Files& files, const std::string& from, const std::string& to,
+                const platform::FileIdentity& expected);
 // replacement takes path's name in one step: swapped where the system can, and
 // what was displaced checked to be expected; else renamed over it. The
 // caller holds replacement already.

@@ -67,7 +67,7 @@ void PutBack(Files& files, Staged& staged, UserInterface& ui) {
     }
     ui.Reached(Step::Last, staged.path);
     if (windows) {
-      RenameOver(files, staged.backup, staged.path);
+      RenameOver(files, staged.backup, staged.path, file);
     } else {
       // A copy is held from now until the backup is gone, as a second name
       // is through the backup's own lock.

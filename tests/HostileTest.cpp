@@ -309,6 +309,38 @@ TEST(Hostile, AFileChangedDuringTheRunIsLeftAsItIsNow) {
       EXPECT_EQ(dir.Get("a.old"), v10);
     }
   }
+  // Where no open file is renamed over (Windows), a program that holds the
+  // file at the rename is waited for; one that wrote to it meanwhile is seen
+  // once it lets go, and its edit stays.
+  for (const bool undo : {false, true}) {
+    SCOPED_TRACE(undo ? "undo: written to while the rename waits"
+                      : "written to while the rename waits");
+    test::TempDir dir;
+    dir.Put("a.dat", undo ? v11 : v10);
+    if (undo) dir.Put("a.old", v10);
+    test::FaultyFiles files, program;
+    files.noOpenRenames = program.noOpenRenames = files.noExchange = true;
+    std::unique_ptr<platform::InputFile> held;
+    files.before = [&](long, const std::string& what) {
+      if (what == "replace" && !held) held = program.OpenToLook(dir.Path("a.dat"));
+    };
+    int pauses = 0;
+    platform::SetBusyPause([&](unsigned) {
+      if (pauses++ > 0) return;
+      append(dir);
+      held.reset();
+    });
+    test::FakeUi ui;
+    RunOptions options;
+    options.operation = undo ? Operation::Undo : Operation::Convert;
+    const FileResult r = RunOperation(ui, files, {{dir.Path("a.dat")}}, options).front();
+    platform::SetBusyPause({});
+    EXPECT_GT(pauses, 0);
+    EXPECT_EQ(r.outcome, Outcome::Failed);
+    EXPECT_EQ(r.message, std::string(undo ? kNotUndoneText : kChangedText) + ".");
+    EXPECT_EQ(dir.Names(), undo ? (Names{"a.dat", "a.old"}) : Names{"a.dat"});
+    EXPECT_EQ(dir.Get("a.dat"), undo ? appended11 : appended);
+  }
   // A backup name another program took meanwhile is not this run's to take
   // back; nor is a backup undo would drop once it was written to.
   for (const bool undo : {false, true}) {
