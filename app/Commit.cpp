@@ -31,7 +31,7 @@ bool TakenOver(Files& files, const Staged& staged) {
   if (!file || file->SameFile(Expected(staged))) return false;
   Header header{};
   const auto in = files.OpenToLook(staged.path);
-  return ReadFully(*in, header) == header.size() && header == kHeader;
+  return VersionOf(std::span(header).first(ReadFully(*in, header))) == Version::V11;
 }
 
 // The name must still stand for the very file that was read, unchanged: a

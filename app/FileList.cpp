@@ -86,7 +86,7 @@ void Walk(platform::Files& files, const std::string& folder, const Held& held, b
     const std::string path = platform::JoinPath(folder, entry.name);
     if (!entry.folder) {
       if (IsDataFile(entry.name)) out.push_back({path, true, false, held.hold});
-      if (backupsAlone && EndsWith(entry.name, ".old") &&
+      if (backupsAlone && IsBackupName(entry.name) &&
           !Claimed(files, folder, entry.name, listed, claimedByLowered)) {
         out.push_back({path, true, true, held.hold});
       }

@@ -5,7 +5,6 @@
 
 #include "Names.h"
 #include "Paths.h"
-#include "Summary.h"
 
 namespace kvo {
 
@@ -237,6 +236,31 @@ std::string SummarySentences(const SummaryCounts& n, bool undo) {
 std::string FailureHeading(const std::string& folder) {
   return folder.empty() ? "Meldungen zu einzelnen Dateien:"
                         : "Meldungen zu einzelnen Dateien im Ordner " + folder + ":";
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  const auto escape = [&](unsigned char byte) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+  };
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    bool broken = false;
+    const char32_t c = NextCharacter(text, at, &broken);
+    // C0, DEL, C1 (U+0080 to U+009F, which a terminal acts on as it does on
+    // C0) and bytes that are no UTF-8, which a terminal may read as C1.
+    if (broken || c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      for (std::size_t i = start; i < at; ++i) escape(static_cast<unsigned char>(text[i]));
+    } else if (c == '\\' && !platform::IsSeparator('\\')) {
+      out += "\\\\";
+    } else {
+      out.append(text, start, at - start);
+    }
+  }
+  return out;
 }
 
 std::string UnknownOptionText(const std::string& option) {

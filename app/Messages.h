@@ -109,6 +109,12 @@ inline constexpr const char* kNoFileNamedText = "keine Datei angegeben";
 inline constexpr const char* kOneOperationText = "nur eine von --status, --verify, --undo";
 inline constexpr const char* kCheckConvertsOnlyText = "--check gilt nur für das Umsetzen";
 inline constexpr const char* kMoreHelpText = "Mehr mit: kvo-umsetzer-cli --help";
+// A name or line as one line of text, on the command line and in the
+// browser: control characters (a newline in a file name would start a line
+// of its own, perhaps a forged one; C1 ones a terminal acts on too), bytes
+// that are no UTF-8 and the backslash that marks them are written as
+// escapes.
+std::string Printable(const std::string& text);
 // "unbekannte Option X", the option as printable text: no byte of it reaches
 // the terminal raw.
 std::string UnknownOptionText(const std::string& option);

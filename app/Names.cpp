@@ -72,11 +72,12 @@ std::string BackupPath(std::string_view path) {
   while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
   const std::size_t dot = path.rfind('.');
   const std::size_t stem = (dot != std::string_view::npos && dot >= nameStart) ? dot : path.size();
-  return std::string(path.substr(0, stem)) + ".old";
+  return std::string(path.substr(0, stem)) + std::string(kBackupNameEnding);
 }
 
-std::string DataPathOf(std::string_view backup) {
-  return std::string(backup.substr(0, backup.size() - 4)) + ".dat";
+std::string DataPathOf(std::string_view backup, bool upper) {
+  return std::string(backup.substr(0, backup.size() - kBackupNameEnding.size())) +
+         (upper ? ".DAT" : std::string(kDataEnding));
 }
 
 char32_t NextCharacter(std::string_view text, std::size_t& pos, bool* broken) {

@@ -13,8 +13,8 @@ namespace kvo {
 std::string BackupPath(std::string_view path);
 
 // The data file a backup found alone belongs to: the same folder and name
-// with the ending ".dat" for ".old".
-std::string DataPathOf(std::string_view backup);
+// with the ending ".dat" for ".old" (".DAT", upper).
+std::string DataPathOf(std::string_view backup, bool upper = false);
 
 // The run's temporary files beside a data file: ".kvo-", a tag of the data
 // file's name, "-N" from the second attempt on, and an ending.
@@ -34,11 +34,19 @@ std::string BesidePath(const std::string& path, int attempt, std::string_view en
 // while a name is taken by something that cannot be cleared away.
 std::string TemporaryPath(const std::string& path, int attempt);
 
+// The endings of a data file and of its backup.
+inline constexpr std::string_view kDataEnding = ".dat";
+inline constexpr std::string_view kBackupNameEnding = ".old";
+
 // Whether name ends in ending (lower case), in any case, and is more than it.
 bool EndsWith(std::string_view name, std::string_view ending);
 // Whether a folder's walk takes the name for a data file.
 inline bool IsDataFile(std::string_view name) {
-  return EndsWith(name, ".dat");
+  return EndsWith(name, kDataEnding);
+}
+// Whether the name is a backup's, in any case.
+inline bool IsBackupName(std::string_view name) {
+  return EndsWith(name, kBackupNameEnding);
 }
 
 // Whether candidate is a temporary file of the data file named name.

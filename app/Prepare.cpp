@@ -252,8 +252,8 @@ void Preparation::OwnBackup(FileResult& result, Staged& staged, const std::strin
   const Operation op = options_.operation;
   std::optional<std::string> owner = PuttingBack(path);
   if (owner) owner = platform::NameOf(*owner);
-  for (const char* ending : {".dat", ".DAT"}) {
-    const std::string data = path.substr(0, path.size() - 4) + ending;
+  for (const bool upper : {false, true}) {
+    const std::string data = DataPathOf(path, upper);
     if (!owner && IdentityOf(data)) owner = platform::NameOf(data);
   }
   if (op == Operation::Undo && !owner) {

@@ -208,31 +208,6 @@ std::string SummaryText(const std::vector<FileResult>& results) {
   return SummarySentences({done, already, same, notBegun, unconfirmed, failed}, undo);
 }
 
-std::string Printable(const std::string& text) {
-  std::string out;
-  const auto escape = [&](unsigned char byte) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 15];
-  };
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t start = at;
-    bool broken = false;
-    const char32_t c = NextCharacter(text, at, &broken);
-    // C0, DEL, C1 (U+0080 to U+009F, which a terminal acts on as it does on
-    // C0) and bytes that are no UTF-8, which a terminal may read as C1.
-    if (broken || c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-      for (std::size_t i = start; i < at; ++i) escape(static_cast<unsigned char>(text[i]));
-    } else if (c == '\\' && !platform::IsSeparator('\\')) {
-      out += "\\\\";
-    } else {
-      out.append(text, start, at - start);
-    }
-  }
-  return out;
-}
-
 namespace {
 
 // The folder all paths lie in, at any depth; empty where that is only the

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Messages.h"
 #include "UserInterface.h"
 
 namespace kvo {
@@ -41,11 +42,5 @@ std::string BoxText(const FileResult& result);
 // A phrase as a sentence: a capital first letter (unless it starts with a
 // file's name) and a full stop.
 std::string Sentence(std::string text);
-// A name or line as one line of text, on the command line and in the
-// browser: control characters (a newline in a file name would start a line
-// of its own, perhaps a forged one; C1 ones a terminal acts on too), bytes
-// that are no UTF-8 and the backslash that marks them are written as
-// escapes.
-std::string Printable(const std::string& text);
 
 }  // namespace kvo

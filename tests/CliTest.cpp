@@ -564,7 +564,12 @@ TEST(Guide, ExplainsEveryMessage) {
       }
       const bool letter = std::ranges::any_of(
           joined, [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; });
-      if (joined.size() >= 4 && letter && !joined.ends_with(".h")) found.push_back(joined);
+      // (A run of digits and letters without a space is a code's, not a word.)
+      const bool code = joined.find(' ') == std::string::npos &&
+                        joined.find_first_of("0123456789") != std::string::npos;
+      if (joined.size() >= 4 && letter && !code && !joined.ends_with(".h")) {
+        found.push_back(joined);
+      }
     }
     return found;
   };

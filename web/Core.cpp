@@ -196,7 +196,7 @@ int kvo_file(const char* path, int inFolder) {
   r.inFolder = inFolder != 0;
   r.operation = run.operation;
   if (!run.download && run.operation == Operation::Convert &&
-      EndsWith(platform::NameOf(r.path), ".old")) {
+      IsBackupName(platform::NameOf(r.path))) {
     // A backup chosen as a file is never converted: its name is its own
     // backup's (in another case too, as where names ignore case).
     Fail(r, Failure::Backup, kOwnBackupDetail);

@@ -125,8 +125,9 @@ const char* kvo_leftovers(const char* listing) {
   std::string gone;
   for (const std::string& name : names) {
     const std::string_view meant = std::string_view(name).substr(0, name.size() - 7);
-    const bool swap = name.ends_with(".crswap") && listed(meant) &&
-                      (IsDataFile(meant) || EndsWith(meant, ".old") || EndsWith(meant, ".tmp"));
+    const bool swap =
+        name.ends_with(".crswap") && listed(meant) &&
+        (IsDataFile(meant) || IsBackupName(meant) || EndsWith(meant, kTemporaryEnding));
     const bool ours = std::any_of(names.begin(), names.end(), [&](const std::string& d) {
       return IsDataFile(d) && IsTemporaryOf(name, d);
     });
