@@ -594,10 +594,10 @@ TEST(Guide, ExplainsEveryMessage) {
   };
   int checked = 0;
   for (const auto& [source, constantsOnly] :
-       std::vector<std::pair<std::string, bool>>{{"app/Messages.h", true},
+       std::vector<std::pair<std::string, bool>>{{"app/words/Messages.h", true},
                                                  {"format/Errors.h", true},
-                                                 {"app/FileList.h", true},
-                                                 {"app/Messages.cpp", false},
+                                                 {"app/run/FileList.h", true},
+                                                 {"app/words/Messages.cpp", false},
                                                  {"platform/Reasons.cpp", false},
                                                  {"cli/CommandLine.cpp", false}}) {
     for (const std::string& text : texts(source, constantsOnly)) {
