@@ -18,6 +18,9 @@
 
 namespace kvo {
 
+// How many temporary names beside a file are tried while others are taken.
+inline constexpr int kNameAttempts = 100;
+
 // A converted file written beside its original, not yet in its place.
 struct Staged {
   // The original's folder, followed wherever it is moved during the run.
